@@ -1,0 +1,2 @@
+// Placeholder start until the frame arrives: replaced below.
+int main() { return 0; }

@@ -1,0 +1,400 @@
+#include "os/file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "os/cp932.h"
+#include "os/path.h"
+
+namespace zentu::os {
+namespace {
+
+std::atomic<int> g_faultAt{0};
+std::atomic<int> g_mutations{0};
+
+// Counts one mutating operation; false when fault injection says it fails.
+bool Mutate() {
+  int n = ++g_mutations;
+  int at = g_faultAt.load();
+  return at == 0 || n < at;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t w = ::write(fd, data, size);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += w;
+    size -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+constexpr size_t kBufferSize = 1 << 16;
+
+}  // namespace
+
+void SetFileFaultAt(int n) {
+  g_faultAt = n;
+  g_mutations = 0;
+}
+
+int FileMutationCount() { return g_mutations.load(); }
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept { *this = std::move(other); }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    failed_ = other.failed_;
+    writable_ = other.writable_;
+    wbuf_ = std::move(other.wbuf_);
+    rbuf_ = std::move(other.rbuf_);
+    rpos_ = other.rpos_;
+    eof_ = other.eof_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool File::Open(std::string_view path, Mode mode) {
+  Close();
+  failed_ = false;
+  eof_ = false;
+  rbuf_.clear();
+  rpos_ = 0;
+  wbuf_.clear();
+  auto native = ToNativePath(path);
+  if (!native) return false;
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case Mode::Read: flags |= O_RDONLY; break;
+    case Mode::Write: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case Mode::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+    case Mode::ReadWrite: flags |= O_RDWR | O_CREAT; break;
+  }
+  writable_ = mode != Mode::Read;
+  if (writable_ && !Mutate()) return false;
+  int fd;
+  do {
+    fd = ::open(native->c_str(), flags, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+bool File::FillBuffer() {
+  if (eof_ || fd_ < 0) return false;
+  if (rpos_ > 0) {
+    rbuf_.erase(0, rpos_);
+    rpos_ = 0;
+  }
+  size_t old = rbuf_.size();
+  rbuf_.resize(old + kBufferSize);
+  ssize_t r;
+  do {
+    r = ::read(fd_, rbuf_.data() + old, kBufferSize);
+  } while (r < 0 && errno == EINTR);
+  if (r <= 0) {
+    rbuf_.resize(old);
+    eof_ = true;
+    return false;
+  }
+  rbuf_.resize(old + static_cast<size_t>(r));
+  return true;
+}
+
+size_t File::Read(void* buffer, size_t size) {
+  if (fd_ < 0) return 0;
+  size_t done = 0;
+  auto* out = static_cast<char*>(buffer);
+  size_t avail = rbuf_.size() - rpos_;
+  if (avail > 0) {
+    size_t n = avail < size ? avail : size;
+    std::memcpy(out, rbuf_.data() + rpos_, n);
+    rpos_ += n;
+    done = n;
+  }
+  while (done < size && !eof_) {
+    ssize_t r = ::read(fd_, out + done, size - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      eof_ = true;
+      break;
+    }
+    done += static_cast<size_t>(r);
+  }
+  return done;
+}
+
+bool File::ReadLine(std::string& line, size_t limit) {
+  line.clear();
+  if (fd_ < 0 || limit < 2) return false;
+  size_t max = limit - 1;
+  for (;;) {
+    const char* start = rbuf_.data() + rpos_;
+    size_t avail = rbuf_.size() - rpos_;
+    size_t want = max - line.size();
+    size_t scan = avail < want ? avail : want;
+    const void* nl = std::memchr(start, '\n', scan);
+    if (nl) {
+      size_t n = static_cast<const char*>(nl) - start + 1;
+      line.append(start, n);
+      rpos_ += n;
+      break;
+    }
+    line.append(start, scan);
+    rpos_ += scan;
+    if (line.size() >= max) break;
+    if (!FillBuffer()) break;
+  }
+  if (line.empty()) return false;
+  size_t n = line.size();
+  if (n >= 2 && line[n - 1] == '\n' && line[n - 2] == '\r') {
+    line.erase(n - 2, 1);
+  }
+  return true;
+}
+
+bool File::Write(std::string_view data) {
+  if (fd_ < 0 || !writable_) return false;
+  wbuf_.append(data);
+  if (wbuf_.size() >= kBufferSize) return Flush();
+  return !failed_;
+}
+
+bool File::WriteText(std::string_view text) {
+  size_t from = 0;
+  for (;;) {
+    size_t nl = text.find('\n', from);
+    if (nl == std::string_view::npos) {
+      return Write(text.substr(from));
+    }
+    if (!Write(text.substr(from, nl - from)) || !Write("\r\n")) return false;
+    from = nl + 1;
+  }
+}
+
+bool File::Flush() {
+  if (fd_ < 0) return false;
+  if (wbuf_.empty()) return !failed_;
+  if (!Mutate() || !WriteAll(fd_, wbuf_.data(), wbuf_.size())) failed_ = true;
+  wbuf_.clear();
+  return !failed_;
+}
+
+bool File::Sync() {
+  if (!Flush()) return false;
+  if (!Mutate() || ::fsync(fd_) != 0) failed_ = true;
+  return !failed_;
+}
+
+bool File::Close() {
+  if (fd_ < 0) return !failed_;
+  bool ok = true;
+  if (writable_) ok = Flush();
+  ::close(fd_);
+  fd_ = -1;
+  return ok && !failed_;
+}
+
+int64_t File::Size() const {
+  if (fd_ < 0) return -1;
+  struct stat st;
+  if (fstat(fd_, &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size) + static_cast<int64_t>(wbuf_.size());
+}
+
+bool File::Seek(int64_t offset) {
+  if (fd_ < 0) return false;
+  if (writable_ && !Flush()) return false;
+  rbuf_.clear();
+  rpos_ = 0;
+  eof_ = false;
+  return ::lseek(fd_, offset, SEEK_SET) == offset;
+}
+
+bool ReadWholeFile(std::string_view path, std::string& out) {
+  out.clear();
+  File f;
+  if (!f.Open(path, File::Mode::Read)) return false;
+  int64_t size = f.Size();
+  if (size > 0) out.reserve(static_cast<size_t>(size));
+  char buf[kBufferSize];
+  for (;;) {
+    size_t n = f.Read(buf, sizeof buf);
+    if (n == 0) break;
+    out.append(buf, n);
+  }
+  return true;
+}
+
+bool WriteFileAtomic(std::string_view path, std::string_view data) {
+  std::string temp(path);
+  temp += ".tmp";
+  temp += std::to_string(::getpid());
+  {
+    File f;
+    if (!f.Open(temp, File::Mode::Write)) return false;
+    if (!f.Write(data) || !f.Sync() || !f.Close()) {
+      (void)DeleteFile(temp);
+      return false;
+    }
+  }
+  if (!RenameFile(temp, path)) {
+    (void)DeleteFile(temp);
+    return false;
+  }
+  // Make the rename itself durable.
+  auto dir = ToNativePath(DirectoryOf(path));
+  if (dir) {
+    int dfd = ::open(dir->empty() ? "." : dir->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+      ::fsync(dfd);
+      ::close(dfd);
+    }
+  }
+  return true;
+}
+
+static bool StatPath(std::string_view path, struct stat& st) {
+  auto native = ToNativePath(path);
+  return native && ::stat(native->c_str(), &st) == 0;
+}
+
+bool FileExists(std::string_view path) {
+  struct stat st;
+  return StatPath(path, st) && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(std::string_view path) {
+  struct stat st;
+  return StatPath(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool PathExists(std::string_view path) {
+  struct stat st;
+  return StatPath(path, st);
+}
+
+int64_t GetFileSize(std::string_view path) {
+  struct stat st;
+  if (!StatPath(path, st) || !S_ISREG(st.st_mode)) return -1;
+  return st.st_size;
+}
+
+bool GetFileTime(std::string_view path, std::time_t& modified) {
+  struct stat st;
+  if (!StatPath(path, st)) return false;
+  modified = st.st_mtime;
+  return true;
+}
+
+bool SetFileTime(std::string_view path, std::time_t modified) {
+  auto native = ToNativePath(path);
+  if (!native) return false;
+  struct timeval tv[2];
+  tv[0].tv_sec = modified;
+  tv[0].tv_usec = 0;
+  tv[1] = tv[0];
+  return ::utimes(native->c_str(), tv) == 0;
+}
+
+bool RenameFile(std::string_view from, std::string_view to) {
+  auto a = ToNativePath(from);
+  auto b = ToNativePath(to);
+  if (!a || !b || !Mutate()) return false;
+  return ::rename(a->c_str(), b->c_str()) == 0;
+}
+
+bool DeleteFile(std::string_view path) {
+  auto native = ToNativePath(path);
+  if (!native || !Mutate()) return false;
+  return ::unlink(native->c_str()) == 0;
+}
+
+bool RemoveDirectory(std::string_view path) {
+  auto native = ToNativePath(path);
+  if (!native || !Mutate()) return false;
+  return ::rmdir(native->c_str()) == 0;
+}
+
+bool CreateDirectories(std::string_view path) {
+  auto native = ToNativePath(path);
+  if (!native) return false;
+  std::string p = *native;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  struct stat st;
+  if (::stat(p.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  for (size_t i = 1; i <= p.size(); ++i) {
+    if (i != p.size() && p[i] != '/') continue;
+    std::string part = p.substr(0, i);
+    if (::stat(part.c_str(), &st) == 0) {
+      if (!S_ISDIR(st.st_mode)) return false;
+      continue;
+    }
+    if (!Mutate()) return false;
+    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+  }
+  return true;
+}
+
+bool CopyFile(std::string_view from, std::string_view to) {
+  File in;
+  if (!in.Open(from, File::Mode::Read)) return false;
+  File out;
+  if (!out.Open(to, File::Mode::Write)) return false;
+  char buf[kBufferSize];
+  for (;;) {
+    size_t n = in.Read(buf, sizeof buf);
+    if (n == 0) break;
+    if (!out.Write(std::string_view(buf, n))) return false;
+  }
+  return out.Close();
+}
+
+bool ListDirectory(std::string_view path, std::vector<DirEntry>& entries) {
+  entries.clear();
+  auto native = ToNativePath(path);
+  if (!native) return false;
+  DIR* dir = ::opendir(native->c_str());
+  if (!dir) return false;
+  while (dirent* e = ::readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    DirEntry entry;
+    entry.name = Utf8ToSjis(e->d_name, &entry.lossy);
+    std::string full = *native;
+    if (full.empty() || full.back() != '/') full.push_back('/');
+    full += e->d_name;
+    struct stat st;
+    if (::stat(full.c_str(), &st) == 0) {
+      entry.isDirectory = S_ISDIR(st.st_mode);
+      entry.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+      entry.modified = st.st_mtime;
+    }
+    entries.push_back(std::move(entry));
+  }
+  ::closedir(dir);
+  return true;
+}
+
+}  // namespace zentu::os

@@ -1,0 +1,52 @@
+#include "os/home.h"
+
+#include <cstdlib>
+#include <mutex>
+
+#include "os/file.h"
+#include "os/path.h"
+
+namespace zentu::os {
+namespace {
+std::mutex g_mutex;
+std::string g_home;
+
+std::string ComputeHome() {
+  std::string native;
+  if (const char* h = std::getenv("ZENTU_HOME"); h && *h) {
+    native = h;
+  } else if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x) {
+    native = std::string(x) + "/zentu";
+  } else {
+    const char* home = std::getenv("HOME");
+    native = std::string(home && *home ? home : "/tmp") + "/.local/share/zentu";
+  }
+  if (native.empty() || native[0] != '/') {
+    // A relative ZENTU_HOME is taken from the working directory.
+    if (char* cwd = ::realpath(".", nullptr)) {
+      native = std::string(cwd) + "/" + native;
+      std::free(cwd);
+    }
+  }
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  return FromNativePath(native);
+}
+}  // namespace
+
+std::string ZentuHome() {
+  std::lock_guard lock(g_mutex);
+  if (g_home.empty()) g_home = ComputeHome();
+  return g_home;
+}
+
+bool EnsureZentuHome() {
+  std::string home = ZentuHome();
+  return DirectoryExists(home) || CreateDirectories(home);
+}
+
+void ResetZentuHome() {
+  std::lock_guard lock(g_mutex);
+  g_home.clear();
+}
+
+}  // namespace zentu::os

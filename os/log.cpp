@@ -1,0 +1,154 @@
+#include "os/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <utility>
+
+#include "os/file.h"
+
+namespace zentu {
+namespace {
+
+// The list keeps the newest lines; older ones are still in zentu.log when debugging.
+constexpr size_t kMaxLines = 200000;
+constexpr size_t kLineBuffer = 65536;
+
+struct LogState {
+  std::mutex mutex;
+  std::deque<std::string> lines;
+  std::string file;
+  bool debug = false;
+  bool echo = false;
+  int nextObserver = 1;
+  std::vector<std::pair<int, log::Observer>> observers;
+};
+
+LogState& State() {
+  static LogState* state = new LogState;  // never destroyed: threads may log during exit
+  return *state;
+}
+
+void Emit(std::string line, int replaces) {
+  LogState& s = State();
+  std::vector<std::pair<int, log::Observer>> observers;
+  {
+    std::lock_guard lock(s.mutex);
+    for (int i = 0; i < replaces && !s.lines.empty(); ++i) s.lines.pop_back();
+    s.lines.push_back(line);
+    if (s.lines.size() > kMaxLines) s.lines.pop_front();
+    if (s.debug && !s.file.empty()) {
+      os::File f;
+      if (f.Open(s.file, os::File::Mode::Append)) {
+        (void)f.Write(line);
+        (void)f.Write("\n");
+        f.Close();
+      }
+    }
+    if (s.echo) std::fprintf(stderr, "%s\n", line.c_str());
+    observers = s.observers;
+  }
+  for (auto& [id, fn] : observers) fn(line, replaces);
+}
+
+std::string Format(const char* format, va_list args) {
+  std::string buf(kLineBuffer, '\0');
+  int n = std::vsnprintf(buf.data(), buf.size(), format, args);
+  if (n < 0) n = 0;
+  if (static_cast<size_t>(n) >= buf.size()) n = static_cast<int>(buf.size()) - 1;
+  buf.resize(static_cast<size_t>(n));
+  return buf;
+}
+
+}  // namespace
+
+int WriteLog(const char* format, ...) {
+  if (!format || !*format) return 1;
+  va_list args;
+  va_start(args, format);
+  std::string line = Format(format, args);
+  va_end(args);
+  Emit(std::move(line), 0);
+  return 1;
+}
+
+int WriteLogVerbose(const char* format, ...) {
+  if (!format || !*format || !log::DebugFlag()) return 1;
+  va_list args;
+  va_start(args, format);
+  std::string line = Format(format, args);
+  va_end(args);
+  Emit(std::move(line), 0);
+  return 1;
+}
+
+int WriteLogProgress(int rows, const char* format, ...) {
+  if (!format || !*format) return 1;
+  va_list args;
+  va_start(args, format);
+  std::string line = Format(format, args);
+  va_end(args);
+  if (rows < 0) rows = 0;
+  if (rows > 3) rows = 3;
+  Emit(std::move(line), rows);
+  return 1;
+}
+
+namespace log {
+
+void SetDebugFlag(bool on) {
+  std::lock_guard lock(State().mutex);
+  State().debug = on;
+}
+
+bool DebugFlag() {
+  std::lock_guard lock(State().mutex);
+  return State().debug;
+}
+
+void SetLogFile(const std::string& path) {
+  std::lock_guard lock(State().mutex);
+  State().file = path;
+}
+
+std::string LogFile() {
+  std::lock_guard lock(State().mutex);
+  return State().file;
+}
+
+std::vector<std::string> Lines() {
+  std::lock_guard lock(State().mutex);
+  return {State().lines.begin(), State().lines.end()};
+}
+
+void Clear() {
+  std::lock_guard lock(State().mutex);
+  State().lines.clear();
+}
+
+int AddObserver(Observer observer) {
+  std::lock_guard lock(State().mutex);
+  int id = State().nextObserver++;
+  State().observers.emplace_back(id, std::move(observer));
+  return id;
+}
+
+void RemoveObserver(int id) {
+  std::lock_guard lock(State().mutex);
+  auto& v = State().observers;
+  for (auto it = v.begin(); it != v.end(); ++it) {
+    if (it->first == id) {
+      v.erase(it);
+      break;
+    }
+  }
+}
+
+void SetEcho(bool on) {
+  std::lock_guard lock(State().mutex);
+  State().echo = on;
+}
+
+}  // namespace log
+}  // namespace zentu
