@@ -6,6 +6,9 @@
 // nodes of the collection holds TreeMutex() for the whole operation (the user
 // interface thread for its commands, capture workers while they update an item).
 // Only the tree-modified flag may be touched without the lock.
+//
+// Links (parent, siblings, first and last child) change only through Link,
+// Unlink, MoveNode, DestroyNode and the sort, which keep the unread counts right.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -126,6 +129,7 @@ const std::string& SortMenuText(uint32_t mode);
 struct TreeNode {
   TreeNode* parent = nullptr;
   TreeNode* firstChild = nullptr;
+  TreeNode* lastChild = nullptr;  // kept by the link functions so appends cost O(1)
   TreeNode* prev = nullptr;
   TreeNode* next = nullptr;
 
@@ -144,6 +148,8 @@ struct TreeNode {
   int32_t closedIcon = kIconTextFile;
   int32_t openIcon = kIconTextFile;
 
+  // Change `unread` directly only on a detached node; on a linked one use
+  // SetUnreadFlag so that the folder counts follow.
   bool unread = false;
   uint32_t size = 0;
   bool listed = true;
@@ -152,7 +158,9 @@ struct TreeNode {
   uint32_t sortMode = kSortNone;
   bool expanded = false;
   bool isProtected = false;  // may not be moved or deleted
-  int32_t unreadCount = 0;   // unread items below a folder, see the bookkeeping in tree.cpp
+  // Unread items below a folder; the search-result folder adds nothing to its
+  // parent, and the root counts only the unread items directly under it.
+  int32_t unreadCount = 0;
   int32_t selectedChild = -1;
 
   bool syncOptions[4] = {false, false, false, false};
@@ -216,7 +224,8 @@ void SetLastCheck(TreeNode* node, std::string_view text);
 void SetOriginalDate(TreeNode* node, std::string_view text);
 void SetSize(TreeNode* node, uint32_t size);
 void SetMark(TreeNode* node, int32_t mark);
-void SetSortMode(TreeNode* node, uint32_t mode);
+// 0 (nothing stored) for a value that is no sort mode.
+int SetSortMode(TreeNode* node, uint32_t mode);
 // Stores the property and recomputes both icons from it.
 void SetProperty(TreeNode* node, NodeProperty property);
 // Stores the flag and recomputes an item's icons; folders keep theirs.
@@ -291,7 +300,7 @@ TreeNode* FindItemByTreePath(TreeNode* root, std::string_view path, std::string_
 // Reorders the folder's direct children by a mode (see kSortModes). The receive
 // and search-result folders always come first, in their previous order. Equal
 // keys keep their relative order in either direction. Returns 1 when sorted,
-// 0 for kSortNone, an unknown mode or a node without children to sort.
+// 0 for kSortNone, an unknown mode or a node that is no folder or root.
 int SortChildren(TreeNode* folder, uint32_t mode);
 // Sorts again by the folder's stored mode; 1 when it did.
 int ReapplySort(TreeNode* folder);

@@ -207,7 +207,9 @@ TEST_F(FileTest, AtomicWriteLeavesOldOrNewUnderEveryFault) {
     os::SetFileFaultAt(0);
     std::string now = ReadNative("tree.html");
     EXPECT_TRUE(now == "old" || now == "new content") << at;
-    if (ok) EXPECT_EQ(now, "new content");
+    if (ok) {
+      EXPECT_EQ(now, "new content");
+    }
     ASSERT_TRUE(os::WriteFileAtomic(file, "old"));
   }
 }

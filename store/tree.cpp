@@ -1,0 +1,536 @@
+// Nodes, links, unread bookkeeping, walks, finds and tree paths of the collection.
+#include "store/tree.h"
+
+#include "os/cp932.h"
+#include "os/desktop.h"
+
+namespace zentu {
+
+const char* const kTreeIconFiles[kIconCount] = {
+    "icon/box_open.ico",             "icon/box_close.ico",
+    "icon/folder_open.ico",          "icon/folder_close.ico",
+    "icon/undl_url.ico",             "icon/dl_url.ico",
+    "icon/error_url.ico",            "icon/change_url.ico",
+    "icon/shortcut.ico",             "icon/text_file.ico",
+    "icon/dl_url_locked.ico",        "icon/receive_folder_open.ico",
+    "icon/receive_folder_close.ico", "icon/sync_folder_open.ico",
+    "icon/sync_folder_close.ico",    "icon/timer_folder_open.ico",
+    "icon/timer_folder_close.ico",   "icon/import_folder_open.ico",
+    "icon/import_folder_close.ico",  "icon/bookmark_folder_open.ico",
+    "icon/bookmark_folder_close.ico", "icon/search_folder_open.ico",
+    "icon/search_folder_close.ico",  "icon/rss_folder_open.ico",
+    "icon/rss_folder_close.ico",
+};
+
+TreeState& GetTreeState() {
+  static TreeState state;
+  return state;
+}
+
+std::recursive_mutex& TreeMutex() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+
+void ResetTreeState() {
+  TreeState& state = GetTreeState();
+  if (state.root) DestroyNode(state.root);
+  state.root = nullptr;
+  state.receiveFolder = nullptr;
+  state.searchFolder = nullptr;
+  state.currentFolder = nullptr;
+  state.modified.store(false);
+}
+
+// --- Icons ---------------------------------------------------------------------
+
+void ComputeIcons(const TreeNode* node, int32_t* openIcon, int32_t* closedIcon) {
+  int32_t open = kIconFolderOpen;
+  switch (node->type) {
+    case kNodeRoot:
+      open = kIconBoxOpen;
+      break;
+    case kNodeFolder:
+      switch (node->property) {
+        case kPropertyReceiveFolder: open = kIconReceiveFolderOpen; break;
+        case kPropertySyncFolder: open = kIconSyncFolderOpen; break;
+        case kPropertyImportFolder: open = kIconImportFolderOpen; break;
+        case kPropertyBookmarkFolder: open = kIconBookmarkFolderOpen; break;
+        case kPropertySearchFolder: open = kIconSearchFolderOpen; break;
+        case kPropertyRssFolder: open = kIconRssFolderOpen; break;
+        default: open = kIconFolderOpen; break;
+      }
+      break;
+    default: {
+      // Items have one picture for both states.
+      int32_t icon = kIconUndlUrl;
+      if (node->property == kPropertyTextItem) {
+        icon = kIconTextFile;
+      } else if (node->property != kPropertyRssFolder) {
+        switch (node->downloadFlag) {
+          case kDownloadChanged: icon = kIconChangeUrl; break;
+          case kDownloadDone: icon = kIconDlUrl; break;
+          case kDownloadError: icon = kIconErrorUrl; break;
+          default: icon = kIconUndlUrl; break;
+        }
+      }
+      *openIcon = icon;
+      *closedIcon = icon;
+      return;
+    }
+  }
+  *openIcon = open;
+  *closedIcon = open + 1;  // every folder pair is (open, close)
+}
+
+// --- Unread bookkeeping -----------------------------------------------------------
+//
+// What a child adds to its parent's count: an unread item 1, a folder its own
+// count, the search-result folder nothing. A non-root folder's count is the sum
+// over its children. The root counts only the unread items directly under it:
+// changes below a top-level folder stop before the root, so letting folders add
+// to the root on a move would leave the root's count off (even negative) after
+// the folder moves out again.
+
+static int Contribution(const TreeNode* node) {
+  if (IsItem(node)) return node->unread ? 1 : 0;
+  if (IsFolder(node) && !IsSearchFolder(node)) return node->unreadCount;
+  return 0;
+}
+
+static void AddUnread(TreeNode* node, int delta) {
+  node->unreadCount += delta;
+  os::GetDesktop().RefreshNode(node);
+}
+
+// `changed`'s contribution to `parent` changed by delta.
+static void PropagateUnread(TreeNode* parent, const TreeNode* changed, int delta) {
+  if (!parent || delta == 0) return;
+  if (IsRoot(parent)) {
+    if (IsItem(changed)) AddUnread(parent, delta);
+    return;
+  }
+  for (TreeNode* n = parent; n && !IsRoot(n); n = n->parent) {
+    AddUnread(n, delta);
+    if (IsSearchFolder(n)) break;  // its count never reaches its parent
+  }
+}
+
+int SetUnreadFlag(TreeNode* node, bool unread) {
+  if (!node) return 0;
+  if (!IsItem(node)) {
+    static const std::string kText = os::Utf8ToSjis("Folder なので既読・未読の切り替えはできません．");
+    static const std::string kCaption = os::Utf8ToSjis("エラー");
+    os::MessageBox(kText, kCaption);
+    return 0;
+  }
+  if (node->unread == unread) return 1;
+  node->unread = unread;
+  PropagateUnread(node->parent, node, unread ? 1 : -1);
+  MarkTreeModified();
+  return 1;
+}
+
+// --- Nodes -------------------------------------------------------------------------
+
+TreeNode* CreateNode(std::string_view title, std::string_view url, std::string_view localFile,
+                     NodeType type) {
+  auto* node = new TreeNode;
+  node->title.assign(title);
+  node->url.assign(url);
+  node->localFile.assign(localFile);
+  node->type = type;
+  switch (type) {
+    case kNodeRoot:
+      node->property = kPropertyRoot;
+      ComputeIcons(node, &node->openIcon, &node->closedIcon);
+      break;
+    case kNodeFolder:
+      node->property = kPropertyFolder;
+      ComputeIcons(node, &node->openIcon, &node->closedIcon);
+      break;
+    default:
+      // An item shows the text-file picture until its download flag is set.
+      node->property = kPropertyUrlItem;
+      node->openIcon = kIconTextFile;
+      node->closedIcon = kIconTextFile;
+      break;
+  }
+  return node;
+}
+
+bool IsInSubtree(const TreeNode* node, const TreeNode* ancestor) {
+  if (!ancestor) return false;
+  for (const TreeNode* n = node; n; n = n->parent) {
+    if (n == ancestor) return true;
+  }
+  return false;
+}
+
+TreeNode* LastChild(const TreeNode* node) { return node ? node->lastChild : nullptr; }
+
+// Takes the node out of its parent's child list, whatever its protection.
+static void Detach(TreeNode* node) {
+  TreeNode* parent = node->parent;
+  if (!parent) return;
+  PropagateUnread(parent, node, -Contribution(node));
+  if (node->prev) {
+    node->prev->next = node->next;
+  } else {
+    parent->firstChild = node->next;
+  }
+  if (node->next) {
+    node->next->prev = node->prev;
+  } else {
+    parent->lastChild = node->prev;
+  }
+  node->parent = nullptr;
+  node->prev = nullptr;
+  node->next = nullptr;
+  MarkTreeModified();
+}
+
+void DestroyNode(TreeNode* node) {
+  if (!node) return;
+  TreeNode* formerParent = node->parent;
+  Detach(node);
+  TreeState& state = GetTreeState();
+  // Free the subtree from the bottom up without recursion: deep trees must not
+  // exhaust the stack. The first child is always the one freed next.
+  TreeNode* n = node;
+  for (;;) {
+    while (n->firstChild) n = n->firstChild;
+    if (n == state.root) state.root = nullptr;
+    if (n == state.receiveFolder) state.receiveFolder = nullptr;
+    if (n == state.searchFolder) state.searchFolder = nullptr;
+    if (n == state.currentFolder) state.currentFolder = formerParent;
+    if (n == node) {
+      delete n;
+      return;
+    }
+    TreeNode* parent = n->parent;
+    TreeNode* following = n->next;
+    parent->firstChild = following;
+    if (following) {
+      following->prev = nullptr;
+    } else {
+      parent->lastChild = nullptr;
+    }
+    delete n;
+    n = following ? following : parent;
+  }
+}
+
+// --- Setters -------------------------------------------------------------------------
+
+static void SetText(std::string& field, std::string_view text) {
+  if (field == text) return;
+  field.assign(text);
+  MarkTreeModified();
+}
+
+void SetTitle(TreeNode* node, std::string_view text) { SetText(node->title, text); }
+void SetUrl(TreeNode* node, std::string_view text) { SetText(node->url, text); }
+void SetLocalFile(TreeNode* node, std::string_view text) { SetText(node->localFile, text); }
+void SetLastCheck(TreeNode* node, std::string_view text) { SetText(node->lastCheck, text); }
+void SetOriginalDate(TreeNode* node, std::string_view text) { SetText(node->originalDate, text); }
+
+void SetSize(TreeNode* node, uint32_t size) {
+  if (node->size == size) return;
+  node->size = size;
+  MarkTreeModified();
+}
+
+void SetMark(TreeNode* node, int32_t mark) {
+  if (mark < 0 || mark > 9 || node->mark == mark) return;
+  node->mark = mark;
+  MarkTreeModified();
+}
+
+int SetSortMode(TreeNode* node, uint32_t mode) {
+  if (!FindSortMode(mode)) return 0;
+  if (node->sortMode != mode) {
+    node->sortMode = mode;
+    MarkTreeModified();
+  }
+  return 1;
+}
+
+static void UpdateIcons(TreeNode* node, bool changed) {
+  int32_t open = 0, closed = 0;
+  ComputeIcons(node, &open, &closed);
+  if (open != node->openIcon || closed != node->closedIcon) {
+    node->openIcon = open;
+    node->closedIcon = closed;
+    changed = true;
+  }
+  if (changed) MarkTreeModified();
+}
+
+void SetProperty(TreeNode* node, NodeProperty property) {
+  if (node->property == property) {
+    UpdateIcons(node, false);
+    return;
+  }
+  // Becoming or ceasing to be the search-result folder changes what the
+  // folder adds to its parent.
+  int before = Contribution(node);
+  node->property = property;
+  PropagateUnread(node->parent, node, Contribution(node) - before);
+  UpdateIcons(node, true);
+}
+
+void SetDownloadFlag(TreeNode* node, uint32_t flag) {
+  bool changed = node->downloadFlag != flag;
+  node->downloadFlag = flag;
+  if (IsItem(node)) {
+    UpdateIcons(node, changed);
+  } else if (changed) {
+    MarkTreeModified();
+  }
+}
+
+// --- Links ---------------------------------------------------------------------------
+
+TreeNode* Link(TreeNode* node, TreeNode* reference, int position) {
+  if (!node || !reference || node == reference) return nullptr;
+  if (node->parent || IsRoot(node)) return nullptr;
+  TreeNode* parent = nullptr;
+  switch (position) {
+    case kLinkFirstChild:
+    case kLinkLastChild:
+      parent = reference;
+      break;
+    case kLinkBefore:
+    case kLinkAfter:
+    case kLinkAfterLastSibling:
+      parent = reference->parent;
+      break;
+    default:
+      return nullptr;
+  }
+  if (!parent || IsItem(parent) || IsInSubtree(parent, node)) return nullptr;
+
+  TreeNode* before = nullptr;  // the new node goes right after this one (null: first)
+  switch (position) {
+    case kLinkFirstChild:
+      // Also when the reference already has children: they follow the node
+      // instead of being lost.
+      before = nullptr;
+      break;
+    case kLinkBefore:
+      before = reference->prev;
+      break;
+    case kLinkAfter:
+      before = reference;
+      break;
+    default:
+      before = parent->lastChild;
+      break;
+  }
+  TreeNode* after = before ? before->next : parent->firstChild;
+  node->parent = parent;
+  node->prev = before;
+  node->next = after;
+  if (before) {
+    before->next = node;
+  } else {
+    parent->firstChild = node;
+  }
+  if (after) {
+    after->prev = node;
+  } else {
+    parent->lastChild = node;
+  }
+  PropagateUnread(parent, node, Contribution(node));
+  MarkTreeModified();
+  return node;
+}
+
+TreeNode* Unlink(TreeNode* node) {
+  if (!node || IsRoot(node) || node->isProtected) return nullptr;
+  Detach(node);
+  return node;
+}
+
+TreeNode* MoveNode(TreeNode* node, TreeNode* folder) {
+  if (!node || !folder || IsItem(folder) || IsInSubtree(folder, node)) return nullptr;
+  TreeNode* oldParent = node->parent;
+  TreeNode* oldPrev = node->prev;
+  if (!Unlink(node)) return nullptr;
+  if (Link(node, folder, kLinkLastChild)) return node;
+  // Cannot happen after the checks above; keep the node in the tree regardless.
+  if (oldPrev) {
+    (void)Link(node, oldPrev, kLinkAfter);
+  } else if (oldParent) {
+    (void)Link(node, oldParent, kLinkFirstChild);
+  }
+  return nullptr;
+}
+
+// --- Walks -----------------------------------------------------------------------------
+
+// The next node after the subtree of `node`.
+static TreeNode* NextAfterSubtree(const TreeNode* node, const TreeNode* limit) {
+  for (const TreeNode* n = node; n && n != limit; n = n->parent) {
+    if (n->next) return n->next;
+  }
+  return nullptr;
+}
+
+TreeNode* NextInPreorder(const TreeNode* node, const TreeNode* limit) {
+  if (!node) return nullptr;
+  if (node->firstChild) return node->firstChild;
+  return NextAfterSubtree(node, limit);
+}
+
+TreeNode* NextListedInPreorder(const TreeNode* node, const TreeNode* limit) {
+  TreeNode* n = NextInPreorder(node, limit);
+  while (n && !n->listed) n = NextAfterSubtree(n, limit);
+  return n;
+}
+
+int CountUnread(const TreeNode* folder) {
+  int count = 0;
+  for (const TreeNode* n = NextListedInPreorder(folder, folder); n;
+       n = NextListedInPreorder(n, folder)) {
+    if (IsItem(n) && n->unread) ++count;
+  }
+  return count;
+}
+
+// --- Finds -----------------------------------------------------------------------------
+
+template <class Pred>
+static TreeNode* FindFrom(TreeNode* start, const TreeNode* limit, Pred pred) {
+  for (TreeNode* n = start; n; n = NextInPreorder(n, limit)) {
+    if (pred(n)) return n;
+  }
+  return nullptr;
+}
+
+TreeNode* FindByUrl(TreeNode* start, std::string_view url, const TreeNode* limit) {
+  if (url.empty()) return nullptr;  // every folder has an empty URL
+  return FindFrom(start, limit, [&](const TreeNode* n) { return n->url == url; });
+}
+
+TreeNode* FindByLocalFile(TreeNode* start, std::string_view localFile, const TreeNode* limit) {
+  if (localFile.empty()) return nullptr;
+  return FindFrom(start, limit, [&](const TreeNode* n) { return n->localFile == localFile; });
+}
+
+TreeNode* FindByTitle(TreeNode* start, std::string_view title, const TreeNode* limit) {
+  return FindFrom(start, limit, [&](const TreeNode* n) { return n->title == title; });
+}
+
+static unsigned char FoldAscii(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+// Does `needle` occur in `text` at byte `pos` (a character boundary)? Only
+// single-byte characters are case folded: a trail byte may look like a letter.
+static bool MatchesAt(std::string_view text, size_t pos, std::string_view needle, bool caseSensitive) {
+  if (text.size() - pos < needle.size()) return false;
+  size_t i = 0;
+  while (i < needle.size()) {
+    auto a = static_cast<unsigned char>(text[pos + i]);
+    auto b = static_cast<unsigned char>(needle[i]);
+    if (os::IsSjisLeadByte(a) && i + 1 < needle.size()) {
+      if (a != b || text[pos + i + 1] != needle[i + 1]) return false;
+      i += 2;
+      continue;
+    }
+    if (os::IsSjisLeadByte(a)) return false;  // the needle would end inside a character
+    if (caseSensitive ? a != b : FoldAscii(a) != FoldAscii(b)) return false;
+    ++i;
+  }
+  return true;
+}
+
+static bool TitleMatches(std::string_view text, std::string_view needle, TitleMatch match,
+                         bool caseSensitive) {
+  if (match == TitleMatch::Whole) {
+    return text.size() == needle.size() && MatchesAt(text, 0, needle, caseSensitive);
+  }
+  for (size_t pos = 0; pos <= text.size();) {
+    if (MatchesAt(text, pos, needle, caseSensitive)) return true;
+    if (pos == text.size()) break;
+    bool twoByte = os::IsSjisLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size();
+    pos += twoByte ? 2 : 1;
+  }
+  return false;
+}
+
+TreeNode* FindFolderByTitle(TreeNode* start, std::string_view title, TitleMatch match,
+                            bool caseSensitive, const TreeNode* limit) {
+  return FindFrom(start, limit, [&](const TreeNode* n) {
+    return IsFolder(n) && TitleMatches(n->title, title, match, caseSensitive);
+  });
+}
+
+// --- Tree paths ------------------------------------------------------------------------
+
+std::string TreePath(const TreeNode* node) {
+  if (!node) return {};
+  size_t length = kRootWord.size();
+  const TreeNode* top = node;
+  for (; top->parent; top = top->parent) length += 1 + top->title.size();
+  if (!IsRoot(top)) return {};
+  std::string path(length, '\t');
+  size_t end = length;
+  for (const TreeNode* n = node; n != top; n = n->parent) {
+    end -= n->title.size();
+    path.replace(end, n->title.size(), n->title);
+    --end;  // the tab before this level stays
+  }
+  path.replace(0, kRootWord.size(), kRootWord);
+  return path;
+}
+
+// Descends the folders named by `rest` ("\ttitle\ttitle..."); sibling folders with
+// the same title are tried in order until `accept` takes the end of the path.
+template <class Accept>
+static TreeNode* MatchPath(TreeNode* node, std::string_view rest, const Accept& accept) {
+  if (rest.empty()) return accept(node);
+  if (rest.front() != '\t') return nullptr;
+  rest.remove_prefix(1);
+  for (TreeNode* child = node->firstChild; child; child = child->next) {
+    if (!IsFolder(child) || !rest.starts_with(child->title)) continue;
+    std::string_view after = rest.substr(child->title.size());
+    if (!after.empty() && after.front() != '\t') continue;
+    if (TreeNode* found = MatchPath(child, after, accept)) return found;
+  }
+  return nullptr;
+}
+
+// The path without its first level, or false when that level is not the root.
+static bool StripRootLevel(const TreeNode* root, std::string_view& path) {
+  std::string_view first = path.substr(0, path.find('\t'));
+  if (first != kRootWord && first != root->title) return false;
+  path.remove_prefix(first.size());
+  return true;
+}
+
+TreeNode* FindFolderByTreePath(TreeNode* root, std::string_view path) {
+  if (!root || !StripRootLevel(root, path)) return nullptr;
+  return MatchPath(root, path, [](TreeNode* n) { return n; });
+}
+
+TreeNode* FindItemByTreePath(TreeNode* root, std::string_view path, std::string_view url) {
+  if (!root || !StripRootLevel(root, path)) return nullptr;
+  auto itemIn = [&](TreeNode* folder, const std::string_view* title) -> TreeNode* {
+    for (TreeNode* c = folder->firstChild; c; c = c->next) {
+      if (IsItem(c) && c->url == url && (!title || c->title == *title)) return c;
+    }
+    return nullptr;
+  };
+  if (TreeNode* found = MatchPath(root, path, [&](TreeNode* f) { return itemIn(f, nullptr); })) {
+    return found;
+  }
+  size_t tab = path.rfind('\t');
+  if (tab == std::string_view::npos) return nullptr;
+  std::string_view title = path.substr(tab + 1);
+  return MatchPath(root, path.substr(0, tab), [&](TreeNode* f) { return itemIn(f, &title); });
+}
+
+}  // namespace zentu
