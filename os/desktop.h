@@ -22,6 +22,8 @@ class Desktop {
   // A node's texts, icons or counts changed; redraw it when shown.
   virtual void RefreshNode(const void* node) { (void)node; }
   virtual void PlaySound(std::string_view path) { (void)path; }
+  // Bring the download manager window up (when a download starts).
+  virtual void ShowDownloadManager() {}
 };
 
 // Logs every message and answers with the default button.

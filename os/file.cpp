@@ -4,11 +4,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "os/cp932.h"
@@ -317,6 +319,50 @@ bool SetFileTime(std::string_view path, std::time_t modified) {
   tv[0].tv_usec = 0;
   tv[1] = tv[0];
   return ::utimes(native->c_str(), tv) == 0;
+}
+
+namespace {
+constexpr char kStampAttribute[] = "user.zentu.lastmodified";
+}  // namespace
+
+bool SetFileTimes(std::string_view path, uint64_t fileTime) {
+  auto native = ToNativePath(path);
+  if (!native || fileTime < kFileTimeUnixEpoch) return false;
+  const uint64_t since = fileTime - kFileTimeUnixEpoch;
+  struct timespec ts[2];
+  ts[0].tv_sec = static_cast<time_t>(since / 10000000);
+  ts[0].tv_nsec = static_cast<long>(since % 10000000) * 100;
+  ts[1] = ts[0];
+  if (::utimensat(AT_FDCWD, native->c_str(), ts, 0) != 0) return false;
+  const std::string text = std::to_string(fileTime);
+  if (::setxattr(native->c_str(), kStampAttribute, text.data(), text.size(), 0) != 0) {
+    // No user attributes here: the write time just set stands in. A stale
+    // attribute must not outlive the change.
+    ::removexattr(native->c_str(), kStampAttribute);
+  }
+  return true;
+}
+
+bool GetFileCreationTime(std::string_view path, uint64_t& fileTime) {
+  auto native = ToNativePath(path);
+  if (!native) return false;
+  struct stat st;
+  if (::stat(native->c_str(), &st) != 0) return false;
+  char buffer[32];
+  ssize_t n = ::getxattr(native->c_str(), kStampAttribute, buffer, sizeof buffer - 1);
+  if (n > 0) {
+    buffer[n] = '\0';
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long value = std::strtoull(buffer, &end, 10);
+    if (errno == 0 && end == buffer + n) {
+      fileTime = value;
+      return true;
+    }
+  }
+  if (st.st_mtim.tv_sec < 0) return false;
+  fileTime = FileTimeFromUnix(st.st_mtim.tv_sec) + static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
+  return true;
 }
 
 bool RenameFile(std::string_view from, std::string_view to) {

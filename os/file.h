@@ -66,6 +66,25 @@ bool PathExists(std::string_view path);
 int64_t GetFileSize(std::string_view path);  // -1 when missing
 bool GetFileTime(std::string_view path, std::time_t& modified);
 bool SetFileTime(std::string_view path, std::time_t modified);
+
+// Windows FILETIME values: 100-ns steps since 1601-01-01 UTC.
+inline constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ull;
+inline constexpr uint64_t FileTimeFromUnix(std::time_t t) {
+  return static_cast<uint64_t>(t) * 10000000ull + kFileTimeUnixEpoch;
+}
+inline constexpr std::time_t UnixFromFileTime(uint64_t ft) {
+  return static_cast<std::time_t>((static_cast<int64_t>(ft) - static_cast<int64_t>(kFileTimeUnixEpoch)) /
+                                  10000000);
+}
+// The server's time stamp of a saved copy. Windows keeps it as the file's
+// creation time, which editing the file leaves alone, so an edited copy is not
+// taken for a changed page. Linux has no settable creation time: the stamp is
+// kept in the extended attribute "user.zentu.lastmodified" (decimal FILETIME)
+// and the access and write times are set to it too. On a file system without
+// user attributes the write time alone stands in (an edit then counts as a change).
+[[nodiscard]] bool SetFileTimes(std::string_view path, uint64_t fileTime);
+// The stamp SetFileTimes left: the attribute, else the write time.
+bool GetFileCreationTime(std::string_view path, uint64_t& fileTime);
 [[nodiscard]] bool RenameFile(std::string_view from, std::string_view to);
 [[nodiscard]] bool DeleteFile(std::string_view path);
 [[nodiscard]] bool RemoveDirectory(std::string_view path);

@@ -1,0 +1,249 @@
+// The check and download steps of a job around the HTTP client: redirects,
+// the "not modified" check, retries and the failed state.
+#include <mutex>
+
+#include "capture/http.h"
+#include "capture/http_internal.h"
+#include "capture/rules.h"
+#include "os/desktop.h"
+#include "os/file.h"
+#include "os/log.h"
+#include "pagelib/url.h"
+#include "store/tree.h"
+
+namespace zentu {
+
+using namespace http_detail;
+
+namespace {
+
+// The job's tree item as the queue knows it now (the item may have been
+// deleted since the job was copied). Call it with the tree lock held.
+TreeNode* CurrentNode(const DownloadJob& job, DownloadManager& manager) {
+  if (job.Node == nullptr) return nullptr;
+  if (manager.FindJob(job.URL, nullptr)) return manager.JobNode(job.URL);
+  return job.Node;  // a job of the caller's own, not queued
+}
+
+// True when following `target` through the queued redirects comes back to `url`.
+bool LeadsBackTo(DownloadManager& manager, std::string target, const std::string& url) {
+  for (int hop = 0; hop < 32; ++hop) {
+    if (target == url) return true;
+    DownloadJob other;
+    if (!manager.FindJob(target, &other) || !IsRedirect(other)) return false;
+    target = AbsoluteMovedURL(other, other.MovedURL);
+  }
+  return false;
+}
+
+// Queues the redirect target as the same kind of job as the one redirected.
+void QueueTarget(DownloadManager& manager, const DownloadJob& job, const std::string& target, TreeNode* node) {
+  if (job.Type == kJobTypeRss || job.Type == kJobTypeOpml)
+    manager.AddFeedJob(target, job.URL, job.Type, job.Code, false, node);
+  else if (job.SiteDown)
+    manager.AddSiteJob(target, job.URL, true, job.Limit, job.SizeUpTo, job.Filter, false, node);
+  else
+    manager.AddJob(target, job.URL, false, node);
+}
+
+enum class Redirect { Followed, NotFollowed, Loop };
+
+Redirect FollowRedirect(DownloadJob& job, DownloadManager& manager) {
+  const std::string target = AbsoluteMovedURL(job, job.MovedURL);
+  SetJobMessage(job, "=> %s", target.c_str());
+  std::lock_guard tree(TreeMutex());
+  TreeNode* node = CurrentNode(job, manager);
+  if (node != nullptr) {
+    // Items of feeds keep the URL the feed gives them.
+    if (node->parent == nullptr || IsRssFolder(node->parent)) return Redirect::NotFollowed;
+    // Re-adding a URL that has an item re-arms its job: a cycle of redirects
+    // between items would go round for ever.
+    if (LeadsBackTo(manager, target, job.URL)) {
+      WriteLog("Redirect loop: %s -> %s", job.URL.c_str(), target.c_str());
+      SetJobMessage(job, "%s%s", SJ("リダイレクトがループしています: ").c_str(), target.c_str());
+      return Redirect::Loop;
+    }
+    SetUrl(node, target);
+    if (IsItem(node)) SetTitle(node, target);  // a feed folder keeps the title the user gave it
+    os::GetDesktop().RefreshNode(node);
+    WriteLog("Moved to: %s", target.c_str());
+    QueueTarget(manager, job, target, node);
+  } else {
+    QueueTarget(manager, job, target, nullptr);
+  }
+  job.Status = kJobComplete;
+  return Redirect::Followed;
+}
+
+// The saved copy carries the server's time stamp of this answer.
+bool LocalCopyIsCurrent(const DownloadJob& job) {
+  if (job.Modified.empty() || job.LocalFile.empty() || !os::FileExists(job.LocalFile)) return false;
+  uint64_t stamp = 0;
+  return os::GetFileCreationTime(job.LocalFile, stamp) && stamp == job.LastModifiedTime;
+}
+
+// Results 0, -1 and -3 of either step.
+void HandleFailure(DownloadJob& job, int result, int before, bool head, bool keepMessage,
+                   DownloadManager& manager) {
+  if (result == kHttpSizeOver) {
+    job.Status = kJobComplete;
+    return;
+  }
+  if (result != kHttpRetry) {
+    job.Status = kJobError;
+    WriteLogVerbose("EndErrorProcedure: Not found");
+    if (!keepMessage) SetJobMessage(job, "Not Found.");
+    EndErrorProcedure(job, manager);
+    return;
+  }
+  ++job.Trials;
+  job.Status = before;
+  if (job.Trials > kMaxTrials) {
+    job.Status = kJobError;
+    WriteLogVerbose("EndErrorProcedure: The number of trials was exceeded.");
+    SetJobMessage(job, "%s",
+                  SJ(head ? "エラー回数が多いため取り込みを中止しました" : "エラー回数が多いため取り込み中止しました")
+                      .c_str());
+    EndErrorProcedure(job, manager);
+  }
+}
+
+}  // namespace
+
+int HeadProcedure(DownloadJob& job, DownloadManager& manager) {
+  const int before = job.Status;
+  job.Status = kJobHead;
+  manager.UpdateJob(job);
+  if (job.URL.empty()) {
+    WriteLog("Error [HEAD]: URL is null");
+    SetJobMessage(job, "URL is null. [HEAD]");
+    ++job.Trials;
+    job.Status = kJobError;
+    return kHttpRetry;
+  }
+  WriteLog("HEAD %s [%d/%d]", job.URL.c_str(), job.Trials, kMaxTrials);
+  Exchange ex = RunExchange(job, kHttpHead, false, false);
+  int result = ex.result;
+  if (result == kHttpOk && IsRedirect(job)) {
+    switch (FollowRedirect(job, manager)) {
+      case Redirect::Followed:
+        return kHttpOk;
+      case Redirect::Loop:
+        result = kHttpFailed;
+        ex.keepMessage = true;
+        break;
+      case Redirect::NotFollowed:
+        break;
+    }
+  }
+  if (result == kHttpOk) {
+    if (LocalCopyIsCurrent(job)) {
+      SetJobMessage(job, "Not Modified.");
+      job.Status = kJobComplete;
+      std::lock_guard tree(TreeMutex());
+      if (TreeNode* node = CurrentNode(job, manager); IsItem(node)) {
+        SetDownloadFlag(node, kDownloadDone);
+        os::GetDesktop().RefreshNode(node);
+      }
+      return kHttpOk;
+    }
+    job.Status = kJobWaiting;
+    return kHttpOk;
+  }
+  HandleFailure(job, result, before, true, ex.keepMessage, manager);
+  return result;
+}
+
+int GetProcedure(DownloadJob& job, DownloadManager& manager) {
+  const int before = job.Status;
+  if (job.URL.empty()) {
+    WriteLog("Error [GET]: URL is null");
+    SetJobMessage(job, "URL is null. [GET]");
+    job.Status = kJobError;
+    manager.UpdateJob(job);
+    ++job.Trials;
+    return kHttpRetry;
+  }
+  WriteLog("GET %s [%d/%d]", job.URL.c_str(), job.Trials, kMaxTrials);
+  job.Status = kJobDownloading;
+  manager.UpdateJob(job);
+  // The body of a redirect is stored only when the redirect is not followed.
+  Exchange ex = RunExchange(job, kHttpGet, false, true);
+  int result = ex.result;
+  if (result == kHttpOk && IsRedirect(job)) {
+    switch (FollowRedirect(job, manager)) {
+      case Redirect::Followed:
+        RemoveTempFiles(job);
+        return kHttpOk;
+      case Redirect::Loop:
+        result = kHttpFailed;
+        ex.keepMessage = true;
+        break;
+      case Redirect::NotFollowed:
+        result = StoreBody(job);
+        ex.keepMessage = result == kHttpFailed;
+        break;
+    }
+  }
+  RemoveTempFiles(job);
+  if (result == kHttpOk) {
+    // The next HEAD compares the saved copy's stamp with Last-Modified.
+    if (!job.Modified.empty() && !os::SetFileTimes(job.LocalFile, job.LastModifiedTime))
+      WriteLog("Can't set file time: %s", job.LocalFile.c_str());
+    if (FileExtension(job.LocalFile) == "swf") {
+      SetJobMessage(job, "<swf>");
+      job.Status = kJobComplete;
+    } else if (job.Flag == kContentText && CheckFileType(job.LocalFile, kDownloadAsBinary) != 2) {
+      job.Status = kJobDownloaded;
+    } else {
+      SetJobMessage(job, "<binary>");
+      job.Status = kJobComplete;
+    }
+    return kHttpOk;
+  }
+  HandleFailure(job, result, before, false, ex.keepMessage, manager);
+  return result;
+}
+
+void EndErrorProcedure(DownloadJob& job, DownloadManager& manager) {
+  job.Status = kJobError;
+  if (job.Node == nullptr) return;
+  std::lock_guard tree(TreeMutex());
+  TreeNode* node = CurrentNode(job, manager);
+  if (!IsItem(node) || IsTextItem(node)) return;
+  SetDownloadFlag(node, kDownloadError);  // gives the error picture too
+  os::GetDesktop().RefreshNode(node);
+}
+
+std::string ResolveMovedURL(std::string_view url) {
+  if (url.size() <= 3) return {};
+  DownloadJob job;
+  job.URL = CutText(url, kMaxUrlLength);
+  if (!MapJobLocation(job)) return job.URL;
+  HttpRequest(job, kHttpHead);
+  if (!job.MovedURL.empty()) return AbsoluteMovedURL(job, job.MovedURL);
+  return job.URL;
+}
+
+std::optional<std::string> DetectSnsUserId(std::string_view profileUrl) {
+  DownloadJob job;
+  job.URL = CutText(profileUrl, kMaxUrlLength);
+  if (!MapJobLocation(job) || HttpRequest(job, kHttpGet) != kHttpOk) return std::nullopt;
+  os::File file;
+  if (!file.Open(job.LocalFile, os::File::Mode::Read)) return std::nullopt;
+  std::string line;
+  const std::string_view link = kSnsFriendLink;
+  while (file.ReadLine(line, 2001)) {
+    size_t at = line.find(link);
+    if (at == std::string::npos) continue;
+    size_t i = at + link.size(), start = i;
+    while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
+    if (i == start) continue;
+    std::string id = line.substr(start, i - start);
+    WriteLog("SNS user ID: %s", id.c_str());
+    return id;
+  }
+  return std::nullopt;
+}
+
+}  // namespace zentu

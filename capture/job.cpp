@@ -1,0 +1,561 @@
+#include "capture/job.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <utility>
+
+#include "os/cp932.h"
+#include "os/clock.h"
+#include "os/desktop.h"
+#include "os/file.h"
+#include "os/log.h"
+#include "store/profile.h"
+
+namespace zentu {
+
+std::string CutToUrlBuffer(std::string_view text) {
+  if (text.size() <= kMaxUrlLength) return std::string(text);
+  size_t i = 0;
+  while (i < kMaxUrlLength) {
+    size_t step = os::IsSjisLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+    if (i + step > kMaxUrlLength) break;
+    i += step;
+  }
+  return std::string(text.substr(0, i));
+}
+
+// --- Labels and messages -------------------------------------------------------
+
+const std::string& JobStatusLabel(int status) {
+  static const std::string kLabels[] = {
+      os::Utf8ToSjis("エラー"), os::Utf8ToSjis("未処理"), "HEAD",
+      os::Utf8ToSjis("DL待ち"), os::Utf8ToSjis("DL中"),   os::Utf8ToSjis("DL終了"),
+      os::Utf8ToSjis("解析中"), os::Utf8ToSjis("解析終了"), os::Utf8ToSjis("完了"),
+  };
+  static const std::string kNone;
+  if (status < kJobError || status > kJobComplete) return kNone;
+  return kLabels[status + 1];
+}
+
+std::string JobTypeLabel(const DownloadJob& job) {
+  switch (job.Type) {
+    case kJobTypeNormal: return job.SiteDown ? "SiteDL" : "Normal";
+    case kJobTypeRss: return "RSS";
+    case kJobTypeOpml: return "OPML";
+    default: return {};
+  }
+}
+
+void SetJobMessage(DownloadJob& job, const char* format, ...) {
+  if (!format || !*format) return;
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  if (n < 0) {
+    va_end(again);
+    return;
+  }
+  std::string text(static_cast<size_t>(n) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, again);
+  va_end(again);
+  text.resize(static_cast<size_t>(n));
+  job.Message = std::move(text);
+}
+
+int WriteBufferJob(DownloadJob& job, std::string_view content) {
+  static const std::string kFolderFailed = os::Utf8ToSjis("フォルダ作成に失敗しました: ");
+  static const std::string kFileFailed = os::Utf8ToSjis("ファイルを作成できませんでした");
+  job.Status = kJobDownloading;
+  if (job.Type == kJobTypeNormal && CurrentProfile().AddDateForScrapSelectionArea) {
+    const os::LocalTime t = os::LocalNow();
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, ".%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+    job.LocalFile += suffix;
+    job.LocalLink += suffix;
+  }
+  job.Code = 1;  // the text is Shift_JIS already
+  WriteLogVerbose("# fopen : %s", job.LocalFile.c_str());
+  if (job.DirName.empty() || (!os::DirectoryExists(job.DirName) && !os::CreateDirectories(job.DirName))) {
+    WriteLog("Can't create file: Folder not found.");
+    SetJobMessage(job, "%s%s", kFolderFailed.c_str(), job.DirName.c_str());
+    job.Status = kJobError;  // left in "downloading" it would never be taken up again
+    return 0;
+  }
+  WriteLogVerbose("# Create File : %s", job.LocalFile.c_str());
+  if (job.LocalFile.empty() || !os::WriteFileAtomic(job.LocalFile, content)) {
+    WriteLog("Can't create file");
+    SetJobMessage(job, "%s", kFileFailed.c_str());
+    job.Status = kJobError;
+    return 0;
+  }
+  job.Size = static_cast<uint32_t>(content.size());
+  job.Status = kJobDownloaded;
+  return 1;
+}
+
+DownloadManager& GetDownloadManager() {
+  // Never destroyed: worker threads may still look at it while the program exits.
+  static DownloadManager* manager = new DownloadManager;
+  return *manager;
+}
+
+// --- Hooks and notifications ------------------------------------------------------
+
+void DownloadManager::SetListener(JobListener* listener) {
+  std::lock_guard lock(mutex_);
+  listener_ = listener;
+}
+
+void DownloadManager::SetHooks(JobHooks hooks) {
+  std::lock_guard lock(mutex_);
+  hooks_ = std::move(hooks);
+}
+
+void DownloadManager::CallStartWorkers() {
+  std::function<void()> start;
+  {
+    std::lock_guard lock(mutex_);
+    start = hooks_.startWorkers;
+  }
+  if (start) start();
+}
+
+void DownloadManager::StartWorkersIfMissing() {
+  if (AnyWorkerMissing()) CallStartWorkers();
+}
+
+void DownloadManager::WakeAll() {
+  ++generation_;
+  jobAdded_.notify_all();
+  jobChanged_.notify_all();
+}
+
+void DownloadManager::NotifyAdded(Entry& entry) {
+  if (listener_) entry.job.Row = listener_->JobAdded(entry.job);
+  WakeAll();
+}
+
+void DownloadManager::NotifyChanged(const Entry& entry) {
+  if (listener_) listener_->JobChanged(entry.job);
+  WakeAll();
+}
+
+// --- Creation ---------------------------------------------------------------------
+
+int DownloadManager::AddPrepared(DownloadJob job, AddKind kind) {
+  const std::string url = job.URL;
+  bool isNew = false;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = queue_.find(url);
+    if (it == queue_.end()) {
+      Entry& entry = queue_.emplace(url, Entry{std::move(job)}).first->second;
+      NotifyAdded(entry);
+      isNew = true;
+    } else {
+      if (!job.Node) return 0;
+      Entry& entry = it->second;
+      entry.job.Node = job.Node;
+      if (entry.job.claim != 0) {
+        // The holder's result would overwrite the status: re-arm when it lets go.
+        entry.pendingRearm = true;
+        entry.pendingStatus = kNoPending;
+      } else {
+        if (entry.job.Status == kJobAnalyzed || entry.job.Status == kJobComplete) {
+          entry.job.SourceURL.clear();
+          entry.job.FromLocal = false;
+        }
+        entry.job.Status = kJobUntreated;
+      }
+      NotifyChanged(entry);
+    }
+  }
+  if (isNew) {
+    WriteLog("=> %s", url.c_str());
+    StartWorkersIfMissing();
+    return 1;
+  }
+  if (kind != AddKind::Feed && !downloadRunning.load()) CallStartWorkers();
+  return 2;
+}
+
+int DownloadManager::AddJob(std::string_view url, std::string_view sourceUrl, bool fromLocal,
+                            TreeNode* node) {
+  if (url.size() <= 1) return 0;
+  DownloadJob job;
+  job.URL = CutToUrlBuffer(url);
+  job.SourceURL = CutToUrlBuffer(sourceUrl);
+  job.FromLocal = fromLocal;
+  job.Node = node;
+  return AddPrepared(std::move(job), AddKind::Plain);
+}
+
+int DownloadManager::AddSiteJob(std::string_view url, std::string_view sourceUrl, bool siteDown,
+                                int limit, int sizeUpTo, std::string_view filter, bool fromLocal,
+                                TreeNode* node) {
+  if (url.size() <= 1) return 0;
+  DownloadJob job;
+  job.URL = CutToUrlBuffer(url);
+  job.SourceURL = CutToUrlBuffer(sourceUrl);
+  job.SiteDown = siteDown;
+  job.Limit = limit;
+  job.SizeUpTo = sizeUpTo;
+  job.Filter = CutToUrlBuffer(filter);
+  job.FromLocal = fromLocal;
+  job.Node = node;
+  return AddPrepared(std::move(job), AddKind::Site);
+}
+
+int DownloadManager::AddFeedJob(std::string_view url, std::string_view sourceUrl, int type,
+                                int code, bool fromLocal, TreeNode* node) {
+  if (url.size() <= 1) return 0;
+  DownloadJob job;
+  job.URL = CutToUrlBuffer(url);
+  job.SourceURL = CutToUrlBuffer(sourceUrl);
+  job.Type = type;
+  job.Code = code;
+  job.FromLocal = fromLocal;
+  job.Node = node;
+  return AddPrepared(std::move(job), AddKind::Feed);
+}
+
+int DownloadManager::AddBufferJob(std::string_view url, std::string_view content, TreeNode* node) {
+  if (url.size() <= 1) return 0;
+  const std::string key = CutToUrlBuffer(url);
+  std::function<bool(DownloadJob&)> init;
+  bool known;
+  {
+    std::lock_guard lock(mutex_);
+    init = hooks_.initJob;
+    known = queue_.find(key) != queue_.end();
+  }
+  auto initFailed = [&](DownloadJob& job) {
+    WriteLog("init error: %s", key.c_str());
+    SetJobMessage(job, "Init Error");
+  };
+
+  DownloadJob work;
+  int result = 0;
+  if (!known) {
+    DownloadJob job;
+    job.URL = key;
+    if (!init || !init(job)) {
+      initFailed(job);
+      return -1;
+    }
+    job.Node = node;
+    job.Status = kJobDownloading;
+    std::lock_guard lock(mutex_);
+    if (queue_.find(key) == queue_.end()) {
+      job.claim = nextTicket_++;  // held while the text is written
+      Entry& entry = queue_.emplace(key, Entry{std::move(job)}).first->second;
+      NotifyAdded(entry);
+      work = entry.job;
+      result = 1;
+    }
+  }
+  if (result == 0) {
+    // Queued already (perhaps just now by another thread): write into that job.
+    if (ClaimJob(key, &work) != 1) {
+      WriteLog("> job busy, page text not stored: %s", key.c_str());
+      return -1;
+    }
+    {
+      std::lock_guard lock(mutex_);
+      auto it = queue_.find(key);
+      if (node && it != queue_.end() && it->second.job.claim == work.claim) it->second.job.Node = node;
+    }
+    if (work.LocalFile.empty()) {
+      // Never initialised (still waiting for its check): it has no file yet.
+      if (!init || !init(work)) {
+        initFailed(work);
+        ReleaseJob(work);
+        return -1;
+      }
+    }
+    work.Status = kJobDownloading;
+    UpdateJob(work);
+    result = 2;
+  }
+  WriteBufferJob(work, content);
+  ReleaseJob(work);
+  StartWorkersIfMissing();
+  return result;
+}
+
+// --- Claims -------------------------------------------------------------------------
+
+bool DownloadManager::IsWaited(const std::string& url) const { return waiting_.find(url) != waiting_.end(); }
+
+bool DownloadManager::HasFree(int status) const {
+  for (const auto& [url, entry] : queue_) {
+    if (entry.job.Status == status && entry.job.claim == 0 && !IsWaited(url)) return true;
+  }
+  return false;
+}
+
+bool DownloadManager::ClaimNext(int status, std::string_view after, DownloadJob* out) {
+  std::lock_guard lock(mutex_);
+  for (auto it = queue_.upper_bound(after); it != queue_.end(); ++it) {
+    DownloadJob& job = it->second.job;
+    if (job.Status != status || job.claim != 0 || IsWaited(it->first)) continue;
+    job.claim = nextTicket_++;
+    *out = job;
+    return true;
+  }
+  return false;
+}
+
+int DownloadManager::ClaimJob(std::string_view url, DownloadJob* out, int steps) {
+  std::unique_lock lock(mutex_);
+  auto it = queue_.find(url);
+  if (it == queue_.end()) return -1;
+  if (it->second.job.claim != 0) {
+    if (steps <= 0) return 0;
+    const std::string key(url);
+    ++waiting_[key];
+    const auto deadline = std::chrono::steady_clock::now() + steps * kClaimWaitStep;
+    jobChanged_.wait_until(lock, deadline, [&] {
+      it = queue_.find(key);
+      return it == queue_.end() || it->second.job.claim == 0;
+    });
+    auto w = waiting_.find(key);
+    if (--w->second == 0) waiting_.erase(w);
+    if (it == queue_.end()) return -1;
+    if (it->second.job.claim != 0) {
+      jobAdded_.notify_all();  // no longer waited for: a pass may take it
+      return 0;
+    }
+  }
+  it->second.job.claim = nextTicket_++;
+  *out = it->second.job;
+  return 1;
+}
+
+void DownloadManager::Commit(Entry& entry, const DownloadJob& job) {
+  TreeNode* node = entry.job.Node;
+  int row = entry.job.Row;
+  uint64_t claim = entry.job.claim;
+  entry.job = job;
+  entry.job.Node = node;
+  entry.job.Row = row;
+  entry.job.claim = claim;
+}
+
+int DownloadManager::UpdateJob(const DownloadJob& job) {
+  std::lock_guard lock(mutex_);
+  auto it = queue_.find(job.URL);
+  if (it == queue_.end() || job.claim == 0 || it->second.job.claim != job.claim) return 0;
+  Commit(it->second, job);
+  NotifyChanged(it->second);
+  return 1;
+}
+
+int DownloadManager::ReleaseJob(const DownloadJob& job) {
+  std::lock_guard lock(mutex_);
+  auto it = queue_.find(job.URL);
+  if (it == queue_.end() || job.claim == 0 || it->second.job.claim != job.claim) return 0;
+  Entry& entry = it->second;
+  Commit(entry, job);
+  entry.job.claim = 0;
+  if (entry.pendingRearm) {
+    if (entry.job.Status == kJobAnalyzed || entry.job.Status == kJobComplete) {
+      entry.job.SourceURL.clear();
+      entry.job.FromLocal = false;
+    }
+    entry.job.Status = kJobUntreated;
+  } else if (entry.pendingStatus != kNoPending) {
+    entry.job.Status = entry.pendingStatus;
+  }
+  entry.pendingRearm = false;
+  entry.pendingStatus = kNoPending;
+  NotifyChanged(entry);
+  return 1;
+}
+
+int DownloadManager::AbandonJob(const DownloadJob& job) {
+  std::lock_guard lock(mutex_);
+  auto it = queue_.find(job.URL);
+  if (it == queue_.end() || job.claim == 0 || it->second.job.claim != job.claim) return 0;
+  Entry& entry = it->second;
+  entry.job.claim = 0;
+  if (entry.pendingRearm) {
+    entry.job.Status = kJobUntreated;
+  } else if (entry.pendingStatus != kNoPending) {
+    entry.job.Status = entry.pendingStatus;
+  }
+  entry.pendingRearm = false;
+  entry.pendingStatus = kNoPending;
+  NotifyChanged(entry);
+  return 1;
+}
+
+bool DownloadManager::WaitForJob(int status, std::chrono::milliseconds timeout, std::stop_token stop) {
+  std::unique_lock lock(mutex_);
+  return jobAdded_.wait_for(lock, stop, timeout, [&] { return HasFree(status); });
+}
+
+void DownloadManager::WaitForChange(std::chrono::milliseconds timeout, std::stop_token stop) {
+  std::unique_lock lock(mutex_);
+  const uint64_t seen = generation_;
+  jobChanged_.wait_for(lock, stop, timeout, [&] { return generation_ != seen; });
+}
+
+// --- Queries --------------------------------------------------------------------------
+
+bool DownloadManager::FindJob(std::string_view url, DownloadJob* out) const {
+  std::lock_guard lock(mutex_);
+  auto it = queue_.find(url);
+  if (it == queue_.end()) return false;
+  if (out) *out = it->second.job;
+  return true;
+}
+
+bool DownloadManager::NextJob(std::string_view url, DownloadJob* out) const {
+  std::lock_guard lock(mutex_);
+  auto it = queue_.upper_bound(url);
+  if (it == queue_.end()) return false;
+  if (out) *out = it->second.job;
+  return true;
+}
+
+std::vector<DownloadJob> DownloadManager::Snapshot() const {
+  std::lock_guard lock(mutex_);
+  std::vector<DownloadJob> jobs;
+  jobs.reserve(queue_.size());
+  for (const auto& [url, entry] : queue_) jobs.push_back(entry.job);
+  return jobs;
+}
+
+size_t DownloadManager::Size() const {
+  std::lock_guard lock(mutex_);
+  return queue_.size();
+}
+
+size_t DownloadManager::CountStatus(int status) const {
+  std::lock_guard lock(mutex_);
+  size_t n = 0;
+  for (const auto& [url, entry] : queue_) n += entry.job.Status == status;
+  return n;
+}
+
+TreeNode* DownloadManager::JobNode(std::string_view url) const {
+  std::lock_guard lock(mutex_);
+  auto it = queue_.find(url);
+  return it == queue_.end() ? nullptr : it->second.job.Node;
+}
+
+bool DownloadManager::HasUntreatedJobs() const {
+  std::string url;
+  int status = 0;
+  bool found = false;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [key, entry] : queue_) {
+      if (entry.job.Status != kJobComplete && entry.job.Status != kJobError) {
+        url = key;
+        status = entry.job.Status;
+        found = true;
+        break;
+      }
+    }
+  }
+  if (found) {
+    WriteLog("Untreated: %s [%d]", url.c_str(), status);
+    return true;
+  }
+  os::GetDesktop().TrayTip("Zentu");
+  return false;
+}
+
+// --- Changes from the user and the tree ------------------------------------------------
+
+int DownloadManager::RedownloadJob(std::string_view url, int status) {
+  if (url.size() <= 1) return 0;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = queue_.find(url);
+    if (it == queue_.end()) return 0;
+    Entry& entry = it->second;
+    if (entry.job.claim != 0) {
+      entry.pendingStatus = status;
+      entry.pendingRearm = false;
+    } else {
+      entry.job.Status = status;
+    }
+    NotifyChanged(entry);
+  }
+  if (!AnyWorkerRunning()) CallStartWorkers();
+  return 1;
+}
+
+int DownloadManager::RemoveJob(std::string_view url) {
+  if (url.size() <= 1) return 0;
+  std::lock_guard lock(mutex_);
+  auto it = queue_.find(url);
+  if (it == queue_.end()) return 0;
+  std::string key = it->first;
+  queue_.erase(it);
+  if (listener_) listener_->JobRemoved(key);
+  WakeAll();
+  return 1;
+}
+
+void DownloadManager::Clear() {
+  std::lock_guard lock(mutex_);
+  queue_.clear();
+  for (auto* flag : {&checkRunning, &downloadRunning, &analysisRunning, &checkStop, &downloadStop,
+                     &analysisStop, &stopping, &clearAfterStop, &timerFileLoaded}) {
+    flag->store(false);
+  }
+  checkCount.store(0);
+  downloadCount.store(0);
+  if (listener_) listener_->QueueCleared();
+  WakeAll();
+}
+
+int DownloadManager::DetachSubtree(const TreeNode* root) {
+  if (!root) return 0;
+  std::lock_guard lock(mutex_);
+  int n = 0;
+  for (auto& [url, entry] : queue_) {
+    if (entry.job.Node && IsInSubtree(entry.job.Node, root)) {
+      entry.job.Node = nullptr;
+      ++n;
+    }
+  }
+  return n;
+}
+
+void DownloadManager::RestoreJobs(std::vector<DownloadJob> jobs) {
+  std::lock_guard lock(mutex_);
+  for (DownloadJob& job : jobs) {
+    job.claim = 0;
+    auto old = queue_.find(job.URL);
+    if (old != queue_.end()) {
+      queue_.erase(old);
+      if (listener_) listener_->JobRemoved(job.URL);
+    }
+    std::string key = job.URL;
+    Entry& entry = queue_.emplace(std::move(key), Entry{std::move(job)}).first->second;
+    NotifyAdded(entry);
+  }
+}
+
+std::vector<DownloadManager::SavedJob> DownloadManager::SnapshotForSave(
+    const std::function<bool(const TreeNode*)>& isLinked) const {
+  std::lock_guard lock(mutex_);
+  std::vector<SavedJob> jobs;
+  jobs.reserve(queue_.size());
+  for (const auto& [url, entry] : queue_) {
+    const TreeNode* node = entry.job.Node;
+    jobs.push_back({entry.job, node && isLinked(node) ? TreePath(node) : std::string()});
+  }
+  return jobs;
+}
+
+}  // namespace zentu

@@ -1,0 +1,982 @@
+#include "capture/pipeline.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <list>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "capture/cookies.h"
+#include "capture/http.h"
+#include "capture/rules.h"
+#include "os/clock.h"
+#include "os/cp932.h"
+#include "os/desktop.h"
+#include "os/file.h"
+#include "os/log.h"
+#include "os/path.h"
+#include "pagelib/codedetect.h"
+#include "pagelib/scanner.h"
+#include "pagelib/url.h"
+#include "store/profile.h"
+#include "store/tree.h"
+
+namespace zentu {
+namespace {
+
+const std::string& Sj(const char* utf8) {
+  static std::mutex mutex;
+  static std::map<const char*, std::string> cache;
+  std::lock_guard lock(mutex);
+  auto it = cache.find(utf8);
+  if (it == cache.end()) it = cache.emplace(utf8, os::Utf8ToSjis(utf8)).first;
+  return it->second;
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  if (s.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char a = s[i], b = prefix[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+// ---- Workers -------------------------------------------------------------------
+
+struct Workers {
+  std::mutex mutex;
+  std::condition_variable changed;  // a worker started or ended
+  std::list<std::jthread> threads;
+  std::list<std::thread::id> finished;
+  int running = 0;
+  std::chrono::milliseconds idleLimit{10000};
+  PipelineHooks hooks;
+  DownloadManager* manager = nullptr;
+  std::jthread stopThread;
+};
+
+Workers& W() {
+  static Workers* workers = new Workers;  // outlives every worker thread
+  return *workers;
+}
+
+DownloadManager& M() {
+  DownloadManager* m = W().manager;
+  return m ? *m : GetDownloadManager();
+}
+
+enum class Kind { Check, Download, Analysis };
+
+void WorkerEnded() {
+  Workers& w = W();
+  std::lock_guard lock(w.mutex);
+  --w.running;
+  w.finished.push_back(std::this_thread::get_id());
+  w.changed.notify_all();
+}
+
+void CheckThread(std::stop_token) {
+  DownloadManager& m = M();
+  os::GetDesktop().TrayTip("Zentu/Downloading");
+  while (!m.checkStop.load()) {
+    if (!CheckPass()) break;
+  }
+  // The last check thread clears the running mark.
+  if (--m.checkCount <= 0) {
+    m.checkCount = 0;
+    m.checkRunning = false;
+  }
+  // A job added while this thread was deciding to end must not wait for the next add.
+  if (!m.checkStop.load() && m.CountStatus(kJobUntreated) > 0) StartWorkers();
+  WorkerEnded();
+}
+
+// Waits up to a second for work; counts the second when `counts` says so.
+bool IdleSecond(DownloadManager& m, int status, std::chrono::milliseconds& idle, bool counts,
+                std::stop_token stop) {
+  auto start = std::chrono::steady_clock::now();
+  bool found = m.WaitForJob(status, std::chrono::milliseconds(1000), stop);
+  if (!found && counts) idle += std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  return found;
+}
+
+void DownloadThread(std::stop_token stop) {
+  DownloadManager& m = M();
+  os::GetDesktop().TrayTip("Zentu/Downloading");
+  WriteLog("Start. Download Thread");
+  if (CurrentProfile().ShowByDownload) os::GetDesktop().ShowDownloadManager();
+  std::chrono::milliseconds idle{0};
+  while (!m.downloadStop.load()) {
+    if (DownloadPass()) {
+      idle = std::chrono::milliseconds{0};
+      continue;
+    }
+    if (IdleSecond(m, kJobWaiting, idle, !m.checkRunning.load(), stop)) continue;
+    if (idle >= W().idleLimit) break;
+  }
+  WriteLog("Finish. A Download Thread.");
+  if (--m.downloadCount <= 0) {
+    m.downloadCount = 0;
+    m.downloadRunning = false;
+  }
+  if (!m.downloadStop.load() && m.CountStatus(kJobWaiting) > 0) StartWorkers();
+  WorkerEnded();
+}
+
+void AnalysisThread(std::stop_token stop) {
+  DownloadManager& m = M();
+  os::GetDesktop().TrayTip("Zentu/Downloading");
+  WriteLog("Start. Analyze Thread");
+  std::chrono::milliseconds idle{0};
+  while (!m.analysisStop.load()) {
+    if (AnalysisPass()) {
+      idle = std::chrono::milliseconds{0};
+      continue;
+    }
+    bool counts = !m.checkRunning.load() && !m.downloadRunning.load();
+    if (IdleSecond(m, kJobDownloaded, idle, counts, stop)) continue;
+    if (idle >= W().idleLimit) break;
+  }
+  m.analysisRunning = false;
+  bool stopped = m.analysisStop.load();
+  if (!stopped && m.HasUntreatedJobs()) {
+    WriteLog("Finish. Analyze Thread. However, there are some untreated items.");
+    WorkerEnded();
+    StartWorkers();
+    return;
+  }
+  os::GetDesktop().StatusText(Sj("全て終了"));
+  WriteLog("Finish. Analyze Thread.");
+  os::GetDesktop().TrayTip("Zentu");
+  const Profile& p = CurrentProfile();
+  if (!stopped && p.PlayFinishSound && !p.FinishSound.empty()) os::GetDesktop().PlaySound(p.FinishSound);
+  WorkerEnded();
+}
+
+void Spawn(void (*body)(std::stop_token)) {
+  Workers& w = W();
+  // Lock held by the caller.
+  ++w.running;
+  w.threads.emplace_back(body);
+}
+
+void ReapLocked(Workers& w) {
+  for (auto id : w.finished) {
+    for (auto it = w.threads.begin(); it != w.threads.end(); ++it) {
+      if (it->get_id() == id) {
+        it->join();
+        w.threads.erase(it);
+        break;
+      }
+    }
+  }
+  w.finished.clear();
+}
+
+// ---- Helpers of the analysis -------------------------------------------------
+
+std::string LocalTimeText() {
+  os::LocalTime t = os::LocalNow();
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04u/%02u/%02u %02u:%02u:%02u", static_cast<unsigned>(t.year),
+                static_cast<unsigned>(t.month), static_cast<unsigned>(t.day), static_cast<unsigned>(t.hour),
+                static_cast<unsigned>(t.minute), static_cast<unsigned>(t.second));
+  return buf;
+}
+
+// The job's tree item as the queue knows it now. Tree lock held.
+TreeNode* JobItem(const DownloadJob& job) {
+  if (!job.Node) return nullptr;
+  if (M().FindJob(job.URL, nullptr)) return M().JobNode(job.URL);
+  return job.Node;
+}
+
+bool InRssFolder(const TreeNode* node) { return node && node->parent && IsRssFolder(node->parent); }
+
+std::string WithoutFragment(std::string_view url) {
+  size_t hash = url.find('#');
+  return std::string(hash == std::string_view::npos ? url : url.substr(0, hash));
+}
+
+// Collapses "." segments and "name/.." pairs of the path part of an absolute URL;
+// a ".." directly after the host is dropped. The query is left alone.
+std::string NormalizeUrlPath(const std::string& url) {
+  size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return url;
+  size_t pathStart = url.find('/', scheme + 3);
+  if (pathStart == std::string::npos) return url;
+  size_t queryStart = url.find('?', pathStart);
+  std::string path = url.substr(pathStart, queryStart == std::string::npos ? std::string::npos : queryStart - pathStart);
+  std::vector<std::string> segments;
+  size_t i = 1;
+  bool trailingSlash = false;
+  while (i <= path.size()) {
+    size_t slash = path.find('/', i);
+    std::string seg = path.substr(i, slash == std::string::npos ? std::string::npos : slash - i);
+    bool last = slash == std::string::npos;
+    if (seg == ".") {
+      trailingSlash = last;
+    } else if (seg == "..") {
+      if (!segments.empty()) segments.pop_back();
+      trailingSlash = last;
+    } else {
+      segments.push_back(seg);
+      trailingSlash = false;
+    }
+    if (last) break;
+    i = slash + 1;
+  }
+  std::string out = "/";
+  for (size_t k = 0; k < segments.size(); ++k) {
+    if (k) out += '/';
+    out += segments[k];
+  }
+  if (trailingSlash && out.back() != '/') out += '/';
+  std::string result = url.substr(0, pathStart) + out;
+  if (queryStart != std::string::npos) result += url.substr(queryStart);
+  return result;
+}
+
+// A relative link against an absolute base URL: network-path, root-relative,
+// query-only, fragment-only and path-relative forms. "" when the base has no host.
+std::string ResolveAgainst(const std::string& base, const std::string& link) {
+  size_t scheme = base.find("://");
+  if (scheme == std::string::npos) return std::string();
+  size_t authorityEnd = base.find_first_of("/?#", scheme + 3);
+  std::string origin = base.substr(0, authorityEnd);
+  std::string noFragment = base.substr(0, base.find('#'));
+  if (link.rfind("//", 0) == 0) return base.substr(0, scheme + 1) + link;
+  if (link[0] == '/') return origin + link;
+  if (link[0] == '#') return noFragment + link;
+  if (link[0] == '?') return noFragment.substr(0, noFragment.find('?')) + link;
+  std::string path = noFragment.substr(0, noFragment.find('?'));
+  size_t lastSlash = path.rfind('/');
+  if (lastSlash == std::string::npos || lastSlash < scheme + 3) return origin + "/" + link;
+  return path.substr(0, lastSlash + 1) + link;
+}
+
+// The part of an archived URL from its embedded "http://" or "https://".
+std::string UnwrapArchive(const std::string& url) {
+  std::string prefix1 = std::string("http://") + std::string(kArchiveHost) + "/web/";
+  std::string prefix2 = std::string("https://") + std::string(kArchiveHost) + "/web/";
+  if (!StartsWithNoCase(url, prefix1) && !StartsWithNoCase(url, prefix2)) return url;
+  size_t from = url.find("/web/") + 5;
+  size_t embedded = url.find("http://", from);
+  size_t embeddedS = url.find("https://", from);
+  size_t at = std::min(embedded, embeddedS);
+  return at == std::string::npos ? url : url.substr(at);
+}
+
+// The WWWC text the last page analysis on this thread found, for FinishTreeItem.
+thread_local std::string t_updateContents;
+
+bool IsLocalPathUrl(std::string_view url) {
+  return (url.size() > 1 && url[1] == ':') || (url.size() > 1 && url[0] == '\\' && url[1] == '\\');
+}
+
+// "\" to "/" in a local relative path, two-byte characters stepped over whole.
+std::string ToLinkSeparators(std::string_view path) {
+  std::string out;
+  out.reserve(path.size());
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (os::IsSjisLeadByte(c) && i + 1 < path.size()) {
+      out += path[i];
+      out += path[++i];
+      continue;
+    }
+    out += c == '\\' ? '/' : path[i];
+  }
+  return out;
+}
+
+// Characters a browser would read as URL syntax in a relative link.
+std::string EscapeLinkPath(std::string_view path) {
+  std::string out;
+  out.reserve(path.size());
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (os::IsSjisLeadByte(c) && i + 1 < path.size()) {
+      out += path[i];
+      out += path[++i];
+      continue;
+    }
+    switch (c) {
+      case '%': out += "%25"; break;
+      case '#': out += "%23"; break;
+      case '?': out += "%3F"; break;
+      case ' ': out += "%20"; break;
+      case '"': out += "%22"; break;
+      default: out += path[i];
+    }
+  }
+  return out;
+}
+
+std::string DataDirectory() { return CurrentProfile().dirs.data; }
+
+UrlMapProfile MapProfile() {
+  UrlMapProfile p = CaptureProfile(DataDirectory());
+  p.convertArchivePaths = CurrentProfile().ConvertPathForArchiveOrg;
+  return p;
+}
+
+void SleepUnlessStopped(int ms, const std::atomic<bool>& stop) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!stop.load() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(
+        std::chrono::milliseconds(50),
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()) +
+            std::chrono::milliseconds(1)));
+}
+
+// ---- RSS anchor rule ------------------------------------------------------------
+
+enum class Stage { Check, Download, Analysis };
+
+void CopyResponse(DownloadJob& job, const DownloadJob& from) {
+  job.Modified = from.Modified;
+  job.LastModifiedTime = from.LastModifiedTime;
+  job.ServerDate = from.ServerDate;
+  job.Size = from.Size;
+  job.ContentType = from.ContentType;
+  job.ContentEncoding = from.ContentEncoding;
+  job.Flag = from.Flag;
+  job.Connection = from.Connection;
+}
+
+void CopyItemFields(DownloadJob& job, const DownloadJob& neighbour) {
+  std::lock_guard tree(TreeMutex());
+  TreeNode* mine = JobItem(job);
+  TreeNode* theirs = JobItem(neighbour);
+  if (!mine || !theirs || mine == theirs) return;
+  SetOriginalDate(mine, theirs->originalDate);
+  SetLastCheck(mine, theirs->lastCheck);
+  SetSize(mine, theirs->size);
+  SetDownloadFlag(mine, theirs->downloadFlag);
+  SetLocalFile(mine, theirs->localFile);
+  if (mine->unread != theirs->unread) SetUnreadFlag(mine, theirs->unread);
+  os::GetDesktop().RefreshNode(mine);
+}
+
+// True when the job took the result of its neighbour in the queue.
+bool RssAnchorRule(DownloadJob& job, Stage stage) {
+  if (job.URL.find('#') == std::string::npos || !job.Node) return false;
+  {
+    std::lock_guard tree(TreeMutex());
+    if (!InRssFolder(JobItem(job))) return false;
+  }
+  DownloadJob neighbour;
+  if (!M().NextJob(job.URL, &neighbour)) return false;
+  if (WithoutFragment(neighbour.URL) != WithoutFragment(job.URL) || neighbour.Status <= job.Status) return false;
+  switch (stage) {
+    case Stage::Check:
+      WriteLog("HEAD <Skip> %s", job.URL.c_str());
+      SetJobMessage(job, "Skip [HEAD]");
+      CopyResponse(job, neighbour);
+      job.Status = kJobWaiting;
+      break;
+    case Stage::Download:
+      WriteLog("GET <Skip> %s", job.URL.c_str());
+      SetJobMessage(job, "Skip [GET]");
+      CopyResponse(job, neighbour);
+      job.Status = kJobDownloaded;
+      CopyItemFields(job, neighbour);
+      break;
+    case Stage::Analysis:
+      WriteLog("Analyze <Skip> %s", job.URL.c_str());
+      SetJobMessage(job, "Skip [Analyze]");
+      CopyItemFields(job, neighbour);
+      FinishTreeItem(job);
+      job.Status = kJobComplete;
+      break;
+  }
+  return true;
+}
+
+// A resource that answered with a redirect keeps its rewritten link in the
+// pages that use it: give its local name a copy of what the target delivered,
+// so the saved pages find it offline. Pages are left alone unless they stay in
+// the same folder, since their relative links would point elsewhere.
+void ServeRedirectSource(const DownloadJob& job) {
+  if (job.Status != kJobComplete || job.SourceURL.empty() || job.LocalFile.empty()) return;
+  DownloadJob src;
+  if (!M().FindJob(job.SourceURL, &src)) return;
+  if (src.Status != kJobComplete || src.Node != nullptr || src.MovedURL.empty()) return;
+  if (src.Connection != 301 && src.Connection != 302) return;
+  if (AbsoluteMovedURL(src, src.MovedURL) != job.URL || src.LocalFile.empty() || src.LocalFile == job.LocalFile) return;
+  if (job.Flag != kContentBinary && os::DirectoryOf(src.LocalFile) != os::DirectoryOf(job.LocalFile)) return;
+  if (!os::FileExists(job.LocalFile)) return;
+  std::string part = src.LocalFile + ".part";
+  if (!os::DirectoryExists(src.DirName)) (void)os::CreateDirectories(src.DirName);
+  if (os::CopyFile(job.LocalFile, part) && os::RenameFile(part, src.LocalFile)) {
+    WriteLogVerbose("Copy file: %s => %s", job.LocalFile.c_str(), src.LocalFile.c_str());
+  } else {
+    (void)os::DeleteFile(part);
+  }
+}
+
+}  // namespace
+
+// ---- Threads -----------------------------------------------------------------------
+
+void InstallPipeline(DownloadManager& manager) {
+  W().manager = &manager;
+  JobHooks hooks;
+  hooks.startWorkers = [] { StartWorkers(); };
+  hooks.initJob = [](DownloadJob& job) { return InitJob(job); };
+  manager.SetHooks(std::move(hooks));
+}
+
+void SetPipelineHooks(PipelineHooks hooks) {
+  std::lock_guard lock(W().mutex);
+  W().hooks = std::move(hooks);
+}
+
+void SetWorkerIdleLimit(std::chrono::milliseconds limit) {
+  std::lock_guard lock(W().mutex);
+  W().idleLimit = limit;
+}
+
+void StartWorkers() {
+  DownloadManager& m = M();
+  if (m.checkStop.load() || m.downloadStop.load() || m.analysisStop.load()) {
+    WriteLog("Current Status: Stopping...");
+    return;
+  }
+  const Profile& p = CurrentProfile();
+  int maxCheck = std::clamp(p.MaxNumberOfCheckThread, 0, 100);
+  int maxDownload = std::clamp(p.MaxNumberOfDownloadThread, 1, 100);
+  Workers& w = W();
+  std::lock_guard lock(w.mutex);
+  ReapLocked(w);
+  // Check threads end when a pass finds nothing, so more may be wanted while some run.
+  while (m.checkCount.load() < maxCheck) {
+    m.checkRunning = true;
+    ++m.checkCount;
+    Spawn(CheckThread);
+  }
+  if (!m.downloadRunning.load() || m.downloadCount.load() < maxDownload) {
+    if (m.downloadCount.load() < maxDownload) {
+      m.downloadRunning = true;
+      ++m.downloadCount;
+      Spawn(DownloadThread);
+    }
+  }
+  if (!m.analysisRunning.load()) {
+    m.analysisRunning = true;
+    Spawn(AnalysisThread);
+  }
+}
+
+void JoinFinishedWorkers() {
+  std::lock_guard lock(W().mutex);
+  ReapLocked(W());
+}
+
+bool StopCaptureAndWait(std::chrono::milliseconds limit) {
+  DownloadManager& m = M();
+  m.checkStop = m.downloadStop = m.analysisStop = true;
+  m.WaitForChange(std::chrono::milliseconds(1));  // wake waiting workers
+  Workers& w = W();
+  std::unique_lock lock(w.mutex);
+  bool ended = w.changed.wait_for(lock, limit, [&] { return w.running == 0; });
+  ReapLocked(w);
+  if (ended) {
+    for (auto& t : w.threads) t.join();
+    w.threads.clear();
+  }
+  lock.unlock();
+  m.checkStop = m.downloadStop = m.analysisStop = false;
+  return ended;
+}
+
+void StopCapture() {
+  DownloadManager& m = M();
+  if (!m.AnyWorkerRunning()) {
+    WriteLog("%s", Sj("すでに全ての取り込み処理が終了しています").c_str());
+    return;
+  }
+  bool expected = false;
+  if (!m.stopping.compare_exchange_strong(expected, true)) {
+    WriteLog("%s", Sj("すでに停止処理を開始しています").c_str());
+    return;
+  }
+  WriteLog("%s", Sj("取り込み処理を停止します").c_str());
+  Workers& w = W();
+  std::lock_guard lock(w.mutex);
+  if (w.stopThread.joinable()) w.stopThread.join();
+  w.stopThread = std::jthread([](std::stop_token) {
+    DownloadManager& m = M();
+    WriteLog("Start. Stop Thread.");
+    os::GetDesktop().StatusText(Sj("停止処理中"));
+    m.checkStop = m.downloadStop = m.analysisStop = true;
+    Workers& w = W();
+    for (;;) {
+      std::unique_lock lock(w.mutex);
+      if (w.changed.wait_for(lock, std::chrono::seconds(120), [&] { return w.running == 0; })) {
+        os::GetDesktop().StatusText(Sj("停止処理完了"));
+        break;
+      }
+      lock.unlock();
+      if (os::MessageBox(Sj("停止に時間がかかっています．停止処理を続けますか？"), Sj("報告"), os::Buttons::YesNo,
+                         os::IDYES) != os::IDYES) {
+        os::GetDesktop().StatusText(Sj("停止処理中断"));
+        break;
+      }
+    }
+    os::GetDesktop().StatusText("");
+    m.checkStop = m.downloadStop = m.analysisStop = false;
+    WriteLog("Finish. Stop Thread.");
+    if (m.clearAfterStop.exchange(false)) m.Clear();
+    m.stopping = false;
+  });
+}
+
+bool WaitUntilIdle(std::chrono::milliseconds limit) {
+  DownloadManager& m = M();
+  auto until = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    bool busy = false;
+    for (const DownloadJob& j : m.Snapshot()) {
+      if (j.Status != kJobComplete && j.Status != kJobError) {
+        busy = true;
+        break;
+      }
+    }
+    if (!busy) return true;
+    auto now = std::chrono::steady_clock::now();
+    if (now >= until) return false;
+    m.WaitForChange(std::min<std::chrono::milliseconds>(std::chrono::milliseconds(200),
+                                                        std::chrono::duration_cast<std::chrono::milliseconds>(until - now)));
+  }
+}
+
+// ---- Passes --------------------------------------------------------------------------
+
+bool CheckPass() {
+  DownloadManager& m = M();
+  bool work = false;
+  std::string after;
+  DownloadJob job;
+  while (!m.checkStop.load() && m.ClaimNext(kJobUntreated, after, &job)) {
+    after = job.URL;
+    work = true;
+    InitJob(job);
+    if (job.Status == kJobUntreated && !RssAnchorRule(job, Stage::Check)) HeadProcedure(job, m);
+    m.ReleaseJob(job);
+  }
+  return work;
+}
+
+bool DownloadPass() {
+  DownloadManager& m = M();
+  const Profile& p = CurrentProfile();
+  bool work = false;
+  std::string after;
+  DownloadJob job;
+  while (!m.downloadStop.load() && m.ClaimNext(kJobWaiting, after, &job)) {
+    after = job.URL;
+    work = true;
+    int delay = 0;
+    if (job.SiteDown && job.URL.find(kSnsHostWord) != std::string::npos) {
+      // The service shuts out fast readers; its images come without delay.
+      if (CheckFileType(job.URL, kDownloadAsBinary) != 2) delay = std::max(p.DelayOfSiteDownload, 5000);
+    } else if (job.SiteDown) {
+      delay = std::max(p.DelayOfSiteDownload, 0);
+    } else {
+      delay = std::max(p.DelayOfDownload, 0);
+    }
+    if (delay > 0) SleepUnlessStopped(delay, m.downloadStop);
+    if (!RssAnchorRule(job, Stage::Download)) GetProcedure(job, m);
+    ServeRedirectSource(job);
+    m.ReleaseJob(job);
+  }
+  return work;
+}
+
+bool AnalysisPass() {
+  DownloadManager& m = M();
+  bool work = false;
+  std::string after;
+  DownloadJob job;
+  while (!m.analysisStop.load() && m.ClaimNext(kJobDownloaded, after, &job)) {
+    after = job.URL;
+    work = true;
+    if (!RssAnchorRule(job, Stage::Analysis)) AnalyzeJob(job);
+    ServeRedirectSource(job);
+    m.ReleaseJob(job);
+  }
+  return work;
+}
+
+// ---- Job initialisation ---------------------------------------------------------------
+
+bool InitJob(DownloadJob& job) {
+  if (!MapJobLocation(job)) {
+    job.Status = kJobError;
+    if (job.Node) EndErrorProcedure(job, M());
+    SetJobMessage(job, "URL has error.");
+    return false;
+  }
+  if (job.FromLocal && CopyFromCache(job)) return true;
+  if (!IsLocalPathUrl(job.URL)) {
+    job.Status = CurrentProfile().PrecheckByHeadRequest ? kJobUntreated : kJobWaiting;
+    if (job.SiteDown && job.SizeUpTo == 0) job.Status = kJobWaiting;
+    return true;
+  }
+  if (!os::FileExists(job.URL)) {
+    job.Status = kJobWaiting;
+    return true;
+  }
+  if (!os::DirectoryExists(job.DirName)) (void)os::CreateDirectories(job.DirName);
+  if (os::CopyFile(job.URL, job.LocalFile)) {
+    job.Status = kJobDownloaded;
+  } else {
+    job.Status = kJobError;
+    SetJobMessage(job, "Can't copy file: %s", job.LocalFile.c_str());
+  }
+  return true;
+}
+
+bool CopyFromCache(DownloadJob& job) {
+  job.FromCache = 0;
+  std::string cached;
+  if (!FindInBrowserCache(job.URL, cached)) {
+    WriteLog("File not found in cahce: %s", job.URL.c_str());
+    SetJobMessage(job, "Not found in cache.");
+    job.FromLocal = false;
+    return false;
+  }
+  job.FromCache = 1;
+  job.Status = kJobDownloading;
+  if (!os::DirectoryExists(job.DirName) && !os::CreateDirectories(job.DirName)) {
+    job.Status = kJobWaiting;
+    SetJobMessage(job, "Can't create folder: %s", job.DirName.c_str());
+    return false;
+  }
+  if (!os::CopyFile(cached, job.LocalFile)) {
+    SetJobMessage(job, "Can't copy file: %s", cached.c_str());
+    job.Status = kJobWaiting;
+  } else {
+    WriteLog("Copy file: %s => %s", cached.c_str(), job.LocalFile.c_str());
+    SetJobMessage(job, "%s", cached.c_str());
+    if (CheckFileType(job.LocalFile, kDownloadAsBinary) == 2) {
+      int64_t size = os::GetFileSize(job.LocalFile);
+      job.Size = size > 0 ? static_cast<uint32_t>(size) : 0;
+      job.Flag = kContentFromCache;
+      job.Title = job.LocalFile.substr(std::min(job.LocalFile.size(), job.DirName.size()));
+      FinishTreeItem(job);
+      job.Status = kJobComplete;
+    } else {
+      job.Status = kJobDownloaded;
+    }
+  }
+  job.Title = job.URL;
+  return true;
+}
+
+// ---- Analysis ---------------------------------------------------------------------------
+
+void AnalyzeJob(DownloadJob& job) {
+  DownloadManager& m = M();
+  t_updateContents.clear();
+  job.Status = kJobAnalyzing;
+  m.UpdateJob(job);
+  int result = AnalyzeFile(job);
+  job.Status = kJobAnalyzed;
+  m.UpdateJob(job);
+  if (result <= 0) EndErrorProcedure(job, m);
+  else FinishTreeItem(job);
+  t_updateContents.clear();
+  job.Status = kJobComplete;
+  m.UpdateJob(job);
+}
+
+int AnalyzeFile(DownloadJob& job) {
+  WriteLog("Analyzing: %s [%s]", job.URL.c_str(), job.LocalFile.c_str());
+  int64_t fileSize = os::GetFileSize(job.LocalFile);
+  if (fileSize < 0) {
+    WriteLog("File not found: %s", job.LocalFile.c_str());
+    SetJobMessage(job, "File not found: %s", job.LocalFile.c_str());
+    return 0;
+  }
+  if (fileSize == 0) {
+    WriteLog("Error: file size = 0");
+    SetJobMessage(job, "File size = 0");
+    return 0;
+  }
+  if (job.Size == 0) job.Size = static_cast<uint32_t>(std::min<int64_t>(fileSize, UINT32_MAX));
+  std::string text;
+  if (!os::ReadWholeFile(job.LocalFile, text)) {
+    WriteLogVerbose("Can't read %s", job.LocalFile.c_str());
+    SetJobMessage(job, "%s%s", Sj("ファイル読み込みエラー: ").c_str(), job.LocalFile.c_str());
+    return 0;
+  }
+  if (text.empty()) {
+    SetJobMessage(job, "Read size = 0");
+    return 0;
+  }
+  // Zero bytes become blanks; many of them mean a binary file.
+  size_t zeros = 0;
+  for (char& c : text) {
+    if (c == '\0') {
+      c = ' ';
+      ++zeros;
+    }
+  }
+  bool binary = false;
+  if (zeros > 0) {
+    WriteLogVerbose("This file is binary? Detect binary file.");
+    binary = zeros > text.size() / 1024;
+  }
+  int result = 1;
+  if (!binary) {
+    const Profile& p = CurrentProfile();
+    if (job.Code == 0) {
+      job.Code = DetectCode(text);
+      WriteLogVerbose("%s", CodeName(job.Code));
+    }
+    bool convert = job.Code != kCodeSjisStored &&
+                   (job.Type == kJobTypeRss || job.Type == kJobTypeOpml || p.ForceConvToSJIS);
+    if (convert) text = ConvertToSjis(text, job.Code);
+    int r = 1;
+    PipelineHooks hooks;
+    {
+      std::lock_guard lock(W().mutex);
+      hooks = W().hooks;
+    }
+    if (job.Type == kJobTypeRss) {
+      r = hooks.analyzeFeed ? hooks.analyzeFeed(job, text) : 1;
+    } else if (job.Type == kJobTypeOpml) {
+      r = hooks.importOpml ? hooks.importOpml(job, text) : 1;
+    } else {
+      // Converted text is Shift_JIS from here on.
+      int code = job.Code;
+      if (convert) job.Code = kCodeSjisStored;
+      r = AnalyzePage(job, text);
+      if (convert) job.Code = code;
+    }
+    if (r < 1) result = 0;
+  }
+  if (!job.Modified.empty() && !os::SetFileTimes(job.LocalFile, job.LastModifiedTime))
+    WriteLogVerbose("Can't set file time: %s", job.LocalFile.c_str());
+  return result;
+}
+
+int AnalyzePage(DownloadJob& job, std::string& text) {
+  if (text.empty()) {
+    WriteLog("Can't read buffer for Get Data");
+    SetJobMessage(job, "Can't read buffer for Get Data");
+    return 0;
+  }
+  if (job.DirName.empty()) {
+    SetJobMessage(job, "Folder is null.");
+    return 0;
+  }
+  if (!os::DirectoryExists(job.DirName)) {
+    WriteLogVerbose("# CreateDirectory : %s", job.DirName.c_str());
+    if (!os::CreateDirectories(job.DirName)) {
+      WriteLog("Error: Can't create directory: %s", job.DirName.c_str());
+      SetJobMessage(job, "%s%s", Sj("フォルダ作成エラー: ").c_str(), job.DirName.c_str());
+      return 0;
+    }
+  }
+  const Profile& p = CurrentProfile();
+  job.UpLinkRoot = RootPrefix(job.URL, DataDirectory(), p.ConvertPathForArchiveOrg);
+
+  ScanJob scan;
+  scan.url = job.URL;
+  scan.followLinks = job.SiteDown;
+  scan.storedAsSjis = job.Code == kCodeSjisStored;
+  scan.code = job.Code;
+  scan.localPath = job.LocalFile;
+  PageScanner scanner;
+  scanner.job = &scan;
+  scanner.settings.cutFrontOfHtmlTag = p.CutFrontOfHtmlTag;
+  scanner.settings.forceConvToSjis = p.ForceConvToSJIS;
+  scanner.settings.commentOutIFrameTag = p.CommentOutIFrameTag;
+  scanner.settings.commentOutXmlTag = p.CommentOutXMLTag;
+  scanner.stop = &M().analysisStop;
+  scanner.handleLink = [&job](ScanJob&, std::string_view link, int kind) { return HandleLink(job, link, kind); };
+  scanner.handleBase = [&job](ScanJob& s, std::string_view href) {
+    // The copy's links are rewritten relative to the copy itself: the base only
+    // serves to resolve them, and leaving it in would send them back online.
+    job.BaseURL = std::string(href);
+    s.baseUrl = job.BaseURL;
+    return std::string();
+  };
+  scanner.convertTag = [](std::string& tag) {
+    int changed = 0;
+    std::string out = ApplyConvertRules(tag, changed);
+    if (changed) tag = out;
+    return changed != 0;
+  };
+
+  std::string ext = FileExtension(job.URL.substr(0, job.URL.find_first_of("?#")));
+  if (ext == "css" || ext == "js") {
+    if (!os::DirectoryExists(job.DirName)) {
+      WriteLog("[Error] Can't create file: Folder not found.");
+      SetJobMessage(job, "Can't create file: Folder not found.");
+      return 0;
+    }
+    int r = RewriteStylesheetFile(scanner, text);
+    if (!scan.message.empty()) job.Message = scan.message;
+    return r;
+  }
+  if (RewritePage(scanner, text) == 0) {
+    SetJobMessage(job, "Stopped.");
+    return 0;
+  }
+  // Written whole and renamed into place: a stop or a crash never leaves half a page.
+  if (!os::WriteFileAtomic(job.LocalFile, scanner.out)) {
+    WriteLog("Can't create file: %s", job.LocalFile.c_str());
+    SetJobMessage(job, "Can't create file: %s", job.LocalFile.c_str());
+    return 0;
+  }
+  job.Title = scan.title;
+  if (!job.Title.empty() && job.Code != kCodeSjisStored && !p.ForceConvToSJIS)
+    job.Title = ConvertToSjis(job.Title, job.Code);
+  t_updateContents = scan.hasUpdateContents ? CutUpdateContents(scan.updateContents) : std::string();
+  return 1;
+}
+
+
+// ---- Links -------------------------------------------------------------------------------
+
+std::string HandleLink(DownloadJob& job, std::string_view found, int hop) {
+  std::string link(found);
+  // One pair of outer quotes, and Windows separators.
+  if (link.size() >= 2 && (link.front() == '"' || link.front() == '\'') && link.back() == link.front())
+    link = link.substr(1, link.size() - 2);
+  {
+    std::string fixed;
+    fixed.reserve(link.size());
+    for (size_t i = 0; i < link.size(); ++i) {
+      unsigned char c = static_cast<unsigned char>(link[i]);
+      if (os::IsSjisLeadByte(c) && i + 1 < link.size()) {
+        fixed += link[i];
+        fixed += link[++i];
+        continue;
+      }
+      fixed += c == '\\' ? '/' : link[i];
+    }
+    link.swap(fixed);
+  }
+  if (StartsWithNoCase(link, "file://") || StartsWithNoCase(link, "mailto:")) return link;
+  if (StartsWithNoCase(link, "javascript:") || StartsWithNoCase(link, "data:") || link.empty()) return std::string(found);
+
+  std::string url;
+  if (link.find("://") != std::string::npos) {
+    url = link;
+    if (std::count(url.begin(), url.end(), '/') == 2) url += '/';
+    url = UnwrapArchive(url);
+  } else {
+    url = ResolveAgainst(job.BaseURL.empty() ? job.URL : job.BaseURL, link);
+    if (url.empty()) return std::string(found);
+  }
+  // The in-page anchor goes back on the local link, so it still jumps offline.
+  std::string fragment;
+  if (size_t hash = url.find('#'); hash != std::string::npos) {
+    fragment = url.substr(hash);
+    url.erase(hash);
+  }
+  url = NormalizeUrlPath(url);
+  if (url.size() > kMaxUrlLength) return std::string(found);
+
+  if (hop && job.SiteDown) {
+    if (job.Limit < 1 || url.rfind(job.Filter, 0) != 0) {
+      if (job.URL.find(kSnsHostWord) == std::string::npos) return url + fragment;
+    }
+    if (job.URL.find(kSnsHostWord) != std::string::npos) {
+      if (job.Limit < 1 || url.find(kSnsHostWord) == std::string::npos) return url + fragment;
+      static const char* const kPages[] = {"list_diary", "view_diary", "list_comment", "list_message",
+                                           "view_message", "show_log", "show_profile"};
+      bool wanted = false;
+      for (const char* page : kPages) wanted |= url.find(page) != std::string::npos;
+      if (!wanted) return url + fragment;
+      size_t owner = url.find("owner_id=");
+      if (owner != std::string::npos) {
+        std::string id = url.substr(owner + 9);
+        id = id.substr(0, id.find_first_of("&#"));
+        if (id != job.Filter) {
+          WriteLog("ignore other user-ID [%s]", url.c_str());
+          return url + fragment;
+        }
+      }
+    }
+  }
+  // A host part with blanks, quotes or "?" is no host.
+  {
+    size_t hostStart = url.find("://") + 3;
+    size_t hostEnd = url.find('/', hostStart);
+    std::string_view host = std::string_view(url).substr(hostStart, hostEnd == std::string::npos ? std::string::npos : hostEnd - hostStart);
+    if (host.find_first_of(" '\"?") != std::string_view::npos) {
+      WriteLog("Skip: %s", url.c_str());
+      return url + fragment;
+    }
+  }
+  if (!IsLinkAllowed(url)) return url + fragment;
+
+  UrlLocation location;
+  UrlMapProfile profile = MapProfile();
+  if (!MapUrlToLocation(url, profile, location)) return url + fragment;
+
+  std::function<bool(std::string_view)> isLocked;
+  {
+    std::lock_guard lock(W().mutex);
+    isLocked = W().hooks.isUrlLocked;
+  }
+  if (!(isLocked && isLocked(url))) {
+    if (job.SiteDown) {
+      M().AddSiteJob(url, job.URL, true, hop ? job.Limit - 1 : job.Limit, job.SizeUpTo, job.Filter, job.FromLocal,
+                     nullptr);
+    } else {
+      M().AddJob(url, job.URL, job.FromLocal, nullptr);
+    }
+  }
+  return job.UpLinkRoot + EscapeLinkPath(ToLinkSeparators(location.relativePath)) + fragment;
+}
+
+// ---- Tree item -----------------------------------------------------------------------------
+
+void FinishTreeItem(DownloadJob& job) {
+  std::lock_guard tree(TreeMutex());
+  TreeNode* item = JobItem(job);
+  if (!item || !IsItem(item)) return;
+  bool changed = false;
+  if (!InRssFolder(item)) {
+    if (!job.Title.empty() && (item->title.empty() || item->title == "*" || StartsWithNoCase(item->title, "http")))
+      SetTitle(item, job.Title);
+    if (!job.Modified.empty()) {
+      if (job.Modified != item->originalDate) {
+        SetOriginalDate(item, job.Modified);
+        changed = true;
+      }
+    } else if (!t_updateContents.empty()) {
+      if (t_updateContents != item->originalDate) {
+        SetOriginalDate(item, t_updateContents);
+        changed = true;
+      }
+    } else {
+      SetOriginalDate(item, "");
+    }
+  }
+  if (job.Size != item->size) {
+    SetSize(item, job.Size);
+    if (job.Modified.empty()) changed = true;
+  }
+  SetLastCheck(item, LocalTimeText());
+  SetDownloadFlag(item, kDownloadDone);
+  SetLocalFile(item, job.LocalFile);
+  if (changed && !item->unread) SetUnreadFlag(item, true);
+  MarkTreeModified();
+  os::GetDesktop().RefreshNode(item);
+}
+
+}  // namespace zentu

@@ -1,0 +1,65 @@
+// The capture pipeline: check threads (HEAD), download threads (GET) and one
+// analysis thread move the jobs of the program's queue forward; the analysis
+// rewrites each saved page for offline reading and queues what it links to;
+// a finished job hands title, dates, size and local file to its tree item.
+//
+// Threads wait on the queue's conditions instead of sleeping a second per idle
+// pass; the idle limit, the order of states and the messages stay as before.
+// Lock order: TreeMutex() before the queue's lock. A worker holds the tree
+// lock only while it reads or writes a node.
+#pragma once
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "capture/job.h"
+
+namespace zentu {
+
+// What the pipeline asks of modules that come later (feeds, OPML, lock list).
+struct PipelineHooks {
+  std::function<int(DownloadJob&, std::string&)> analyzeFeed;  // Type 2
+  std::function<int(DownloadJob&, std::string&)> importOpml;   // Type 3
+  std::function<bool(std::string_view url)> isUrlLocked;       // saved copies never overwritten
+};
+
+// Wires the pipeline into the queue (its initialisation and start hooks).
+void InstallPipeline(DownloadManager& manager = GetDownloadManager());
+void SetPipelineHooks(PipelineHooks hooks);
+// Idle time after which download and analysis threads end (10 s by default).
+void SetWorkerIdleLimit(std::chrono::milliseconds limit);
+
+// Starts the missing worker threads.
+void StartWorkers();
+// The user's stop command: logs and starts the stop thread.
+void StopCapture();
+// Sets the stop flags and waits until every worker has ended (shutdown, tests).
+// Returns false when they did not end within `limit`.
+bool StopCaptureAndWait(std::chrono::milliseconds limit);
+// Waits until no worker runs and no job is left untreated, or `limit` passes.
+bool WaitUntilIdle(std::chrono::milliseconds limit);
+// Joins every worker thread that has ended.
+void JoinFinishedWorkers();
+
+// One walk over the queue each; true when a job was handled.
+bool CheckPass();
+bool DownloadPass();
+bool AnalysisPass();
+
+bool InitJob(DownloadJob& job);
+bool CopyFromCache(DownloadJob& job);
+void AnalyzeJob(DownloadJob& job);
+int AnalyzeFile(DownloadJob& job);
+int AnalyzePage(DownloadJob& job, std::string& text);
+// The text written in place of a link found in the page of `job`; queues the
+// link's target unless a rule refuses it. `hop` is 1 for a page link of a site
+// download, 0 for everything else.
+std::string HandleLink(DownloadJob& job, std::string_view link, int hop);
+// Copies the job's results into its tree item.
+void FinishTreeItem(DownloadJob& job);
+
+// Host word by which pages of the social-network service are recognised.
+inline constexpr char kSnsHostWord[] = "sns.example.jp";
+
+}  // namespace zentu

@@ -1,0 +1,143 @@
+// The single-instance lock and the command channel between a second start (or
+// the browser's messaging host) and the running Zentu.
+//
+// The lock is an exclusive flock on "zentu.lock" in the Zentu home. The channel
+// is a Unix-domain stream socket "zentu.sock" beside it, mode 0600, that only
+// the owning user may use. A connection carries one or more frames:
+//
+//   4 bytes  command code (6003 or 6004), little-endian
+//   4 bytes  byte count n, little-endian, at most kChannelMaxBytes
+//   n bytes  Shift_JIS text, normally ended by a NUL that the count includes
+//
+// and the server answers each frame with one byte: 1 accepted, 0 refused.
+// A refused frame also ends the connection.
+#pragma once
+#include <sys/types.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace zentu::os {
+
+inline constexpr uint32_t kChannelCodeNoCache = 6003;  // download reservation, cache bypassed
+inline constexpr uint32_t kChannelCodeCommand = 6004;  // every other command
+inline constexpr size_t kChannelMaxBytes = 16u * 1024 * 1024;
+inline constexpr char kChannelSocketName[] = "zentu.sock";
+inline constexpr char kInstanceLockName[] = "zentu.lock";
+
+// Program paths in the Zentu home.
+std::string ChannelSocketPath();
+std::string InstanceLockPath();
+
+// --- Single instance ----------------------------------------------------------------
+
+// Holds the lock while it lives (and the process runs). Move-only.
+class InstanceLock {
+ public:
+  InstanceLock() = default;
+  ~InstanceLock();
+  InstanceLock(const InstanceLock&) = delete;
+  InstanceLock& operator=(const InstanceLock&) = delete;
+  InstanceLock(InstanceLock&& other) noexcept;
+  InstanceLock& operator=(InstanceLock&& other) noexcept;
+
+  bool Held() const { return fd_ >= 0; }
+  explicit operator bool() const { return Held(); }
+  void Release();
+
+ private:
+  friend InstanceLock AcquireInstanceLock();
+  int fd_ = -1;
+};
+
+// Takes the lock without waiting. An empty token when another instance holds
+// it (or the lock file cannot be made: then the log says why).
+[[nodiscard]] InstanceLock AcquireInstanceLock();
+
+// --- Peers ------------------------------------------------------------------------------
+
+// Only the user the program runs as may hand it commands.
+bool IsChannelPeerAllowed(uid_t peerUid);
+// The user at the other end of a connected Unix-domain socket; false when the
+// system cannot tell.
+bool ChannelPeerUid(int fd, uid_t* uid);
+
+// --- Server -------------------------------------------------------------------------------
+
+struct ChannelServerOptions {
+  // A frame must arrive whole within this time from its first byte on;
+  // a connection that sends nothing for this long is closed.
+  int readTimeoutMs = 10000;
+  size_t maxBytes = kChannelMaxBytes;
+  // Connections served at once; further ones wait in the listen queue.
+  int maxConnections = 16;
+  // Program path of the socket; "" = ChannelSocketPath().
+  std::string socketPath;
+};
+
+class ChannelServer {
+ public:
+  // Receives each accepted frame's code and its text (up to the first NUL).
+  // Calls are made one at a time from the server's threads: the handler
+  // marshals the work to its own thread and returns quickly.
+  using Handler = std::function<void(uint32_t code, std::string text)>;
+
+  ChannelServer() = default;
+  ~ChannelServer();
+  ChannelServer(const ChannelServer&) = delete;
+  ChannelServer& operator=(const ChannelServer&) = delete;
+
+  // Binds the socket (replacing a stale one: the caller holds the instance
+  // lock, so no live instance owns it) and starts listening. False, with a log
+  // line, when the socket cannot be made.
+  [[nodiscard]] bool Start(Handler handler, ChannelServerOptions options = {});
+  // Closes the socket, ends every connection and removes the socket file.
+  void Stop();
+  bool Running() const { return running_.load(); }
+
+  // Counters for the log and tests.
+  uint64_t FramesAccepted() const { return accepted_.load(); }
+  uint64_t FramesRefused() const { return refused_.load(); }
+
+ private:
+  struct Connection {
+    int fd = -1;
+    std::thread thread;
+    bool done = false;
+  };
+  void AcceptLoop();
+  void Serve(Connection* connection);
+  void ReapFinished();  // mutex_ held
+
+  Handler handler_;
+  ChannelServerOptions options_;
+  std::string nativePath_;
+  int listenFd_ = -1;
+  int wakeFd_ = -1;  // eventfd that wakes the accept loop for Stop
+  std::thread acceptThread_;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> stopping_{false};
+  std::mutex mutex_;
+  std::condition_variable slotFree_;
+  std::list<Connection> connections_;
+  std::mutex handlerMutex_;  // one handler call at a time
+  std::atomic<uint64_t> accepted_{0}, refused_{0};
+};
+
+// --- Client ----------------------------------------------------------------------------
+
+// Connects to the running instance, sends one frame (the text with its NUL)
+// and waits for the answer; the whole exchange gives up after `timeoutMs`.
+// True when the frame was accepted.
+[[nodiscard]] bool SendFrame(uint32_t code, std::string_view text, int timeoutMs = 10000,
+                             std::string_view socketPath = {});
+
+}  // namespace zentu::os

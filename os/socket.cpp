@@ -1,0 +1,233 @@
+#include "os/socket.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+
+namespace zentu::os {
+namespace {
+
+bool IsTimeoutError(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT; }
+
+bool SetTimeout(int fd, int option, int timeoutMs) {
+  timeval tv{};
+  tv.tv_sec = timeoutMs / 1000;
+  tv.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
+  return ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0;
+}
+
+bool SetBlocking(int fd, bool blocking) {
+  int flags = ::fcntl(fd, F_GETFL, 0);
+  if (flags < 0) return false;
+  flags = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+  return ::fcntl(fd, F_SETFL, flags) == 0;
+}
+
+// connect() on a non-blocking socket, waiting at most `waitMs`; 0 or an errno.
+int ConnectWithin(int fd, const sockaddr* address, socklen_t length, int waitMs) {
+  if (!SetBlocking(fd, false)) return errno;
+  int error = 0;
+  if (::connect(fd, address, length) != 0) {
+    error = errno;
+    if (error == EINPROGRESS || error == EINTR) {
+      pollfd p{fd, POLLOUT, 0};
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+      for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+          error = ETIMEDOUT;
+          break;
+        }
+        int r = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) {
+          error = errno;
+          break;
+        }
+        if (r == 0) {
+          error = ETIMEDOUT;
+          break;
+        }
+        socklen_t size = sizeof error;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+        break;
+      }
+    }
+  }
+  if (error == 0 && !SetBlocking(fd, true)) error = errno;
+  return error;
+}
+
+}  // namespace
+
+bool StartSockets() {
+  // MSG_NOSIGNAL covers our own sends; this also covers any library that writes
+  // to a socket on its own.
+  std::signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
+void StopSockets() {}
+
+std::string SocketErrorText(int code) {
+  if (code < 0) return gai_strerror(code);
+  char buffer[256];
+  // GNU strerror_r returns the text (which may not be in buffer).
+  return strerror_r(code, buffer, sizeof buffer);
+}
+
+Connection::Connection() = default;
+
+Connection::~Connection() { Close(); }
+
+Connection::Connection(Connection&& other) noexcept { *this = std::move(other); }
+
+Connection& Connection::operator=(Connection&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    error_ = other.error_;
+    timedOut_ = other.timedOut_;
+    tls_ = std::move(other.tls_);
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+ConnectStatus Connection::Connect(std::string_view hostView, int port, int timeoutMs) {
+  Close();
+  error_ = 0;
+  timedOut_ = false;
+  std::string host(hostView);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* list = nullptr;
+  const std::string service = std::to_string(port);
+  int r = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+  if (r != 0) {
+    error_ = r == EAI_SYSTEM ? errno : r;
+    return ConnectStatus::HostNotFound;
+  }
+
+  // The time-out bounds the whole connect, over every address of the host.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  ConnectStatus status = ConnectStatus::ConnectFailed;
+  for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
+    int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) {
+      error_ = errno;
+      status = ConnectStatus::NoSocket;
+      continue;
+    }
+    if (!SetTimeout(fd, SO_SNDTIMEO, timeoutMs)) {
+      error_ = errno;
+      status = ConnectStatus::SendTimeoutFailed;
+      ::close(fd);
+      continue;
+    }
+    if (!SetTimeout(fd, SO_RCVTIMEO, timeoutMs)) {
+      error_ = errno;
+      status = ConnectStatus::ReceiveTimeoutFailed;
+      ::close(fd);
+      continue;
+    }
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    int error = left.count() > 0 ? ConnectWithin(fd, a->ai_addr, a->ai_addrlen, static_cast<int>(left.count()))
+                                 : ETIMEDOUT;
+    if (error == 0) {
+      int one = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      fd_ = fd;
+      error_ = 0;
+      ::freeaddrinfo(list);
+      return ConnectStatus::Ok;
+    }
+    error_ = error;
+    timedOut_ = error == ETIMEDOUT;
+    status = ConnectStatus::ConnectFailed;
+    ::shutdown(fd, SHUT_WR);
+    ::shutdown(fd, SHUT_RDWR);
+    ::close(fd);
+    if (timedOut_) break;  // the time-out is spent
+  }
+  ::freeaddrinfo(list);
+  return status;
+}
+
+TlsStatus Connection::StartTls(std::string_view host, std::string& reason) {
+  if (fd_ < 0) {
+    reason = "not connected";
+    return TlsStatus::Failed;
+  }
+  TlsStatus status = TlsStatus::Failed;
+  tls_ = TlsSession::Handshake(fd_, host, status, reason);
+  timedOut_ = status == TlsStatus::TimedOut;
+  return status;
+}
+
+bool Connection::SendAll(std::string_view data) {
+  timedOut_ = false;
+  if (fd_ < 0) {
+    error_ = EBADF;
+    return false;
+  }
+  if (tls_) return tls_->WriteAll(data, error_, timedOut_);
+  while (!data.empty()) {
+    ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error_ = errno;
+      timedOut_ = IsTimeoutError(error_);
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+long Connection::Receive(char* buffer, size_t size) {
+  timedOut_ = false;
+  if (fd_ < 0) {
+    error_ = EBADF;
+    return -1;
+  }
+  if (tls_) return tls_->Read(buffer, size, error_, timedOut_);
+  for (;;) {
+    ssize_t n = ::recv(fd_, buffer, size, 0);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    error_ = errno;
+    timedOut_ = IsTimeoutError(error_);
+    return -1;
+  }
+}
+
+void Connection::Close() {
+  if (tls_) {
+    tls_->Shutdown();
+    tls_.reset();
+  }
+  if (fd_ >= 0) {
+    ::shutdown(fd_, SHUT_RDWR);
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+}  // namespace zentu::os

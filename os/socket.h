@@ -1,0 +1,76 @@
+// TCP connections for the HTTP client: name resolution (IPv4 and IPv6), a
+// connect that gives up after the time-out, send and receive time-outs, and
+// TLS on top when asked. Nothing else in the program touches sockets.
+#pragma once
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "os/tls.h"
+
+namespace zentu::os {
+
+// Process-wide socket set-up: a write to a connection the peer has closed
+// must come back as an error, never as SIGPIPE. Harmless to call twice.
+bool StartSockets();
+void StopSockets();
+
+// The text for an error code of a Connection: errno values and, as negative
+// numbers, the codes of name resolution.
+std::string SocketErrorText(int code);
+
+enum class ConnectStatus {
+  Ok,
+  NoSocket,             // the socket could not be made
+  SendTimeoutFailed,    // setsockopt(SO_SNDTIMEO)
+  ReceiveTimeoutFailed, // setsockopt(SO_RCVTIMEO)
+  HostNotFound,
+  ConnectFailed,        // refused, unreachable, or no answer within the time-out
+};
+
+// One TCP connection, plain or TLS. Move-only; the destructor closes it.
+class Connection {
+ public:
+  Connection();
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  Connection(Connection&& other) noexcept;
+  Connection& operator=(Connection&& other) noexcept;
+
+  // Resolves `host` (a name, a dotted IPv4 address or an IPv6 address, with or
+  // without brackets) and connects to the first address that answers. Every
+  // later send and receive waits at most `timeoutMs`; the connect as a whole
+  // (all addresses together) too. On failure Error() holds the cause.
+  ConnectStatus Connect(std::string_view host, int port, int timeoutMs);
+
+  // Runs a TLS handshake over the connected socket: SNI, the certificate chain
+  // against the trusted store (os/tls.h) and the host name (or IP address).
+  // On failure `reason` says why, in English.
+  TlsStatus StartTls(std::string_view host, std::string& reason);
+
+  bool IsOpen() const { return fd_ >= 0; }
+  bool IsTls() const { return tls_ != nullptr; }
+
+  // Sends every byte; false on an error or a time-out.
+  [[nodiscard]] bool SendAll(std::string_view data);
+  // Bytes received (> 0), 0 when the peer has closed, -1 on an error or a
+  // time-out (TimedOut() tells which).
+  long Receive(char* buffer, size_t size);
+
+  // Code of the last failure (errno, or a negative resolver code); 0 = none.
+  int Error() const { return error_; }
+  bool TimedOut() const { return timedOut_; }
+
+  // Shuts both directions down and closes the socket.
+  void Close();
+
+ private:
+  int fd_ = -1;
+  int error_ = 0;
+  bool timedOut_ = false;
+  std::unique_ptr<TlsSession> tls_;
+};
+
+}  // namespace zentu::os

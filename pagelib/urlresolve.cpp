@@ -1,0 +1,425 @@
+// Resolving links of saved pages, collapsing dot segments, and finding the
+// saved copy a link leads to.
+//
+// The collapse rules are the substitutions
+//   s/[\/\\]([\.]{1})[\/\\]/\//                            (sep . sep)
+//   s/[\/\\]([^\.]{1})([^\/\\]+)[\/\\]([\.]{2})[\/\\]/\//  (sep name sep .. sep)
+//   s/[\/\\]([^\/\\ ]+)[\/\\]([\.]{2})[\/\\]/\//
+// and their one-separator forms for local paths. They are matched here by
+// hand, one character at a time: for single-byte text the result is exactly
+// the pattern's (leftmost match, first occurrence), but a two-byte character
+// is one unit, so a trail byte 0x5C is never taken for a separator.
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "os/cp932.h"
+#include "os/file.h"
+#include "pagelib/url.h"
+#include "pagelib/urltext.h"
+
+namespace zentu {
+
+using namespace urltext;
+
+namespace {
+
+enum SeparatorSet : int { kSlash = 1, kBackslash = 2, kAnySeparator = 3 };
+
+bool InSet(char c, int set) {
+  return (c == '/' && (set & kSlash)) || (c == '\\' && (set & kBackslash));
+}
+
+// s[i..] is ".." followed by a separator of `set`.
+bool DotDotSeparator(const std::string& s, size_t i, int set) {
+  return i + 2 < s.size() && s[i] == '.' && s[i + 1] == '.' && InSet(s[i + 2], set);
+}
+
+// A match of one rule: where it starts and how many bytes it covers.
+struct Match {
+  size_t start = 0;
+  size_t length = 0;
+};
+
+// Each finder looks for the leftmost match starting at a character boundary
+// in [lo, hi]; a match may run past hi.
+
+// sep "." sep
+bool FindDotSegment(const std::string& s, size_t lo, size_t hi, int set, Match& m) {
+  for (size_t i = lo; i < s.size() && i <= hi; i += CharLen(s, i)) {
+    if (InSet(s[i], set) && i + 2 < s.size() && s[i + 1] == '.' && InSet(s[i + 2], set)) {
+      m = {i, 3};
+      return true;
+    }
+  }
+  return false;
+}
+
+// sep, a name of two or more characters not beginning with ".", sep ".." sep.
+// As in the pattern, the name's first character may itself be a separator.
+bool FindNamedParent(const std::string& s, size_t lo, size_t hi, int set, Match& m) {
+  for (size_t i = lo; i < s.size() && i <= hi; i += CharLen(s, i)) {
+    if (!InSet(s[i], set)) continue;
+    size_t j = i + 1;
+    if (j >= s.size() || s[j] == '.') continue;
+    j += CharLen(s, j);
+    size_t k = j;
+    while (k < s.size() && !InSet(s[k], set)) k += CharLen(s, k);
+    if (k == j || k >= s.size() || !DotDotSeparator(s, k + 1, set)) continue;
+    m = {i, k + 4 - i};
+    return true;
+  }
+  return false;
+}
+
+// sep, a name without separators or spaces, sep ".." sep.
+bool FindParentWithoutSpace(const std::string& s, size_t lo, size_t hi, int set, Match& m) {
+  for (size_t i = lo; i < s.size() && i <= hi; i += CharLen(s, i)) {
+    if (!InSet(s[i], set)) continue;
+    const size_t j = i + 1;
+    size_t k = j;
+    while (k < s.size() && !InSet(s[k], set) && s[k] != ' ') k += CharLen(s, k);
+    if (k == j || k >= s.size() || !InSet(s[k], set) || !DotDotSeparator(s, k + 1, set)) continue;
+    m = {i, k + 4 - i};
+    return true;
+  }
+  return false;
+}
+
+using Finder = bool (*)(const std::string&, size_t, size_t, int, Match&);
+
+Finder FinderOf(DotRule rule) {
+  switch (rule) {
+    case DotRule::DotSegment: return FindDotSegment;
+    case DotRule::NamedParent: return FindNamedParent;
+    case DotRule::ParentWithoutSpace: return FindParentWithoutSpace;
+  }
+  return FindDotSegment;
+}
+
+// Drops a ".." + separator that comes right after the `seps`-th separator:
+// a ".." above the site's root stays at the root. Returns the position of
+// the removal or npos.
+size_t DropParentAtRoot(std::string& s, size_t seps) {
+  size_t count = 0;
+  for (size_t i = 0; i < s.size(); i += CharLen(s, i)) {
+    if (!IsSep(s[i])) continue;
+    if (++count == seps) {
+      if (!DotDotSeparator(s, i + 1, kAnySeparator)) return npos;
+      s.erase(i + 1, 3);
+      return i + 1;
+    }
+  }
+  return npos;
+}
+
+// Drops a leading ".." + separator, or one right after a drive ("Z:\..\") or
+// a leading separator: nothing is above the root. Returns the position of
+// the removal or npos.
+size_t DropParentAtStart(std::string& s) {
+  if (DotDotSeparator(s, 0, kAnySeparator)) {
+    s.erase(0, 3);
+    return 0;
+  }
+  size_t first = 0;
+  while (first < s.size() && !IsSep(s[first])) first += CharLen(s, first);
+  if (first >= s.size()) return npos;
+  const bool rootElement = first == 0 || (first == 2 && s[1] == ':');
+  if (!rootElement || !DotDotSeparator(s, first + 1, kAnySeparator)) return npos;
+  s.erase(first + 1, 3);
+  return first + 1;
+}
+
+size_t CountSeparators(std::string_view s) {
+  size_t n = 0;
+  for (size_t i = 0; i < s.size(); i += CharLen(s, i))
+    if (IsSep(s[i])) ++n;
+  return n;
+}
+
+// One rule of a collapse loop. A positional rule (the ".." at the root) is
+// cheap and checked in full each time; the substitutions keep a window of
+// places where a match may still start, so that a long path with many ".."
+// is not rescanned whole after every step.
+struct CollapseRule {
+  Finder find = nullptr;  // null: the positional rule
+  int set = kAnySeparator;
+  char repl = '/';
+  bool dirty = true;
+  size_t lo = 0;
+  size_t hi = npos;
+};
+
+// Start of the region in which a change at `p` can have made a new match: a
+// match spans at most four separators of its set, so four definite
+// separators back is enough. "\" after a possible lead byte is not counted
+// (it may be a trail byte), which only widens the region.
+size_t ChangedRegionStart(const std::string& s, size_t p, int set) {
+  if (p >= s.size()) p = s.empty() ? 0 : s.size() - 1;
+  int seen = 0;
+  for (size_t q = p + 1; q-- > 0;) {
+    const char c = s[q];
+    const bool definite =
+        (c == '/' && (set & kSlash)) ||
+        (c == '\\' && (set & kBackslash) &&
+         (q == 0 || !os::IsSjisLeadByte(static_cast<unsigned char>(s[q - 1]))));
+    if (definite && ++seen == 4) return q;
+  }
+  return 0;
+}
+
+// Runs the rules in order until none applies; each application shortens the
+// text, so the loop ends. The first rule that matches wins, at its leftmost
+// match, and the loop starts over from the first rule.
+template <size_t N>
+void RunCollapse(std::string& s, CollapseRule (&rules)[N],
+                 const std::function<size_t(std::string&)>& positional) {
+  for (;;) {
+    size_t at = npos;     // where the text changed
+    size_t removed = 0;   // bytes the change removed
+    for (CollapseRule& r : rules) {
+      if (!r.find) {
+        at = positional(s);
+        if (at != npos) {
+          removed = 3;
+          break;
+        }
+        continue;
+      }
+      if (!r.dirty) continue;
+      Match m;
+      if (r.find(s, r.lo, r.hi, r.set, m)) {
+        r.lo = m.start;  // nothing matched before it
+        s.replace(m.start, m.length, 1, r.repl);
+        at = m.start;
+        removed = m.length - 1;
+        break;
+      }
+      r.dirty = false;
+    }
+    if (at == npos) return;
+    for (CollapseRule& r : rules) {
+      if (!r.find) continue;
+      const size_t from = ChangedRegionStart(s, at, r.set);
+      if (!r.dirty) {
+        r.dirty = true;
+        r.lo = from;
+        r.hi = at;
+        continue;
+      }
+      // Places after the change moved back by `removed`.
+      if (r.lo > at) r.lo = r.lo - at > removed ? r.lo - removed : at;
+      if (r.hi != npos && r.hi > at) r.hi = r.hi - at > removed ? r.hi - removed : at;
+      r.lo = std::min(r.lo, from);
+      if (r.hi != npos) r.hi = std::max(r.hi, at);
+    }
+  }
+}
+
+}  // namespace
+
+void urltext::CollapseLinkTarget(std::string& t, size_t rootSeparators) {
+  CollapseRule rules[] = {
+      {FindDotSegment, kAnySeparator, '/'},
+      {nullptr},
+      {FindNamedParent, kAnySeparator, '/'},
+      {FindParentWithoutSpace, kAnySeparator, '/'},
+  };
+  RunCollapse(t, rules, [rootSeparators](std::string& s) { return DropParentAtRoot(s, rootSeparators); });
+}
+
+void urltext::CollapseLocalPath(std::string& path) {
+  CollapseRule rules[] = {
+      {FindDotSegment, kSlash, '/'},
+      {FindDotSegment, kBackslash, '\\'},
+      {nullptr},
+      {FindNamedParent, kSlash, '/'},
+      {FindParentWithoutSpace, kSlash, '/'},
+      {FindNamedParent, kBackslash, '\\'},
+      {FindParentWithoutSpace, kBackslash, '\\'},
+  };
+  RunCollapse(path, rules, [](std::string& s) { return DropParentAtStart(s); });
+}
+
+namespace {
+
+bool StartsWithTwoSeparators(std::string_view s) { return s.size() >= 2 && IsSep(s[0]) && IsSep(s[1]); }
+
+std::string_view StripFileScheme(std::string_view s) {
+  if (StartsWithNoCase(s, "file:///")) return s.substr(8);
+  if (StartsWithNoCase(s, "file://")) return s.substr(7);
+  return s;
+}
+
+// Length of "http://" or "https://" at the start, else 0.
+size_t WebSchemeLength(std::string_view s) {
+  if (StartsWithNoCase(s, "http://")) return 7;
+  if (StartsWithNoCase(s, "https://")) return 8;
+  return 0;
+}
+
+std::string Below(std::string_view dataDirectory, std::string_view rest) {
+  std::string p(TrimDataDirectory(dataDirectory));
+  p.push_back('\\');
+  p.append(rest);
+  return p;
+}
+
+bool TryFile(std::string candidate, std::string& localFile) {
+  CutAt(candidate, kMaxUrlLength);
+  if (candidate.empty() || !os::FileExists(candidate)) return false;
+  localFile = std::move(candidate);
+  return true;
+}
+
+}  // namespace
+
+bool urltext::ApplyDotRule(std::string& s, DotRule rule, int separators, char repl) {
+  Match m;
+  if (!FinderOf(rule)(s, 0, npos, separators, m)) return false;
+  s.replace(m.start, m.length, 1, repl);
+  return true;
+}
+
+std::vector<std::string> ResolveLink(std::string_view dataDirectory, std::string_view linkIn,
+                                     std::string_view host, std::string_view baseIn,
+                                     std::string_view avoid) {
+  const std::string_view link = UpToNul(linkIn);
+  const std::string_view base = UpToNul(baseIn);
+  if (link.empty() || base.empty() || link.size() > kMaxUrlLength || base.size() > kMaxUrlLength)
+    return {};
+  std::vector<std::string> targets;
+  if (StartsWithNoCase(link, "file://")) {
+    std::string_view rest = StripFileScheme(link);
+    if (!rest.empty()) targets.emplace_back(rest);
+    return targets;
+  }
+  std::string l(link);
+  ReplaceSeparators(l, '\\', '/');
+  std::string target;
+  if (size_t scheme = WebSchemeLength(l)) {
+    target = Below(dataDirectory, std::string_view(l).substr(scheme));
+    CutAt(target, kMaxUrlLength);
+    targets.push_back(target);
+  } else {
+    if (l.size() >= 2 && l[0] == '/' && l[1] == '/') l.erase(0, 1);
+    if (l[0] == '/') {
+      target = "http://" + std::string(UpToNul(host)) + l;
+    } else {
+      if (StartsWithNoCase(l, ".//")) l.erase(1, 1);
+      if (StartsWithNoCase(l, "./")) l.erase(0, 2);
+      const size_t sep = LastSeparator(base);
+      target = sep == npos ? std::string(base) : std::string(base.substr(0, sep + 1)) + l;
+    }
+    CutAt(target, kMaxUrlLength);
+  }
+  // The site's root: after "scheme://host/", or after "D\host\" for a path
+  // below the data directory.
+  size_t rootSeparators = 3;
+  if (UnderDataDirectory(target, dataDirectory) != npos)
+    rootSeparators = CountSeparators(TrimDataDirectory(dataDirectory)) + 2;
+  CollapseLinkTarget(target, rootSeparators);
+  if (!avoid.empty() && target == UpToNul(avoid)) return targets;
+  if (!target.empty() && (targets.empty() || targets.back() != target)) targets.push_back(target);
+  return targets;
+}
+
+std::string LinkTargetToLocalPath(std::string_view dataDirectory, std::string_view targetIn) {
+  const std::string_view t = UpToNul(targetIn);
+  if (t.empty()) return {};
+  std::string p;
+  if (HasDriveColon(t) || StartsWithTwoSeparators(t)) {
+    p = t;
+  } else if (StartsWithNoCase(t, "file://")) {
+    p = StripFileScheme(t);
+  } else if (size_t scheme = WebSchemeLength(t)) {
+    // A root-relative link resolves to "http://host/..."; its copy is the
+    // host folder below the data directory, like every captured URL.
+    p = Below(dataDirectory, t.substr(scheme));
+  } else {
+    p = Below(dataDirectory, t);
+  }
+  ReplaceSeparators(p, '/', '\\');
+  size_t from = UnderDataDirectory(p, dataDirectory);
+  size_t hash = p.find('#', from == npos ? 0 : from);
+  if (hash != npos) p.resize(hash);
+  CutAt(p, kMaxUrlLength);
+  return p;
+}
+
+bool FindLinkedFile(std::string_view dataDirectory, std::string_view target, std::string& file) {
+  std::string p = LinkTargetToLocalPath(dataDirectory, target);
+  if (p.empty()) return false;
+  if (TryFile(p, file)) return true;
+  MapPathInPlace(p, dataDirectory);
+  return TryFile(p, file);
+}
+
+void CollapseDotSegments(std::string& path) {
+  path.resize(UpToNul(path).size());
+  CutAt(path, kMaxPathLength);
+  CollapseLocalPath(path);
+}
+
+bool FindLocalFileForLink(std::string_view dataDirectory, std::string_view targetIn,
+                          std::string_view currentPageIn, bool online, std::string& localFile,
+                          const CacheLookup& cache) {
+  localFile.clear();
+  std::string_view target = UpToNul(targetIn);
+  target = target.substr(0, CutLength(target, kMaxUrlLength));
+  const std::string_view currentPage = UpToNul(currentPageIn);
+  // Only browsing inside saved pages is redirected.
+  if (WebSchemeLength(currentPage)) return false;
+  if (target.empty()) return false;
+
+  std::string t(StripFileScheme(target));
+  ReplaceSeparators(t, '/', '\\');
+  const bool local = HasDriveColon(t) || StartsWithTwoSeparators(t);
+
+  if (!local) {
+    const size_t scheme = WebSchemeLength(target);
+    if (online || !scheme) return false;
+    std::string raw = Below(dataDirectory, std::string_view(t).substr(scheme));
+    if (TryFile(raw, localFile)) return true;
+    MapPathInPlace(raw, dataDirectory);
+    if (TryFile(raw, localFile)) return true;
+    // Where the capture stored it: covers fragments, "//" runs and spaces
+    // that the raw name and its in-place mapping miss.
+    UrlLocation loc;
+    if (MapUrlQuietly(target, CaptureProfile(dataDirectory), loc) && !loc.relativePath.empty() &&
+        TryFile(loc.localPath, localFile))
+      return true;
+    std::string cached;
+    if (cache && cache(target, cached) && TryFile(cached, localFile)) return true;
+    return false;
+  }
+
+  if (os::FileExists(t)) return false;  // nothing needs to change
+
+  if (UnderDataDirectory(t, dataDirectory) != npos) {
+    MapPathInPlace(t, dataDirectory);
+    if (TryFile(t, localFile)) return true;
+    if (FileExtension(t).empty() && TryFile(t + "_.html", localFile)) return true;
+    return false;
+  }
+
+  // A root-relative link that the browser resolved to the drive root: the
+  // page's host folder stands for the root.
+  if (!HasDriveColon(t)) return false;
+  std::string page(StripFileScheme(currentPage));
+  ReplaceSeparators(page, '/', '\\');
+  const size_t under = UnderDataDirectory(page, dataDirectory);
+  if (under == npos) return false;
+  size_t end = under;
+  while (end < page.size() && !IsSep(page[end])) end += CharLen(page, end);
+  if (end == under || end >= page.size()) return false;  // no host folder
+  std::string candidate = page.substr(0, end);
+  std::string_view rest = std::string_view(t).substr(2);
+  if (rest.empty() || !IsSep(rest[0])) candidate.push_back('\\');
+  candidate.append(rest);
+  if (TryFile(candidate, localFile)) return true;
+  MapPathInPlace(candidate, dataDirectory);
+  return TryFile(candidate, localFile);
+}
+
+}  // namespace zentu

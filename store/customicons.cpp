@@ -1,0 +1,176 @@
+#include "store/customicons.h"
+
+#include "os/desktop.h"
+#include "os/file.h"
+#include "os/home.h"
+#include "os/log.h"
+#include "store/listfile_io.h"
+#include "store/profile.h"
+
+namespace zentu {
+namespace {
+
+struct IconState {
+  CustomIconTable table;
+  std::vector<std::string> files;             // image-list order, from kFirstCustomIconIndex
+  std::map<std::string, int32_t> indexOfFile;  // a file shared by several folders is loaded once
+  std::string programDirectory;
+};
+
+IconState& State() {
+  static IconState* state = new IconState;  // never destroyed: shutdown code may still save
+  return *state;
+}
+
+enum class Which { Open, Close };
+
+// The image-list index of an icon file, or -1 when it cannot be read.
+int32_t IndexOf(std::string_view file, Which which) {
+  IconState& st = State();
+  const std::string& base = st.programDirectory.empty() ? os::ZentuHome() : st.programDirectory;
+  std::string path = ResolveDirectorySetting(file, base);
+  if (auto it = st.indexOfFile.find(path); it != st.indexOfFile.end()) return it->second;
+  if (!os::FileExists(path)) {
+    if (which == Which::Open) {
+      WriteLog("[Error] Can't open icon file: %s", path.c_str());
+    } else {
+      WriteLog("[Error] Can't close icon file: %s", path.c_str());
+    }
+    return -1;
+  }
+  auto index = static_cast<int32_t>(kFirstCustomIconIndex + st.files.size());
+  st.files.push_back(path);
+  st.indexOfFile.emplace(std::move(path), index);
+  return index;
+}
+
+constexpr std::string_view kFolderName = "FolderName=";
+constexpr std::string_view kOpenIcon = "OpenIcon=";
+constexpr std::string_view kCloseIcon = "CloseIcon=";
+
+}  // namespace
+
+int SetCustomIcon(std::string_view key, std::string_view openIcon, std::string_view closeIcon) {
+  for (std::string_view text : {key, openIcon, closeIcon}) {
+    if (text.empty() || listfile::BreaksLine(text)) return 0;
+  }
+  CustomIcon entry;
+  entry.openIcon.assign(openIcon);
+  entry.closeIcon.assign(closeIcon);
+  entry.openIndex = IndexOf(openIcon, Which::Open);
+  entry.closeIndex = IndexOf(closeIcon, Which::Close);
+  State().table.insert_or_assign(std::string(key), std::move(entry));
+  return 1;
+}
+
+int RemoveCustomIcon(std::string_view key) {
+  CustomIconTable& table = State().table;
+  auto it = table.find(key);
+  if (it == table.end()) return 0;
+  table.erase(it);
+  return 1;
+}
+
+const CustomIcon* FindCustomIcon(std::string_view key) {
+  const CustomIconTable& table = State().table;
+  auto it = table.find(key);
+  return it == table.end() ? nullptr : &it->second;
+}
+
+const CustomIconTable& CustomIcons() { return State().table; }
+const std::vector<std::string>& CustomIconImageFiles() { return State().files; }
+
+void ResetCustomIcons() {
+  IconState& st = State();
+  st.table.clear();
+  st.files.clear();
+  st.indexOfFile.clear();
+}
+
+int LoadCustomIcons(const std::string& path, const std::string& programDirectory) {
+  ResetCustomIcons();
+  State().programDirectory = programDirectory;
+  std::string key, open, close;
+  auto complete = [&] {
+    if (!key.empty() && !open.empty() && !close.empty() && SetCustomIcon(key, open, close)) {
+      WriteLogVerbose("Add Custom Icon>> %s", key.c_str());
+    }
+    key.clear();
+    open.clear();
+    close.clear();
+  };
+  bool opened = listfile::ForEachLine(path, [&](std::string_view line) {
+    if (line.empty() || line.starts_with('#')) {
+      complete();
+    } else if (line.starts_with(kFolderName)) {
+      key.assign(line.substr(kFolderName.size()));
+    } else if (line.starts_with(kOpenIcon)) {
+      open.assign(line.substr(kOpenIcon.size()));
+    } else if (line.starts_with(kCloseIcon)) {
+      close.assign(line.substr(kCloseIcon.size()));
+    }
+  });
+  // The last entry of a hand-edited file often lacks the empty line after it;
+  // it is as complete as any other.
+  complete();
+  return opened ? 1 : 0;
+}
+
+std::string FormatCustomIcons() {
+  std::string out =
+      "# for custom icon\n"
+      "# (e.g)\n"
+      "# FolderName=News\n"
+      "# OpenIcon=icon/news_open.ico\n"
+      "# CloseIcon=icon/news_close.ico\n";
+  for (const auto& [key, entry] : State().table) {
+    out += kFolderName;
+    out += key;
+    out += '\n';
+    out += kOpenIcon;
+    out += entry.openIcon;
+    out += '\n';
+    out += kCloseIcon;
+    out += entry.closeIcon;
+    out += "\n\n";
+  }
+  return out;
+}
+
+int SaveCustomIcons(const std::string& path) {
+  WriteLog("# Save custom icon file: %s", path.c_str());
+  if (!listfile::WriteTextFile(path, FormatCustomIcons())) {
+    WriteLog("[Error] File not found : %s", path.c_str());
+    return 0;
+  }
+  return 1;
+}
+
+int GetCustomIconIndices(std::string_view key, int32_t* openIndex, int32_t* closeIndex) {
+  const CustomIcon* entry = FindCustomIcon(key);
+  if (!entry) return 0;
+  if (openIndex) *openIndex = entry->openIndex;
+  if (closeIndex) *closeIndex = entry->closeIndex;
+  return 1;
+}
+
+void ApplyCustomIcon(TreeNode* folder) {
+  if (!(IsFolder(folder) || IsRoot(folder)) || State().table.empty()) return;
+  const CustomIcon* entry = FindCustomIcon(TreePath(folder));
+  if (!entry) return;
+  if (entry->openIndex >= 0) folder->openIcon = entry->openIndex;
+  if (entry->closeIndex >= 0) folder->closedIcon = entry->closeIndex;
+}
+
+void UpdateFolderIcons(TreeNode* top) {
+  for (TreeNode* n = top; n; n = NextInPreorder(n, top)) {
+    if (!IsFolder(n) && !IsRoot(n)) continue;
+    int32_t open = n->openIcon;
+    int32_t closed = n->closedIcon;
+    ComputeIcons(n, &n->openIcon, &n->closedIcon);
+    ApplyCustomIcon(n);
+    if (n->openIcon != open || n->closedIcon != closed) os::GetDesktop().RefreshNode(n);
+  }
+}
+
+}  // namespace zentu

@@ -1,0 +1,694 @@
+// The HTTP client against the in-process test server: fetching and storing,
+// request texts, redirects, the HEAD precheck, failures and retries, proxies, TLS.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <thread>
+
+#include "os/clock.h"
+#include "tests/capture/http_fixture.h"
+
+namespace zentu::testing {
+namespace {
+
+int ListenLoopback(int backlog, int& port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  EXPECT_EQ(::listen(fd, backlog), 0);
+  EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  port = ntohs(addr.sin_port);
+  return fd;
+}
+
+// A port whose accept queue is full and never served: new connects get no
+// answer at all, like an address that drops every packet.
+class BlackHole {
+ public:
+  BlackHole() {
+    listen_ = ListenLoopback(0, port_);
+    for (int i = 0; i < 3; ++i) {
+      int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      sockaddr_in addr{};
+      addr.sin_family = AF_INET;
+      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      addr.sin_port = htons(static_cast<uint16_t>(port_));
+      ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+      fillers_.push_back(fd);
+    }
+    ::usleep(50000);  // let the handshakes fill the queue
+  }
+  ~BlackHole() {
+    for (int fd : fillers_) ::close(fd);
+    ::close(listen_);
+  }
+  int Port() const { return port_; }
+
+ private:
+  int listen_ = -1, port_ = 0;
+  std::vector<int> fillers_;
+};
+
+// Answers one connection with fixed bytes, whatever it is sent, then closes.
+class RawReply {
+ public:
+  explicit RawReply(std::string reply) : reply_(std::move(reply)) {
+    listen_ = ListenLoopback(4, port_);
+    thread_ = std::thread([this] {
+      int fd = ::accept(listen_, nullptr, nullptr);
+      if (fd < 0) return;
+      char buffer[4096];
+      ::recv(fd, buffer, sizeof buffer, 0);
+      ::send(fd, reply_.data(), reply_.size(), MSG_NOSIGNAL);
+      ::shutdown(fd, SHUT_RDWR);
+      ::close(fd);
+    });
+  }
+  ~RawReply() {
+    ::shutdown(listen_, SHUT_RDWR);
+    thread_.join();
+    ::close(listen_);
+  }
+  int Port() const { return port_; }
+
+ private:
+  std::string reply_;
+  int listen_ = -1, port_ = 0;
+  std::thread thread_;
+};
+
+TEST_F(HttpTest, GetStoresTheBodyForEveryFraming) {
+  TestServer server;
+  std::string big;
+  for (int i = 0; big.size() < 300000; ++i) big += "line " + std::to_string(i) + "\n";
+  const struct {
+    Framing framing;
+    std::string body;
+    const char* type;
+    int status;  // expected job status
+  } rows[] = {
+      {Framing::Length, "<html><title>a</title></html>", "text/html", kJobDownloaded},
+      {Framing::Close, "<html>no length</html>", "text/html; charset=Shift_JIS", kJobDownloaded},
+      {Framing::Chunked, big, "text/plain", kJobDownloaded},
+      {Framing::Length, "", "text/html", kJobDownloaded},
+      {Framing::Chunked, "", "text/html", kJobDownloaded},
+      {Framing::Length, std::string("\x89PNG\r\n\x1a\n\0\0", 10), "image/png", kJobComplete},
+      {Framing::Close, big, "application/zip", kJobComplete},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(n);
+    const std::string path = "/p" + std::to_string(n++) + ".html";
+    server.Add(Route{.path = path, .headers = {{"Content-Type", row.type}}, .body = row.body, .framing = row.framing});
+    DownloadJob job = MakeJob(server.Url(path));
+    job.Status = kJobWaiting;
+    EXPECT_EQ(GetProcedure(job, manager), kHttpOk) << job.Message;
+    EXPECT_EQ(job.Status, row.status);
+    EXPECT_EQ(job.Connection, 200);
+    EXPECT_EQ(Read(job.LocalFile), row.body);
+    EXPECT_EQ(job.Size, row.body.size());
+    EXPECT_FALSE(os::PathExists(job.LocalFile + ".part"));
+    EXPECT_TRUE(TempFiles().empty());
+  }
+}
+
+TEST_F(HttpTest, TextTypesAndBinaryExtensions) {
+  TestServer server;
+  const struct {
+    const char* path;
+    const char* type;
+    std::string body;
+    int status;
+    const char* message;
+  } rows[] = {
+      {"/a.html", "text/html", "<p>", kJobDownloaded, ""},
+      {"/feed.rdf", "application/rdf+xml", "<rdf/>", kJobDownloaded, ""},
+      {"/a.js", "application/javascript", "x=1", kJobDownloaded, ""},
+      {"/pic.gif", "text/html", "GIF89a", kJobComplete, "<binary>"},  // "<binary!>" then "<binary>"
+      {"/movie.swf", "application/x-shockwave-flash", "FWS", kJobComplete, "<swf>"},
+      {"/doc.pdf", "application/octet-stream", "%PDF", kJobComplete, "<binary>"},  // extension.dat
+      {"/sneaky.html", "text/html", std::string("\x89PNG\r\n\x1a\nxx", 10), kJobComplete, "<binary>"},
+  };
+  LoadExtensionList(Path("extension.dat"));  // writes and reads the default lists
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.path);
+    server.Add(Route{.path = row.path, .headers = {{"Content-Type", row.type}}, .body = row.body});
+    DownloadJob job = MakeJob(server.Url(row.path));
+    job.Status = kJobWaiting;
+    ASSERT_EQ(GetProcedure(job, manager), kHttpOk) << job.Message;
+    EXPECT_EQ(job.Status, row.status);
+    EXPECT_EQ(job.Message, row.message);
+    EXPECT_EQ(Read(job.LocalFile), row.body);
+  }
+}
+
+TEST_F(HttpTest, ExactRequestTextDirectAndThroughProxy) {
+  TestServer server;
+  TestProxy proxy;
+  server.AddPage("/a%20b/page.html", "<p>");
+  const std::string port = std::to_string(server.Port());
+  const std::string tail =
+      "User-Agent: Zentu/0.99\r\nReferer: http://src.example/x.html\r\nAccept: */*\r\n"
+      "Accept-Language: ja\r\n";
+
+  DownloadJob job = MakeJob(server.Url("/a b/page.html"));
+  job.SourceURL = "http://src.example/x.html";
+  job.Status = kJobWaiting;
+  ASSERT_EQ(GetProcedure(job, manager), kHttpOk) << job.Message;
+  job.Status = kJobUntreated;
+  ASSERT_EQ(HeadProcedure(job, manager), kHttpOk) << job.Message;
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].head, "GET /a%20b/page.html HTTP/1.0\r\nHost: 127.0.0.1:" + port + "\r\n" + tail +
+                                  "Pragma: no-cache\r\nConnection: Close\r\n\r\n");
+  EXPECT_EQ(requests[1].head, "HEAD /a%20b/page.html HTTP/1.0\r\nHost: 127.0.0.1:" + port + "\r\n" + tail +
+                                  "Connection: Close\r\n\r\n");
+
+  CurrentProfile().UseProxy = true;
+  CurrentProfile().ProxyServer = "127.0.0.1";
+  CurrentProfile().ProxyPort = proxy.Port();
+  job.Status = kJobWaiting;
+  ASSERT_EQ(GetProcedure(job, manager), kHttpOk) << job.Message;
+  EXPECT_FALSE(job.ViaProxy) << "only the system proxy sets it";
+  ASSERT_EQ(proxy.Requests().size(), 1u);
+  EXPECT_EQ(proxy.Requests()[0].head, "GET http://127.0.0.1:" + port + "/a%20b/page.html HTTP/1.0\r\nHost: 127.0.0.1:" +
+                                          port + "\r\n" + tail + "Pragma: no-cache\r\nConnection: Close\r\n\r\n");
+  EXPECT_EQ(server.Requests().back().target, "/a%20b/page.html");
+}
+
+TEST_F(HttpTest, RequestHeadersFollowProfileAndLists) {
+  TestServer server;
+  server.AddPage("/secret/page.html", "<p>");
+  server.AddPage("/other.html", "<p>");
+  const std::string url = server.Url("/secret/page.html");
+  auto fetch = [&](DownloadJob job) {
+    job.Status = kJobWaiting;
+    EXPECT_EQ(GetProcedure(job, manager), kHttpOk) << job.Message;
+    return server.Requests().back();
+  };
+
+  // Referer: the referrer list wins over the page the link was on, and comes once.
+  ASSERT_EQ(SetReferrerList({{"HTTP://127.0.0.1:" + std::to_string(server.Port()) + "/secret/", "http://ref.example/"}}),
+            0);
+  DownloadJob job = MakeJob(url);
+  job.SourceURL = "http://src.example/";
+  TestRequest r = fetch(job);
+  EXPECT_EQ(r.Header("Referer"), "http://ref.example/");
+  EXPECT_EQ(r.HeaderCount("Referer"), 1u);
+  ClearCaptureRules();
+  job.SourceURL = "no scheme";
+  EXPECT_FALSE(fetch(job).HasHeader("Referer"));
+
+  // Cookie from cookies.txt, Basic authorisation from the password list.
+  WriteNative(kCookieFileName, "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tabc\n");
+  CurrentProfile().UseCookie = true;
+  ASSERT_EQ(SetPasswordList({{"http://127.0.0.1:" + std::to_string(server.Port()) + "/secret", "user", "pass"}}), 0);
+  r = fetch(MakeJob(url));
+  EXPECT_EQ(r.Header("Cookie"), "sid=abc");
+  EXPECT_EQ(r.Header("Authorization"), "Basic dXNlcjpwYXNz");
+  EXPECT_FALSE(fetch(MakeJob(server.Url("/other.html"))).HasHeader("Authorization"));
+  SetPasswordList({{"http://127.0.0.1:" + std::to_string(server.Port()) + "/secret", "user", ""}});
+  EXPECT_FALSE(fetch(MakeJob(url)).HasHeader("Authorization")) << "an empty password sends none";
+
+  // Profile texts.
+  CurrentProfile().UseCookie = false;
+  CurrentProfile().UseAcceptLanguage = false;
+  CurrentProfile().UserAgent = "Mozilla/5.0 (test)";
+  CurrentProfile().Protocol = "HTTP/1.1";
+  r = fetch(MakeJob(url));
+  EXPECT_FALSE(r.HasHeader("Cookie"));
+  EXPECT_FALSE(r.HasHeader("Accept-Language"));
+  EXPECT_EQ(r.Header("User-Agent"), "Mozilla/5.0 (test)");
+  EXPECT_EQ(r.protocol, "HTTP/1.1");
+  CurrentProfile().UseAcceptLanguage = true;
+  CurrentProfile().AcceptLanguage = "en-US,ja;q=0.5";
+  EXPECT_EQ(fetch(MakeJob(url)).Header("Accept-Language"), "en-US,ja;q=0.5");
+}
+
+TEST_F(HttpTest, HostHeaderAndTargetForms) {
+  const struct {
+    const char* url;
+    bool proxy;
+    const char* line;
+    const char* host;
+  } rows[] = {
+      {"http://example.com/a.html", false, "GET /a.html HTTP/1.0", "Host: example.com"},
+      {"http://example.com:80/a.html", false, "GET /a.html HTTP/1.0", "Host: example.com"},
+      {"http://example.com:8080/a.html", false, "GET /a.html HTTP/1.0", "Host: example.com:8080"},
+      {"http://example.com", false, "GET / HTTP/1.0", "Host: example.com"},
+      {"https://example.com/s", false, "GET /s HTTP/1.0", "Host: example.com"},
+      {"https://example.com:8443/s", false, "GET /s HTTP/1.0", "Host: example.com:8443"},
+      {"http://example.com/a b.html", true, "GET http://example.com/a%20b.html HTTP/1.0", "Host: example.com"},
+      {"http://example.com/x\r\nEvil: 1", false, "GET /x%0D%0AEvil:%201 HTTP/1.0", "Host: example.com"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.url);
+    DownloadJob job = MakeJob(row.url);
+    const std::string text = BuildRequest(job, "GET", "HTTP/1.0", row.proxy);
+    EXPECT_EQ(text.substr(0, text.find("\r\n")), row.line);
+    EXPECT_NE(text.find(std::string("\r\n") + row.host + "\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Evil"), text.find("Evil:%201")) << "no header can be smuggled in";
+  }
+}
+
+TEST_F(HttpTest, RedirectsQueueTheTargetAndMoveTheItem) {
+  TestServer server;
+  server.Add(Route{.path = "/abs", .status = 301, .headers = {{"Location", "http://127.0.0.1:{{port}}/new.html"}}});
+  server.Add(Route{.path = "/root",
+                   .status = 302,
+                   .headers = {{"Location", "/new.html"}, {"Content-Type", "text/html"}},
+                   .body = "moved"});
+  const std::string target = server.Url("/new.html");
+  for (const char* path : {"/abs", "/root"}) {
+    for (int kind : {kHttpHead, kHttpGet}) {
+      SCOPED_TRACE(std::string(path) + (kind == kHttpHead ? " HEAD" : " GET"));
+      manager.Clear();
+      SetUrl(star, server.Url(path));
+      DownloadJob job = Claim(server.Url(path), star, kind == kHttpHead ? kJobUntreated : kJobWaiting);
+      ASSERT_TRUE(os::CreateDirectories(job.DirName));
+      ASSERT_TRUE(os::WriteFileAtomic(job.LocalFile, "old copy"));
+      int r = kind == kHttpHead ? HeadProcedure(job, manager) : GetProcedure(job, manager);
+      manager.ReleaseJob(job);
+      EXPECT_EQ(r, kHttpOk);
+      EXPECT_EQ(job.Status, kJobComplete);
+      EXPECT_EQ(job.Message, "=> " + target);
+      EXPECT_EQ(star->url, target);
+      EXPECT_EQ(star->title, target);
+      EXPECT_EQ(Read(job.LocalFile), "old copy") << "a redirect's body is no copy of the page";
+      DownloadJob queued;
+      ASSERT_TRUE(manager.FindJob(target, &queued));
+      EXPECT_EQ(queued.Node, star);
+      EXPECT_EQ(queued.SourceURL, server.Url(path));
+    }
+  }
+
+  // Without a tree item the target is queued alone; in an RSS folder it is not followed.
+  manager.Clear();
+  DownloadJob job = MakeJob(server.Url("/root"));
+  job.Status = kJobWaiting;
+  EXPECT_EQ(GetProcedure(job, manager), kHttpOk);
+  DownloadJob queued;
+  ASSERT_TRUE(manager.FindJob(target, &queued));
+  EXPECT_EQ(queued.Node, nullptr);
+
+  manager.Clear();
+  TreeNode* feedItem = AddItem(news, "entry", "");
+  job = Claim(server.Url("/root"), feedItem);
+  EXPECT_EQ(GetProcedure(job, manager), kHttpOk);
+  EXPECT_EQ(job.Status, kJobDownloaded) << "handled as an ordinary answer";
+  EXPECT_EQ(Read(job.LocalFile), "moved");
+  EXPECT_FALSE(manager.FindJob(target, nullptr));
+}
+
+TEST_F(HttpTest, RedirectLoopBetweenItemsEnds) {
+  TestServer server;
+  server.Add(Route{.path = "/a", .status = 302, .headers = {{"Location", "/b"}}});
+  server.Add(Route{.path = "/b", .status = 302, .headers = {{"Location", "/a"}}});
+  DownloadJob a = Claim(server.Url("/a"), star);
+  EXPECT_EQ(GetProcedure(a, manager), kHttpOk);
+  manager.ReleaseJob(a);
+  DownloadJob b;
+  ASSERT_EQ(manager.ClaimJob(server.Url("/b"), &b), 1);
+  ASSERT_TRUE(MapJobLocation(b));
+  b.Status = kJobWaiting;
+  EXPECT_EQ(GetProcedure(b, manager), kHttpFailed);
+  manager.ReleaseJob(b);
+  EXPECT_EQ(b.Status, kJobError);
+  EXPECT_NE(b.Message.find(SJ("ループ")), std::string::npos) << U8(b.Message);
+  DownloadJob again;
+  ASSERT_TRUE(manager.FindJob(server.Url("/a"), &again));
+  EXPECT_EQ(again.Status, kJobComplete) << "the first job is not re-armed";
+}
+
+TEST_F(HttpTest, HeadPrecheckComparesTheSavedStamp) {
+  TestServer server;
+  const char* kStamp = "Sun, 06 Nov 1994 08:49:37 GMT";
+  server.Add(Route{.path = "/page.html",
+                   .headers = {{"Content-Type", "text/html"}, {"Last-Modified", kStamp}},
+                   .body = "<p>v1</p>"});
+  server.AddPage("/nodate.html", "<p>");
+
+  DownloadJob job = Claim(server.Url("/page.html"), star, kJobUntreated);
+  ASSERT_EQ(HeadProcedure(job, manager), kHttpOk);
+  EXPECT_EQ(job.Status, kJobWaiting) << "no saved copy yet";
+  const os::LocalTime local = os::GetClock().ToLocal(784111777);
+  char modified[32];
+  std::snprintf(modified, sizeof modified, "%04d/%02d/%02d %02d:%02d:%02d", local.year, local.month, local.day,
+                local.hour, local.minute, local.second);
+  EXPECT_EQ(job.Modified, modified);
+  EXPECT_EQ(job.LastModifiedTime, os::FileTimeFromUnix(784111777));
+
+  ASSERT_EQ(GetProcedure(job, manager), kHttpOk);
+  uint64_t stamp = 0;
+  ASSERT_TRUE(os::GetFileCreationTime(job.LocalFile, stamp));
+  EXPECT_EQ(stamp, job.LastModifiedTime);
+  std::time_t written = 0;
+  ASSERT_TRUE(os::GetFileTime(job.LocalFile, written));
+  EXPECT_EQ(written, 784111777) << "the write time follows the server too";
+
+  // Unchanged page: "Not Modified." and the item counts as downloaded.
+  job.Status = kJobUntreated;
+  ASSERT_EQ(HeadProcedure(job, manager), kHttpOk);
+  EXPECT_EQ(job.Status, kJobComplete);
+  EXPECT_EQ(job.Message, "Not Modified.");
+  EXPECT_EQ(star->downloadFlag, kDownloadDone);
+
+  // Editing the saved copy changes its write time only: still not modified.
+  {
+    os::File f;
+    ASSERT_TRUE(f.Open(job.LocalFile, os::File::Mode::Append));
+    ASSERT_TRUE(f.Write("<!-- my note -->"));
+    ASSERT_TRUE(f.Close());
+  }
+  ASSERT_TRUE(os::SetFileTime(job.LocalFile, 1700000000));
+  job.Status = kJobUntreated;
+  ASSERT_EQ(HeadProcedure(job, manager), kHttpOk);
+  EXPECT_EQ(job.Message, "Not Modified.");
+
+  // A newer page on the server, or none of its date: download again.
+  server.Add(Route{.path = "/page.html",
+                   .headers = {{"Content-Type", "text/html"}, {"Last-Modified", "Sun, 06 Nov 1994 08:49:38 GMT"}},
+                   .body = "<p>v2</p>"});
+  job.Status = kJobUntreated;
+  ASSERT_EQ(HeadProcedure(job, manager), kHttpOk);
+  EXPECT_EQ(job.Status, kJobWaiting);
+  DownloadJob plain = MakeJob(server.Url("/nodate.html"));
+  ASSERT_TRUE(os::CreateDirectories(plain.DirName));
+  ASSERT_TRUE(os::WriteFileAtomic(plain.LocalFile, "<p>"));
+  ASSERT_EQ(HeadProcedure(plain, manager), kHttpOk);
+  EXPECT_EQ(plain.Status, kJobWaiting) << "without Last-Modified a HEAD always leads to a GET";
+}
+
+TEST_F(HttpTest, FinalAndPassingServerAnswers) {
+  TestServer server;
+  server.Add(Route{.path = "/gone", .status = 404});
+  server.Add(Route{.path = "/notmod", .status = 304});
+  server.Add(Route{.path = "/busy", .status = 503});
+  server.Add(Route{.path = "/broken", .status = 500});
+
+  for (const char* path : {"/gone", "/notmod"}) {
+    SCOPED_TRACE(path);
+    star->downloadFlag = kDownloadNone;
+    DownloadJob job = Claim(server.Url(path), star);
+    EXPECT_EQ(GetProcedure(job, manager), kHttpFailed);
+    manager.ReleaseJob(job);
+    EXPECT_EQ(job.Status, kJobError);
+    EXPECT_EQ(job.Message, "Not Found.");
+    EXPECT_EQ(job.Trials, 0) << "no retry";
+    EXPECT_EQ(star->downloadFlag, kDownloadError);
+    EXPECT_EQ(star->closedIcon, kIconErrorUrl);
+    manager.Clear();
+  }
+  for (const char* path : {"/busy", "/broken"}) {
+    SCOPED_TRACE(path);
+    DownloadJob job = MakeJob(server.Url(path));
+    job.Status = kJobWaiting;
+    EXPECT_EQ(GetProcedure(job, manager), kHttpRetry);
+    EXPECT_EQ(job.Status, kJobWaiting) << "back to the step before";
+    EXPECT_EQ(job.Trials, 1);
+    EXPECT_EQ(job.Message, "Server Error [" + std::string(path == std::string("/busy") ? "503" : "500") + "]");
+  }
+}
+
+TEST_F(HttpTest, TrialLimitEndsTheJob) {
+  TestServer server;
+  server.Add(Route{.path = "/busy", .status = 503});
+  for (int kind : {kHttpHead, kHttpGet}) {
+    SCOPED_TRACE(kind);
+    DownloadJob job = MakeJob(server.Url("/busy"));
+    const int before = kind == kHttpHead ? kJobUntreated : kJobWaiting;
+    job.Status = before;
+    for (int attempt = 1; attempt <= kMaxTrials + 1; ++attempt) {
+      int r = kind == kHttpHead ? HeadProcedure(job, manager) : GetProcedure(job, manager);
+      EXPECT_EQ(r, kHttpRetry);
+      EXPECT_EQ(job.Trials, attempt);
+      if (attempt <= kMaxTrials) {
+        EXPECT_EQ(job.Status, before);
+      }
+    }
+    EXPECT_EQ(job.Status, kJobError);
+    EXPECT_EQ(job.Message, SJ(kind == kHttpHead ? "エラー回数が多いため取り込みを中止しました"
+                                                : "エラー回数が多いため取り込み中止しました"));
+  }
+}
+
+TEST_F(HttpTest, SizeLimitByHeaderAndByBody) {
+  TestServer server;
+  server.Add(Route{.path = "/2mb", .headers = {{"Content-Type", "application/zip"}}, .body = std::string(2097152, 'z')});
+  server.Add(Route{.path = "/nolength", .headers = {{"Content-Type", "text/html"}}, .body = std::string(6000, 'x'),
+                   .framing = Framing::Close});
+
+  DownloadJob job = MakeJob(server.Url("/2mb"));
+  job.SizeUpTo = 2048;
+  job.Status = kJobUntreated;
+  EXPECT_EQ(HeadProcedure(job, manager), kHttpOk) << "2048 is not less than 2048";
+  EXPECT_EQ(job.Size, 2097152u);
+  job.SizeUpTo = 2047;
+  job.Status = kJobUntreated;
+  EXPECT_EQ(HeadProcedure(job, manager), kHttpSizeOver);
+  EXPECT_EQ(job.Status, kJobComplete);
+  EXPECT_EQ(job.Message, "size over [2048KB > 2047KB]");
+  job.Status = kJobWaiting;
+  EXPECT_EQ(GetProcedure(job, manager), kHttpSizeOver);
+  EXPECT_FALSE(os::PathExists(job.LocalFile));
+
+  // A body without a length is held to the limit as it arrives.
+  job = MakeJob(server.Url("/nolength"));
+  job.SizeUpTo = 4;
+  job.Status = kJobWaiting;
+  EXPECT_EQ(GetProcedure(job, manager), kHttpSizeOver);
+  EXPECT_EQ(job.Message, "size over [5KB > 4KB]");
+  EXPECT_FALSE(os::PathExists(job.LocalFile));
+  job.SizeUpTo = 5;
+  job.Status = kJobWaiting;
+  EXPECT_EQ(GetProcedure(job, manager), kHttpOk);
+  EXPECT_EQ(job.Size, 6000u);
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(HttpTest, StallsAndCutBodiesAreRetriedAndKeepTheOldCopy) {
+  CurrentProfile().TimeOut = 500;
+  TestServer server;
+  const std::string body(100000, 'b');
+  const struct {
+    Fault fault;
+    const char* message;
+  } rows[] = {
+      {Fault::Stall, "Socket Error: 110"},
+      {Fault::StallAfterHead, "Socket Error: 110"},
+      {Fault::StallMidBody, "Socket Error: 110"},
+      {Fault::CloseMidBody, "Connection closed. [50000/100000]"},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(n);
+    const std::string path = "/f" + std::to_string(n++) + ".html";
+    server.Add(Route{.path = path, .headers = {{"Content-Type", "text/html"}}, .body = body, .fault = row.fault});
+    DownloadJob job = MakeJob(server.Url(path));
+    ASSERT_TRUE(os::CreateDirectories(job.DirName));
+    ASSERT_TRUE(os::WriteFileAtomic(job.LocalFile, "old copy"));
+    job.Status = kJobWaiting;
+    EXPECT_EQ(GetProcedure(job, manager), kHttpRetry);
+    EXPECT_EQ(job.Status, kJobWaiting);
+    EXPECT_EQ(job.Trials, 1);
+    EXPECT_EQ(job.Message.substr(0, std::string(row.message).size()), row.message) << job.Message;
+    EXPECT_EQ(Read(job.LocalFile), "old copy");
+    EXPECT_FALSE(os::PathExists(job.LocalFile + ".part"));
+    EXPECT_TRUE(TempFiles().empty());
+  }
+}
+
+TEST_F(HttpTest, ConnectionFailuresAreFinal) {
+  int closedPort;
+  {
+    TestServer gone;
+    closedPort = gone.Port();
+  }
+  DownloadJob job = Claim("http://127.0.0.1:" + std::to_string(closedPort) + "/x.html", star);
+  EXPECT_EQ(GetProcedure(job, manager), kHttpFailed);
+  EXPECT_EQ(job.Status, kJobError);
+  EXPECT_EQ(job.Trials, 0);
+  EXPECT_EQ(job.Message, "Not Found.") << "the connection text stays in the log";
+  EXPECT_TRUE(LogContains(SJ("サーバへの接続に失敗しました") + " 127.0.0.1:" + std::to_string(closedPort)));
+
+  job = MakeJob("http://no-such-host.invalid/x.html");
+  EXPECT_EQ(HttpRequest(job, kHttpHead), kHttpFailed);
+  EXPECT_TRUE(LogContains(SJ("というホストを検出できませんでした")));
+
+  // An address that never answers gives up after the time-out.
+  BlackHole hole;
+  job = MakeJob("http://127.0.0.1:" + std::to_string(hole.Port()) + "/x.html");
+  EXPECT_EQ(HttpRequest(job, kHttpHead), kHttpFailed);
+  EXPECT_TRUE(LogContains(SJ("接続できませんでした") + " : 127.0.0.1"));
+  EXPECT_TRUE(LogContains(os::SocketErrorText(ETIMEDOUT)));
+
+  job = MakeJob("http://127.0.0.1/x.html");
+  job.Host.clear();
+  EXPECT_EQ(HttpRequest(job, kHttpHead), kHttpFailed);
+  EXPECT_EQ(job.Message, SJ("サーバ名がありません"));
+  job = MakeJob("http://127.0.0.1/x.html");
+  job.Port = 0;
+  EXPECT_EQ(HttpRequest(job, kHttpHead), kHttpFailed);
+  EXPECT_TRUE(LogContains("Port number has error. [0]"));
+}
+
+TEST_F(HttpTest, ProxiesProfileAndSystem) {
+  TestServer server;
+  TestServer tlsServer({.https = true});
+  TestProxy proxy;
+  server.AddPage("/p.html", "<p>plain</p>");
+  tlsServer.AddPage("/s.html", "<p>secure</p>");
+  const std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.Port());
+
+  // The system proxy, for http and, through CONNECT, for https.
+  ::setenv("http_proxy", proxyUrl.c_str(), 1);
+  CurrentProfile().UseIEProxySetting = true;
+  CurrentProfile().UseProxy = true;  // the system setting wins
+  CurrentProfile().ProxyServer = "127.0.0.1";
+  CurrentProfile().ProxyPort = 1;
+  DownloadJob job = MakeJob(server.Url("/p.html"));
+  EXPECT_EQ(HttpRequest(job, kHttpGet), kHttpOk) << job.Message;
+  EXPECT_TRUE(job.ViaProxy);
+  EXPECT_EQ(Read(job.LocalFile), "<p>plain</p>");
+  job = MakeJob(tlsServer.Url("/s.html"));
+  EXPECT_EQ(HttpRequest(job, kHttpGet), kHttpOk) << job.Message;
+  EXPECT_EQ(Read(job.LocalFile), "<p>secure</p>");
+  auto seen = proxy.Requests();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].target, server.Url("/p.html"));
+  EXPECT_EQ(seen[1].method, "CONNECT");
+  EXPECT_EQ(seen[1].target, "127.0.0.1:" + std::to_string(tlsServer.Port()));
+  EXPECT_EQ(tlsServer.Requests().back().target, "/s.html") << "inside the tunnel the server's own form";
+
+  // Without a system proxy the request goes straight to the server.
+  ::unsetenv("http_proxy");
+  job = MakeJob(server.Url("/p.html"));
+  EXPECT_EQ(HttpRequest(job, kHttpGet), kHttpOk) << job.Message;
+  EXPECT_FALSE(job.ViaProxy);
+  EXPECT_EQ(proxy.RequestCount(), 2u);
+  EXPECT_EQ(server.Requests().back().target, "/p.html");
+
+  // A profile proxy that does not answer is a final failure.
+  CurrentProfile().UseIEProxySetting = false;
+  job = MakeJob(server.Url("/p.html"));
+  job.Status = kJobWaiting;
+  EXPECT_EQ(GetProcedure(job, manager), kHttpFailed);
+  EXPECT_TRUE(LogContains(SJ("プロキシサーバへの接続に失敗しました") + " 127.0.0.1:1"));
+}
+
+TEST_F(HttpTest, HttpsVerifiesChainAndHostName) {
+  TestServer good({.https = true});
+  good.AddPage("/s.html", "<p>secure</p>", "text/html");
+  good.Add(Route{.path = "/chunked", .headers = {{"Content-Type", "text/plain"}}, .body = "abc def ghi",
+                 .framing = Framing::Chunked});
+  DownloadJob job = MakeJob(good.Url("/s.html"));
+  job.Status = kJobWaiting;
+  ASSERT_EQ(GetProcedure(job, manager), kHttpOk) << U8(job.Message);
+  EXPECT_EQ(Read(job.LocalFile), "<p>secure</p>");
+  EXPECT_EQ(good.Requests().back().Header("Host"), "127.0.0.1:" + std::to_string(good.Port()));
+  job = MakeJob("https://localhost:" + std::to_string(good.Port()) + "/chunked");
+  ASSERT_EQ(HttpRequest(job, kHttpGet), kHttpOk) << U8(job.Message);
+  EXPECT_EQ(Read(job.LocalFile), "abc def ghi");
+
+  for (TestCertKind kind : {TestCertKind::SelfSigned, TestCertKind::WrongHost, TestCertKind::Expired}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    TestServer bad({.https = true, .cert = kind});
+    bad.AddPage("/s.html", "<p>");
+    DownloadJob j = Claim(bad.Url("/s.html"), star);
+    EXPECT_EQ(GetProcedure(j, manager), kHttpFailed);
+    EXPECT_EQ(j.Status, kJobError);
+    EXPECT_EQ(j.Trials, 0) << "no retry";
+    const std::string prefix = SJ("証明書を確認できません: ") + "127.0.0.1 (";
+    EXPECT_EQ(j.Message.substr(0, prefix.size()), prefix) << U8(j.Message);
+    EXPECT_GT(j.Message.size(), prefix.size() + 2);
+    EXPECT_FALSE(os::PathExists(j.LocalFile));
+    EXPECT_EQ(bad.RequestCount(), 0u) << "nothing was sent";
+    manager.Clear();
+  }
+
+  // A server that answers in plain text on an https URL, and one that says nothing.
+  RawReply plain("HTTP/1.0 400 Bad Request\r\n\r\nplain text\n");
+  job = MakeJob("https://127.0.0.1:" + std::to_string(plain.Port()) + "/");
+  EXPECT_EQ(HttpRequest(job, kHttpHead), kHttpFailed);
+  EXPECT_NE(job.Message.find(SJ("TLS接続に失敗しました: ") + "127.0.0.1 ("), std::string::npos) << U8(job.Message);
+  TestServer silent;
+  job = MakeJob("https://127.0.0.1:" + std::to_string(silent.Port()) + "/");
+  EXPECT_EQ(HttpRequest(job, kHttpHead), kHttpRetry) << "a time-out is worth another try";
+  EXPECT_EQ(job.Message.substr(0, 17), "Socket Error: 110");
+}
+
+TEST_F(HttpTest, ConcurrentRequestsKeepTheirOwnFiles) {
+  TestServer server;
+  constexpr int kThreads = 6, kEach = 5;
+  for (int i = 0; i < kThreads * kEach; ++i)
+    server.AddPage("/c" + std::to_string(i) + ".html", std::string(20000 + i, static_cast<char>('a' + i % 26)));
+  std::atomic<int> bad{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int k = 0; k < kEach; ++k) {
+        int i = t * kEach + k;
+        DownloadJob job;
+        job.URL = server.Url("/c" + std::to_string(i) + ".html");
+        if (!MapJobLocation(job) || HttpRequest(job, kHttpGet) != kHttpOk ||
+            Read(job.LocalFile) != std::string(20000 + i, static_cast<char>('a' + i % 26)))
+          ++bad;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(HttpTest, TempFilesKeptOnRequest) {
+  TestServer server;
+  server.AddPage("/k.html", "<p>kept</p>");
+  CurrentProfile().StoreTempData = true;
+  DownloadJob job = MakeJob(server.Url("/k.html"));
+  ASSERT_EQ(HttpRequest(job, kHttpGet), kHttpOk);
+  EXPECT_EQ(Read(job.LocalFile), "<p>kept</p>");
+  std::string head = Read(job.TempFile);
+  EXPECT_EQ(head.substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(static_cast<size_t>(job.HeaderLength), head.size());
+  EXPECT_EQ(Read(BodyFileOf(job.TempFile)), "<p>kept</p>");
+  const std::string name = os::FileNameOf(job.TempFile);
+  EXPECT_EQ(name.size(), 21u) << name;  // YYYYMMDDhhmmssmmm.dat
+}
+
+TEST_F(HttpTest, ProgressReportsRunningCountAndStoredSize) {
+  TestServer server;
+  server.Add(Route{.path = "/big", .headers = {{"Content-Type", "application/zip"}}, .body = std::string(1 << 20, 'q')});
+  std::vector<uint64_t> counts;
+  SetHttpProgress([&](const DownloadJob&, uint64_t bytes) { counts.push_back(bytes); });
+  DownloadJob job = MakeJob(server.Url("/big"));
+  ASSERT_EQ(HttpRequest(job, kHttpGet), kHttpOk);
+  ASSERT_GE(counts.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end() - 1));
+  EXPECT_GT(counts[counts.size() - 2], 1u << 20) << "the running count includes the head";
+  EXPECT_EQ(counts.back(), 1u << 20) << "the stored size comes last";
+}
+
+TEST_F(HttpTest, ResolveMovedUrlAndSnsUserId) {
+  TestServer server;
+  server.Add(Route{.path = "/old", .status = 301, .headers = {{"Location", "/new"}}});
+  server.AddPage("/same", "<p>");
+  server.AddPage("/show_profile.pl",
+                 "<html>\n<a href=\"home.pl\">home</a>\n<a href=\"list_friend.pl?id=123456\">friends</a>\n");
+  EXPECT_EQ(ResolveMovedURL(server.Url("/old")), server.Url("/new"));
+  EXPECT_EQ(ResolveMovedURL(server.Url("/same")), server.Url("/same"));
+  EXPECT_EQ(ResolveMovedURL("abc"), "");
+  EXPECT_EQ(DetectSnsUserId(server.Url("/show_profile.pl")), std::optional<std::string>("123456"));
+  EXPECT_EQ(DetectSnsUserId(server.Url("/same")), std::nullopt);
+}
+
+}  // namespace
+}  // namespace zentu::testing

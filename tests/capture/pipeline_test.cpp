@@ -1,0 +1,309 @@
+// Capturing a whole local site through the pipeline: the files that land under
+// the data directory, how the pages are rewritten, the tree item afterwards,
+// re-capture and stopping half-way.
+#include <iconv.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "capture/http.h"
+#include "capture/pipeline.h"
+#include "capture/rules.h"
+#include "os/cp932.h"
+#include "os/file.h"
+#include "os/path.h"
+#include "store/profile.h"
+#include "store/tree.h"
+#include "store/treefile.h"
+#include "tests/support/testhome.h"
+#include "tests/support/testserver.h"
+
+namespace zentu::testing {
+namespace {
+
+std::string Iconv(const std::string& utf8, const char* to) {
+  iconv_t cd = iconv_open(to, "UTF-8");
+  std::string in = utf8, out(utf8.size() * 4 + 16, '\0');
+  char* ip = in.data();
+  size_t il = in.size();
+  char* op = out.data();
+  size_t ol = out.size();
+  iconv(cd, &ip, &il, &op, &ol);
+  iconv_close(cd);
+  out.resize(out.size() - ol);
+  return out;
+}
+
+constexpr const char* kLastModified = "Mon, 12 Feb 2007 01:02:03 GMT";
+
+// A small site shaped like real ones.
+void ServeSite(TestServer& server, const std::string& topTitle = "トップ表示") {
+  HeaderList html = {{"Content-Type", "text/html"}, {"Last-Modified", kLastModified}};
+  HeaderList css = {{"Content-Type", "text/css"}};
+  HeaderList png = {{"Content-Type", "image/png"}};
+  auto page = [&](const std::string& path, const std::string& body, HeaderList headers) {
+    server.Add({.path = path, .headers = std::move(headers), .body = body});
+  };
+  page("/index.html",
+       os::Utf8ToSjis(
+           "<html><head>\n"
+           "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">\n"
+           "<title>" + topTitle + "</title>\n"
+           "<link rel=\"stylesheet\" href=\"css/main.css\">\n"
+           "<script>var pic = \"img/script.gif\";</script>\n"
+           "</head>\n<body background=\"img/bg.gif\">\n"
+           "<img src=\"img/a.gif\"> <img src='/img/root.png'> <img src=\"http://127.0.0.1:{{port}}/img/abs.jpg\">\n"
+           "<img src=\"img/missing.png\">\n"
+           "<iframe src=\"frame/inner.html\"></iframe>\n"
+           "<img src=\"redirect.gif\">\n"
+           "<a href=\"sub/other.html\">表示ソース</a>\n"
+           "</body></html>\n"),
+       html);
+  page("/css/main.css", "@import \"imported.css\";\nbody { background: url(../img/cssbg.png); }\n", css);
+  page("/css/imported.css", "@import url(\"deep.css\");\n.x { background-image: url('/img/imp.gif') }\n", css);
+  page("/css/deep.css", ".y{background:url(deep.png)}\n", css);
+  page("/frame/inner.html",
+       Iconv("<html><head><meta http-equiv=\"refresh\" content=\"5; url=frameset.html\">"
+             "<title>内側の能力</title></head><body><img src=\"../img/inner.gif\"></body></html>\n",
+             "EUC-JP"),
+       {{"Content-Type", "text/html"}});
+  page("/frame/frameset.html",
+       "<html><head><title>\xE6\x9E\xA0</title></head>\n"
+       "<frameset cols=\"50%,50%\"><frame src=\"left.html\"><frame src=\"right.html\"></frameset></html>\n",
+       {{"Content-Type", "text/html; charset=UTF-8"}});
+  page("/frame/left.html", "<html><body><img src=\"utf.png\">\xE5\xB7\xA6</body></html>\n",
+       {{"Content-Type", "text/html"}});
+  page("/frame/right.html", "<html><body>right</body></html>\n", {{"Content-Type", "text/html"}});
+  for (const char* img : {"/img/script.gif", "/img/bg.gif", "/img/a.gif", "/img/root.png", "/img/abs.jpg",
+                          "/img/cssbg.png", "/img/imp.gif", "/css/deep.png", "/img/inner.gif", "/frame/utf.png",
+                          "/img/moved.gif"})
+    page(img, std::string("\x89PNG-not-really:") + img, png);
+  server.Add({.path = "/redirect.gif", .status = 302, .headers = {{"Location", "/img/moved.gif"}}});
+  server.Add({.path = "/img/missing.png", .status = 404, .body = "no"});
+}
+
+class PipelineTest : public TempHome {
+ protected:
+  void SetUp() override {
+    TempHome::SetUp();
+    ResetTreeState();
+    Profile& p = CurrentProfile();
+    p = Profile{};
+    SetProfileDefaults(p);
+    p.ProgramDirectory = home;
+    ResolveDirectories(p);
+    p.TimeOut = 3000;
+    p.CommentOutIFrameTag = false;  // the site's iframe is captured too
+    p.ShowByDownload = false;
+    ClearCaptureRules();
+    GetDownloadManager().Clear();
+    InstallPipeline();
+    SetWorkerIdleLimit(std::chrono::milliseconds(300));
+    BuildDefaultTree(TreeFileSettings{});
+    StartWinsock();
+  }
+  void TearDown() override {
+    StopCaptureAndWait(std::chrono::seconds(30));
+    GetDownloadManager().Clear();
+    GetDownloadManager().SetHooks({});
+    ResetTreeState();
+    CurrentProfile() = Profile{};
+    TempHome::TearDown();
+  }
+
+  TreeNode* AddUrlItem(const std::string& url) {
+    std::lock_guard tree(TreeMutex());
+    TreeNode* item = CreateNode("*", url, {}, kNodeItem);
+    SetDownloadFlag(item, kDownloadChanged);
+    EXPECT_EQ(Link(item, GetTreeState().receiveFolder, kLinkLastChild), item);
+    return item;
+  }
+
+  void Capture(const std::string& url, TreeNode* item) {
+    GetDownloadManager().AddJob(url, "", false, item);
+    ASSERT_TRUE(WaitUntilIdle(std::chrono::seconds(60)));
+    ASSERT_TRUE(StopCaptureAndWait(std::chrono::seconds(30)));
+  }
+
+  // Every file under the data directory, relative, with "/" separators.
+  std::set<std::string> DataFiles() {
+    std::set<std::string> files;
+    std::string root = nativeHome + "/Data";
+    if (!std::filesystem::exists(root)) return files;
+    for (auto& e : std::filesystem::recursive_directory_iterator(root))
+      if (e.is_regular_file()) files.insert(std::filesystem::relative(e.path(), root).string());
+    return files;
+  }
+
+  std::string Host(const TestServer& server) { return "127.0.0.1;" + std::to_string(server.Port()); }
+};
+
+TEST_F(PipelineTest, CapturesASiteWithEverythingItNeeds) {
+  TestServer server;
+  ServeSite(server);
+  TreeNode* item = AddUrlItem(server.Url("/index.html"));
+  Capture(server.Url("/index.html"), item);
+
+  const std::string h = Host(server);
+  std::set<std::string> expected;
+  for (const char* f : {"index.html", "css/main.css", "css/imported.css", "css/deep.css", "css/deep.png",
+                        "img/cssbg.png", "img/imp.gif", "img/script.gif", "img/bg.gif", "img/a.gif", "img/root.png",
+                        "img/abs.jpg", "frame/inner.html", "frame/frameset.html", "frame/left.html",
+                        "frame/right.html", "frame/utf.png", "img/inner.gif", "img/moved.gif", "redirect.gif"})
+    expected.insert(h + "/" + f);
+  EXPECT_EQ(DataFiles(), expected);
+
+  // The top page, rewritten whole.
+  std::string up = "../" + h + "/";
+  std::string top = ReadNative("Data/" + h + "/index.html");
+  std::string want = os::Utf8ToSjis(
+      "<html><head>\n"
+      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">\n"
+      "<title>トップ表示</title>\n"
+      "<link rel=\"stylesheet\" href=\"" + up + "css/main.css\">\n"
+      "<script>var pic = \"" + up + "img/script.gif\";</script>\n"
+      "</head>\n<body background=\"" + up + "img/bg.gif\">\n"
+      "<img src=\"" + up + "img/a.gif\"> <img src='" + up + "img/root.png'> <img src=\"" + up + "img/abs.jpg\">\n"
+      "<img src=\"" + up + "img/missing.png\">\n"
+      "<iframe src=\"" + up + "frame/inner.html\"></iframe>\n"
+      "<img src=\"" + up + "redirect.gif\">\n"
+      "<a href=\"sub/other.html\">表示ソース</a>\n"
+      "</body></html>\n");
+  EXPECT_EQ(top, want);
+  // Style sheets: @import chains and url() point at the local copies.
+  std::string css = ReadNative("Data/" + h + "/css/main.css");
+  EXPECT_EQ(css, "@import \"../../" + h + "/css/imported.css\";\nbody { background: url(../../" + h + "/img/cssbg.png); }\n");
+  EXPECT_NE(ReadNative("Data/" + h + "/css/imported.css").find("url(\"../../" + h + "/css/deep.css\")"), std::string::npos);
+  // The EUC-JP frame is stored as Shift_JIS, its meta refresh followed and rewritten.
+  std::string inner = ReadNative("Data/" + h + "/frame/inner.html");
+  EXPECT_NE(inner.find(os::Utf8ToSjis("内側の能力")), std::string::npos);
+  EXPECT_NE(inner.find("url=../../" + h + "/frame/frameset.html"), std::string::npos);
+  // The redirected image is where the page looks for it.
+  EXPECT_EQ(ReadNative("Data/" + h + "/redirect.gif"), "\x89PNG-not-really:/img/moved.gif");
+  // Nothing left in the temporary directory.
+  EXPECT_FALSE(std::filesystem::exists(nativeHome + "/Data/Temp") &&
+               !std::filesystem::is_empty(nativeHome + "/Data/Temp"));
+
+  std::lock_guard tree(TreeMutex());
+  EXPECT_EQ(item->title, os::Utf8ToSjis("トップ表示"));
+  EXPECT_EQ(item->localFile, Path("Data") + "\\" + h + "\\index.html");
+  EXPECT_EQ(item->downloadFlag, kDownloadDone);
+  EXPECT_EQ(item->openIcon, kIconDlUrl);
+  EXPECT_EQ(item->size, top.size() == 0 ? 0u : item->size);
+  EXPECT_GT(item->size, 0u);
+  EXPECT_EQ(item->lastCheck.size(), 19u);
+  EXPECT_FALSE(item->originalDate.empty());
+  EXPECT_TRUE(item->unread);
+  // The missing image is the one failed job.
+  int failed = 0;
+  for (const DownloadJob& j : GetDownloadManager().Snapshot())
+    if (j.Status == kJobError) {
+      ++failed;
+      EXPECT_NE(j.URL.find("missing.png"), std::string::npos);
+    }
+  EXPECT_EQ(failed, 1);
+}
+
+TEST_F(PipelineTest, RecaptureMarksChangesAndSkipsUnchangedPages) {
+  TestServer server;
+  ServeSite(server);
+  TreeNode* item = AddUrlItem(server.Url("/index.html"));
+  Capture(server.Url("/index.html"), item);
+  {
+    std::lock_guard tree(TreeMutex());
+    SetUnreadFlag(item, false);
+  }
+  // Unchanged: the HEAD check says so and no GET is sent for the page.
+  server.ClearRequests();
+  GetDownloadManager().Clear();
+  Capture(server.Url("/index.html"), item);
+  size_t gets = 0;
+  for (const TestRequest& r : server.Requests())
+    if (r.method == "GET" && r.Path() == "/index.html") ++gets;
+  EXPECT_EQ(gets, 0u);
+  {
+    std::lock_guard tree(TreeMutex());
+    EXPECT_FALSE(item->unread);
+  }
+  // Changed on the server: downloaded again, marked changed and unread.
+  server.ClearRoutes();
+  HeaderList html = {{"Content-Type", "text/html"}, {"Last-Modified", "Tue, 13 Feb 2007 01:02:03 GMT"}};
+  server.Add({.path = "/index.html", .headers = html,
+              .body = os::Utf8ToSjis("<html><head><title>新しい</title></head><body>new</body></html>")});
+  GetDownloadManager().Clear();
+  Capture(server.Url("/index.html"), item);
+  std::lock_guard tree(TreeMutex());
+  EXPECT_TRUE(item->unread);
+  EXPECT_NE(ReadNative("Data/" + Host(server) + "/index.html").find("new"), std::string::npos);
+}
+
+TEST_F(PipelineTest, StoppingHalfWayKeepsTheQueueAndALaterCaptureFinishes) {
+  TestServer server;
+  ServeSite(server);
+  server.SetDelay(150);
+  TreeNode* item = AddUrlItem(server.Url("/index.html"));
+  GetDownloadManager().AddJob(server.Url("/index.html"), "", false, item);
+  ASSERT_TRUE(server.WaitForRequests(4, 20000));
+  ASSERT_TRUE(StopCaptureAndWait(std::chrono::seconds(30)));
+  // Consistent: every job is in a resting state, none is held.
+  for (const DownloadJob& j : GetDownloadManager().Snapshot()) {
+    EXPECT_EQ(j.claim, 0u) << j.URL;
+    EXPECT_NE(j.Status, kJobHead) << j.URL;
+    EXPECT_NE(j.Status, kJobDownloading) << j.URL;
+    EXPECT_NE(j.Status, kJobAnalyzing) << j.URL;
+  }
+  // No half file under a final name: each stored file is whole.
+  for (auto& e : std::filesystem::recursive_directory_iterator(nativeHome + "/Data")) {
+    std::string name = e.path().filename().string();
+    EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+  }
+  server.SetDelay(0);
+  StartWorkers();
+  ASSERT_TRUE(WaitUntilIdle(std::chrono::seconds(60)));
+  ASSERT_TRUE(StopCaptureAndWait(std::chrono::seconds(30)));
+  EXPECT_EQ(DataFiles().size(), 20u);
+  std::lock_guard tree(TreeMutex());
+  EXPECT_EQ(item->downloadFlag, kDownloadDone);
+}
+
+TEST_F(PipelineTest, LinkHandlingRules) {
+  DownloadJob page;
+  page.URL = "http://h.example/dir/page.html";
+  ASSERT_TRUE(MapJobLocation(page));
+  page.UpLinkRoot = "../../";
+  GetDownloadManager().SetHooks({});  // queue only, no workers
+  struct Row {
+    const char* link;
+    const char* result;
+    bool queued;
+  } rows[] = {
+      {"\"img/a.gif\"", "../../h.example/dir/img/a.gif", true},
+      {"'../up.css'", "../../h.example/up.css", true},
+      {"/root.png", "../../h.example/root.png", true},
+      {"//other.example/x.js", "../../other.example/x.js", true},
+      {"http://h.example", "../../h.example/index.html", true},
+      {"img\\win.gif", "../../h.example/dir/img/win.gif", true},
+      {"a.html#sec", "../../h.example/dir/a.html#sec", true},
+      {"./x/../y/./z.png", "../../h.example/dir/y/z.png", true},
+      {"mailto:a@b", "mailto:a@b", false},
+      {"file:///c/x.html", "file:///c/x.html", false},
+      {"http://bad host/x.gif", "http://bad host/x.gif", false},
+      {"q.cgi?a=1/2", "../../h.example/dir/q.cgi7a=112", true},
+  };
+  for (const Row& r : rows) {
+    size_t before = GetDownloadManager().Size();
+    EXPECT_EQ(HandleLink(page, r.link, 0), r.result) << r.link;
+    EXPECT_EQ(GetDownloadManager().Size() > before, r.queued) << r.link;
+  }
+  // A site download's hop beyond its limit stays online and is not queued.
+  page.SiteDown = true;
+  page.Limit = 0;
+  page.Filter = "http://h.example/";
+  size_t before = GetDownloadManager().Size();
+  EXPECT_EQ(HandleLink(page, "next.html", 1), "http://h.example/dir/next.html");
+  EXPECT_EQ(GetDownloadManager().Size(), before);
+}
+
+}  // namespace
+}  // namespace zentu::testing
