@@ -1,67 +1,122 @@
-// zentu: until the program frame with its window and event loop arrives, this
-// start loads the profile and the collection from the Zentu home, reports
-// what it found and writes both back, exactly as a start and an exit would.
+// zentu: the first start becomes the running instance, with its windows when
+// there is a display (headless otherwise, or with --headless); a second start
+// hands its command line to it.
+//
+// Environment knobs for tests and measurements:
+//   ZENTU_WORKER_IDLE_MS    idle time after which capture threads end (default 10 s)
+//   ZENTU_SAVE_INTERVAL_MS  period of the save-and-backup timer instead of BackupInterval
+//   ZENTU_EXIT_WHEN_READY   end right after start-up ("# Ready"), saving nothing
+#include <QCoreApplication>
+#include <chrono>
+#include <clocale>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
+#include "app/arguments.h"
+#include "app/frame.h"
+#include "app/headless_ui.h"
+#include "app/second_start.h"
+#include "app/signals.h"
+#include "app/window_ui.h"
+#include "intake/channel.h"
+#include "os/channel.h"
 #include "os/cp932.h"
-#include "os/file.h"
 #include "os/home.h"
 #include "os/log.h"
 #include "os/path.h"
-#include "store/profile.h"
-#include "store/profile_bridge.h"
-#include "store/tree.h"
-#include "store/treefile.h"
 
 using namespace zentu;
 
 namespace {
 
-int CountNodes(const TreeNode* root, int* folders) {
-  int items = 0;
-  for (const TreeNode* n = root; n; n = NextInPreorder(n, root)) {
-    if (IsItem(n)) ++items;
-    else if (IsFolder(n)) ++*folders;
-  }
-  return items;
+bool EnvironmentSet(const char* name) {
+  const char* v = std::getenv(name);
+  return v && *v && std::string(v) != "0";
+}
+
+// A positive number of milliseconds from the environment, else 0.
+std::chrono::milliseconds EnvironmentMs(const char* name) {
+  const char* v = std::getenv(name);
+  if (!v || !*v) return std::chrono::milliseconds(0);
+  char* end = nullptr;
+  const long long ms = std::strtoll(v, &end, 10);
+  if (*end != '\0' || ms <= 0) return std::chrono::milliseconds(0);
+  return std::chrono::milliseconds(ms);
+}
+
+bool HasDisplay() { return EnvironmentSet("DISPLAY") || EnvironmentSet("WAYLAND_DISPLAY"); }
+
+// The log in UTF-8 on stderr, for terminals and service logs.
+void EchoLogToStderr() {
+  log::AddObserver([](const std::string& line, int) {
+    const std::string text = os::SjisToUtf8(line);
+    std::fprintf(stderr, "%s\n", text.c_str());
+  });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool quiet = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--quiet") == 0) quiet = true;
+  const Arguments args = ParseArguments(argc, argv);
+  if (args.help) {
+    std::fputs(UsageText(), stdout);
+    return 0;
   }
-  log::SetEcho(!quiet);
+  if (!args.quiet) EchoLogToStderr();
+
   if (!os::EnsureZentuHome()) {
     std::fprintf(stderr, "zentu: cannot create the Zentu home %s\n", os::SjisToUtf8(os::ZentuHome()).c_str());
     return 1;
   }
-  std::string logFile = os::JoinPath(os::ZentuHome(), "zentu.log");
-  (void)os::DeleteFile(logFile);
-  log::SetLogFile(logFile);
+  log::SetLogFile(os::JoinPath(os::ZentuHome(), "zentu.log"));
+  const std::string commandLine = CommandLineFromArguments(args.commandLine);
 
-  Profile& profile = CurrentProfile();
-  LoadProfile(profile, ProfilePath());
-  log::SetDebugFlag(profile.DebugFlag != 0);
-  for (const std::string* dir : {&profile.dirs.data, &profile.dirs.text, &profile.dirs.config,
-                                 &profile.dirs.backup, &profile.dirs.timer}) {
-    if (!os::DirectoryExists(*dir) && !os::CreateDirectories(*dir)) WriteLog("> Can't create %s", dir->c_str());
+  os::InstanceLock lock = os::AcquireInstanceLock();
+  if (!lock) return ForwardToRunningInstance(commandLine);
+
+  // The window needs a display, or a Qt platform named outright (offscreen runs).
+  const bool windowed =
+      !args.headless && WindowsBuiltIn() && (HasDisplay() || EnvironmentSet("QT_QPA_PLATFORM"));
+  std::string reason = "headless: no window";
+  if (!args.headless) {
+    reason = WindowsBuiltIn() ? "no display: running headless" : "built without windows: running headless";
   }
 
-  TreeFileSettings& settings = CurrentTreeFileSettings();
-  settings = TreeFileSettingsFrom(profile, settings);
-  CheckTreeVersion(settings.treeFile, {});
-  TreeLoadResult loaded = LoadTree(settings.treeFile, nullptr, settings);
-  int folders = 0;
-  int items = CountNodes(GetTreeState().root, &folders);
-  WriteLog("> collection: %d folders, %d items%s", folders, items, loaded.usedDefault ? " (new)" : "");
+  // Qt reads no options of ours.
+  static int qtArgc = 1;
+  static char* qtArgv[] = {argv[0], nullptr};
+  std::unique_ptr<QCoreApplication> app = windowed ? CreateWindowApplication(qtArgc, qtArgv)
+                                                   : std::make_unique<QCoreApplication>(qtArgc, qtArgv);
+  // Qt takes the user's locale; numbers in files and logs stay in the C form ("0.99").
+  std::setlocale(LC_NUMERIC, "C");
 
-  SaveTreeAtExit(settings);
-  SaveProfile(profile, ProfilePath());
-  ResetTreeState();
-  return 0;
+  Frame* running = nullptr;  // the window's confirmed close runs the frame's shutdown
+  std::unique_ptr<FrameUi> ui;
+  if (windowed) ui = CreateWindowUi([&running] {
+    if (running) running->Close();
+  });
+  if (!ui) ui = std::make_unique<HeadlessUi>(reason);
+  FrameOptions options;
+  options.commandLine = commandLine;
+  options.once = args.once;
+  options.saveInterval = EnvironmentMs("ZENTU_SAVE_INTERVAL_MS");
+  options.workerIdle = EnvironmentMs("ZENTU_WORKER_IDLE_MS");
+  Frame frame(*ui, std::move(options), std::move(lock));
+  running = &frame;
+  ShutdownSignals shutdownSignals([&frame](int signo) {
+    WriteLog("> signal %d: shutting down", signo);
+    frame.Close();
+  });
+
+  int code = frame.StartUp();
+  if (code < 0) code = EnvironmentSet("ZENTU_EXIT_WHEN_READY") ? 0 : QCoreApplication::exec();
+  code = frame.Finish(code);
+  if (frame.WorkersAbandoned()) {
+    // Capture threads still run: static destructors must not run under them.
+    std::fflush(nullptr);
+    std::_Exit(code);
+  }
+  return code;
 }

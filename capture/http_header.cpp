@@ -218,6 +218,13 @@ bool ParseStatusLine(DownloadJob& job, std::string_view line) {
     case 301:
       WriteLogVerbose("$ Moved Permanently [%d]", code);
       return true;
+    // Today's sites move pages with these as often as with 301 and 302; for
+    // HEAD and GET they mean the same, so they are followed alike.
+    case 303:
+    case 307:
+    case 308:
+      WriteLogVerbose("$ Moved [%d]", code);
+      return true;
     default:
       break;
   }
@@ -227,8 +234,8 @@ bool ParseStatusLine(DownloadJob& job, std::string_view line) {
   } kNotSupported[] = {
       {100, "Continue"},       {101, "Switching Protcorls"}, {201, "Created"},
       {204, "No Content"},     {205, "Reset Content"},       {206, "Portial Content"},
-      {300, "Multiple Choice"}, {303, "See Other"},          {304, "Not Modified"},
-      {305, "Use Proxy"},      {306, "Unused Status"},       {307, "Temporary Redirect"},
+      {300, "Multiple Choice"}, {304, "Not Modified"},
+      {305, "Use Proxy"},      {306, "Unused Status"},
   };
   for (const auto& row : kNotSupported) {
     if (row.code == code) {

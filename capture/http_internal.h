@@ -48,6 +48,9 @@ std::string TempDirectory();
 // Removes CR, LF and other control bytes that would let a text end a header line.
 std::string HeaderSafe(std::string_view text);
 
+// "Socket Error: %d (text)" for the connection's last failure, logged too.
+void SetSocketErrorMessage(DownloadJob& job, const os::Connection& connection);
+
 // Calls the progress handler, when one is set.
 void ReportProgress(const DownloadJob& job, uint64_t bytes);
 

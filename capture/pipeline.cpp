@@ -408,7 +408,9 @@ void ServeRedirectSource(const DownloadJob& job) {
   DownloadJob src;
   if (!M().FindJob(job.SourceURL, &src)) return;
   if (src.Status != kJobComplete || src.Node != nullptr || src.MovedURL.empty()) return;
-  if (src.Connection != 301 && src.Connection != 302) return;
+  if (src.Connection < 301 || src.Connection > 308 || src.Connection == 304 || src.Connection == 305 ||
+      src.Connection == 306)
+    return;
   if (AbsoluteMovedURL(src, src.MovedURL) != job.URL || src.LocalFile.empty() || src.LocalFile == job.LocalFile) return;
   if (job.Flag != kContentBinary && os::DirectoryOf(src.LocalFile) != os::DirectoryOf(job.LocalFile)) return;
   if (!os::FileExists(job.LocalFile)) return;

@@ -81,7 +81,9 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 
 // ---- Writing ------------------------------------------------------------------
 
-std::mutex g_saveMutex;  // one save at a time; a second caller is refused, not queued
+// One save at a time. A second caller waits for the running save and then
+// writes its own: refusing it would drop the changes it was asked to keep.
+std::mutex g_saveMutex;
 
 void AppendUnsigned(std::string& out, uint64_t v) {
   char buf[24];
@@ -314,8 +316,7 @@ bool ParseItemLine(const std::string& line, ItemLineFields& f) {
 
 int SaveTree(const std::string& path, TreeNode* node, const TreeFileSettings& settings, TreeFormat format) {
   if (!settings.flagSave || !node) return 0;
-  std::unique_lock saving(g_saveMutex, std::try_to_lock);
-  if (!saving.owns_lock()) return 0;
+  std::unique_lock saving(g_saveMutex);
 
   std::string data;
   {
@@ -772,13 +773,20 @@ int BackupTree(const TreeFileSettings& settings) {
 
 void PeriodicSaveStep(const TreeFileSettings& settings) {
   TreeState& st = GetTreeState();
+  if (settings.autoSave && !st.modified.load()) return;
+  // Taken before writing: a change made while the file is written marks the
+  // tree again and is saved next time instead of being forgotten.
+  bool modified = st.modified.exchange(false);
+  bool ok = true;
   if (settings.autoSave) {
-    if (!st.modified.load()) return;
     WriteLog("# Save Zentu File : %s", settings.treeFile.c_str());
-    if (!SaveTree(settings)) WriteLog("Can't save: %s", settings.treeFile.c_str());
+    if (!SaveTree(settings)) {
+      WriteLog("Can't save: %s", settings.treeFile.c_str());
+      ok = false;
+    }
   }
-  if (st.modified.load()) BackupTree(settings);
-  st.modified.store(false);
+  if (modified && !BackupTree(settings)) ok = false;
+  if (!ok && modified) st.modified.store(true);
 }
 
 void SaveTreeAtExit(const TreeFileSettings& settings) {

@@ -20,6 +20,7 @@ std::string U8(const std::string& sjis) { return os::SjisToUtf8(sjis); }
 
 int RecordingDesktop::MessageBox(std::string_view text, std::string_view caption, os::Buttons,
                                  int defaultResult) {
+  std::lock_guard lock(mutex);
   messages.push_back({std::string(text), std::string(caption)});
   if (answers.empty()) return defaultResult;
   int a = answers.front();

@@ -3,6 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@ class FakeClock : public os::Clock {
 };
 
 // Records every message and answers with a scripted result (default button when empty).
+// Worker threads call it too: every call takes the lock; read the records once
+// the workers have stopped.
 class RecordingDesktop : public os::Desktop {
  public:
   struct Message { std::string text, caption; };
@@ -32,9 +35,19 @@ class RecordingDesktop : public os::Desktop {
   std::vector<int> answers;  // consumed front to back
   int MessageBox(std::string_view text, std::string_view caption, os::Buttons buttons,
                  int defaultResult) override;
-  void Notice(std::string_view text) override { notices.emplace_back(text); }
-  void StatusText(std::string_view text) override { statuses.emplace_back(text); }
-  void TrayTip(std::string_view text) override { tips.emplace_back(text); }
+  void Notice(std::string_view text) override {
+    std::lock_guard lock(mutex);
+    notices.emplace_back(text);
+  }
+  void StatusText(std::string_view text) override {
+    std::lock_guard lock(mutex);
+    statuses.emplace_back(text);
+  }
+  void TrayTip(std::string_view text) override {
+    std::lock_guard lock(mutex);
+    tips.emplace_back(text);
+  }
+  std::mutex mutex;
 };
 
 class TempHome : public ::testing::Test {

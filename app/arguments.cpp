@@ -1,0 +1,35 @@
+#include "app/arguments.h"
+
+#include <string_view>
+
+namespace zentu {
+
+Arguments ParseArguments(int argc, const char* const* argv) {
+  Arguments a;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i] ? argv[i] : "";
+    if (arg == "--headless") a.headless = true;
+    else if (arg == "--once") a.once = true;
+    else if (arg == "--quiet") a.quiet = true;
+    else if (arg == "--help") a.help = true;
+    else if (arg == "--") continue;
+    else a.commandLine.emplace_back(arg);
+  }
+  return a;
+}
+
+const char* UsageText() {
+  return "usage: zentu [--headless] [--once] [--quiet] [command line]\n"
+         "  --headless   run without a window (also chosen when there is no display)\n"
+         "  --once       shut down in order once the capture queue has drained\n"
+         "  --quiet      do not copy the log to stderr\n"
+         "command line (handed to the running Zentu, or carried out by this one):\n"
+         "  -u URL       capture the page into the receive folder, cache bypassed\n"
+         "  -s URL       site download\n"
+         "  -d URL       download the file only\n"
+         "  -i URL       add an item without capture\n"
+         "  -tX URL      capture the page selection through the clipboard\n"
+         "  URL or path  open it\n";
+}
+
+}  // namespace zentu

@@ -1,0 +1,465 @@
+#include "app/frame.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include "app/second_start.h"
+#include "capture/http.h"
+#include "capture/job.h"
+#include "capture/pipeline.h"
+#include "capture/rules.h"
+#include "intake/channel.h"
+#include "os/cp932.h"
+#include "os/desktop.h"
+#include "os/file.h"
+#include "os/log.h"
+#include "store/configfiles.h"
+#include "store/groups.h"
+#include "store/listfiles.h"
+#include "store/locklist.h"
+#include "store/profile.h"
+#include "store/profile_bridge.h"
+#include "store/tree.h"
+#include "store/treefile.h"
+
+namespace zentu {
+namespace {
+
+constexpr char kRule[] = "-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-";
+constexpr auto kSplashTime = std::chrono::milliseconds(1000);
+// One round of waiting for the capture threads at shutdown before the user is asked.
+constexpr auto kStopRound = std::chrono::seconds(120);
+// How often the --once watcher looks up from the queue to see whether it was told to stop.
+constexpr auto kOnceWatchStep = std::chrono::milliseconds(250);
+
+struct Texts {
+  std::string hotKeyFailed = os::Utf8ToSjis("グローバルホットキーの設定に失敗しました。");
+  std::string acceleratorsMissing = os::Utf8ToSjis("アクセラレータのロードに失敗しました");
+  std::string allFinished = os::Utf8ToSjis("すでに全ての取り込み処理が終了しています");
+  std::string stopping = os::Utf8ToSjis("取り込み処理を停止します");
+  std::string stopTakesLong = os::Utf8ToSjis("停止に時間がかかっています．停止処理を続けますか？");
+  std::string report = os::Utf8ToSjis("報告");
+  std::string stopAbandoned = os::Utf8ToSjis("停止処理中断");
+};
+const Texts& T() {
+  static const Texts texts;
+  return texts;
+}
+
+// The configuration lists loaded right after the profile; the custom icons and
+// the groups follow later in the start-up, around the load of the collection.
+constexpr ConfigFile kEarlyConfigFiles[] = {
+    ConfigFile::Keyword2Url, ConfigFile::Extension, ConfigFile::CloseUrl,
+    ConfigFile::Password,    ConfigFile::Referrer,  ConfigFile::Lock,
+    ConfigFile::Update,      ConfigFile::KeyConfig, ConfigFile::KeyConfigEditor,
+};
+
+std::chrono::milliseconds ClampPeriod(std::chrono::milliseconds period) {
+  return std::clamp(period, std::chrono::milliseconds(1), std::chrono::milliseconds(INT_MAX));
+}
+
+}  // namespace
+
+std::string WindowTitle(const Profile& profile, std::string_view text) {
+  std::string title = "Zentu ";
+  if (profile.ShowVersionOnTitleBar) {
+    char version[32];
+    std::snprintf(version, sizeof version, "v%.2lf%s", kProgramVersion, kEditionLetter);
+    title += version;
+  }
+  if (!text.empty()) {
+    title += " [";
+    title += text;
+    title += "]";
+  }
+  return title;
+}
+
+std::vector<int> ScheduleTiersForTick(int& counter) {
+  static constexpr std::pair<int, int> kEvery[] = {{3, 4}, {6, 5}, {12, 6}, {18, 7}, {36, 8}, {72, 9}, {144, 10}};
+  std::vector<int> tiers{3};
+  const int n = counter;
+  for (auto [every, tier] : kEvery) {
+    if (n % every == 0) tiers.push_back(tier);
+  }
+  counter = (n % 144 == 0 ? 0 : n) + 1;
+  return tiers;
+}
+
+Frame::Frame(FrameUi& ui, FrameOptions options, os::InstanceLock lock)
+    : ui_(ui), options_(std::move(options)), lock_(std::move(lock)) {}
+
+Frame::~Frame() {
+  StopOnceWatcher();
+  server_.Stop();
+  timers_.clear();
+  if (ui_.Desktop()) os::SetDesktop(nullptr);
+}
+
+// --- Start-up -------------------------------------------------------------------------------
+
+int Frame::StartUp() {
+  Profile& profile = CurrentProfile();
+  if (ui_.Desktop()) os::SetDesktop(ui_.Desktop());
+  // The modules' list files join the configuration-file table before it is read.
+  InstallRuleFileHooks();
+  RegisterListFileHooks();
+  InstallPipeline(GetDownloadManager());
+  PipelineHooks hooks;
+  hooks.isUrlLocked = [](std::string_view url) { return IsUrlLocked(url); };
+  SetPipelineHooks(std::move(hooks));
+  if (options_.workerIdle.count() > 0) SetWorkerIdleLimit(options_.workerIdle);
+
+  // The old log goes only now that this instance holds the lock: a second
+  // start must not remove the running instance's log.
+  if (const std::string file = log::LogFile(); !file.empty() && os::PathExists(file)) (void)os::DeleteFile(file);
+
+  WriteLog("%s", kRule);
+  WriteLog(" Zentu version %.2lf%s", kProgramVersion, kEditionLetter);
+  WriteLog("   - Update Date %s", kUpdateDate);
+  WriteLog("%s", kRule);
+  if (!options_.commandLine.empty()) WriteLog("Command Line: [%s]", options_.commandLine.c_str());
+  ui_.Announce();
+  // Listening early lets a second start that comes during the start-up hand
+  // over its command: it runs once the main loop does.
+  StartChannel();
+
+  WriteLog("Load Initialize File [%s]", ProfilePath().c_str());
+  showState_ = LoadProfile(profile, ProfilePath());
+  log::SetDebugFlag(profile.DebugFlag != 0);
+  (void)StartWinsock();
+
+  if (profile.ShowSplashWindow) ui_.ShowSplash(kSplashTime);
+
+  LoadStartupConfigFiles();
+
+  WriteLogVerbose("Init Application %s", kWindowClassName);
+  if (!ui_.RegisterWindowClass()) {
+    WriteLog("> Init Error");
+    return 0;
+  }
+  WriteLogVerbose("Load Some Resources");
+  ui_.LoadImageLists();
+
+  (void)LoadConfigFile(profile, ConfigFile::Icon);
+  (void)GroupRoot();
+
+  TreeFileSettings& settings = CurrentTreeFileSettings();
+  settings = TreeFileSettingsFrom(profile, settings);
+  (void)CheckTreeVersion(settings.treeFile, {});
+  WriteLog("Load Zentu Tree [%s]", settings.treeFile.c_str());
+  (void)LoadTree(settings.treeFile, nullptr, settings);
+  RemoveProtectedReceiveChild();
+
+  SetTreeLoaded(true);
+  (void)LoadConfigFile(profile, ConfigFile::Group);
+
+  WriteLogVerbose("OLEInitialize");
+  if (!CreateMainWindow()) {
+    WriteLog("Zentu Init: error");
+    return 0;
+  }
+  WriteLogVerbose("Zentu Init: ok");
+
+  WriteLogVerbose("RegisterHotKey");
+  if (!ui_.RegisterHotKeys(profile)) {
+    os::MessageBox(T().hotKeyFailed, "Zentu");
+    WriteLog("> RegisterHotKey - Miss");
+  }
+  ui_.ShowMainWindow(profile, showState_);
+  WriteLogVerbose("Load Accelerators");
+  if (!ui_.LoadAccelerators()) os::MessageBox(T().acceleratorsMissing, "");
+  WriteLogVerbose("Init Menu Items");
+  ui_.InitMenuItems(profile);
+  ui_.AddTrayIcon("Zentu");
+
+  WriteLogVerbose("Set Current Group");
+  (void)ApplyGroup(profile.Group);
+  SelectStartFolder();
+  ui_.ShowCurrentGroup(GetTreeState().currentFolder);
+
+  (void)LoadWindowConfigFiles(profile);
+  ui_.PrepareEditorDrawing(profile);
+  ui_.PlaceLogWindow(profile);
+
+  ui_.CreateDownloadManagerWindow();
+  GetTreeState().modified.store(false);
+  RunScheduleTier(1);
+  (void)LoadTimerFile(GetDownloadManager());
+
+  // The own command line goes the way of a second start's, straight to the handler.
+  if (!options_.commandLine.empty()) {
+    (void)SendCommandLine(options_.commandLine, [this](uint32_t code, const std::string& text) {
+      RunCommand(code, text);
+      return true;
+    });
+  }
+  WriteLog("# Ready");
+  if (options_.once) StartOnceWatcher();
+  return -1;
+}
+
+void Frame::StartChannel() {
+  const bool started = server_.Start([this](uint32_t code, std::string text) { Post(code, std::move(text)); });
+  if (!started) WriteLog("> command channel not available: second starts cannot reach this Zentu");
+}
+
+void Frame::LoadStartupConfigFiles() {
+  Profile& profile = CurrentProfile();
+  if (!os::DirectoryExists(profile.dirs.config) && !os::CreateDirectories(profile.dirs.config))
+    WriteLog("> Can't create directory: %s", profile.dirs.config.c_str());
+  for (ConfigFile file : kEarlyConfigFiles) (void)LoadConfigFile(profile, file);
+}
+
+void Frame::RemoveProtectedReceiveChild() {
+  std::lock_guard tree(TreeMutex());
+  TreeNode* receive = GetTreeState().receiveFolder;
+  if (!receive || !receive->firstChild || !receive->firstChild->isProtected) return;
+  TreeNode* child = receive->firstChild;
+  WriteLog("> removed the protected node at the top of the receive folder: %s", child->title.c_str());
+  GetDownloadManager().DetachSubtree(child);
+  DestroyNode(child);
+}
+
+void Frame::SelectStartFolder() {
+  const Profile& profile = CurrentProfile();
+  std::lock_guard tree(TreeMutex());
+  TreeState& state = GetTreeState();
+  TreeNode* folder = nullptr;
+  if (profile.FocusToLastFolder && !profile.LastFolder.empty() && state.root)
+    folder = FindFolderByTitle(state.root, profile.LastFolder, TitleMatch::Whole, true);
+  state.currentFolder = folder ? folder : state.root;
+}
+
+bool Frame::CreateMainWindow() {
+  const Profile& profile = CurrentProfile();
+  WriteLogVerbose("# Zentu: WM_CREATE");
+  ui_.CreateBars(profile);
+  WriteLogVerbose("# Create Base Window");
+  if (!ui_.CreatePanes()) return false;
+  WriteLogVerbose("# Init Draw Item");
+  ui_.SelectRootInTree();
+  WriteLogVerbose("# Draw List Items");
+  ui_.FillList();
+  WriteLogVerbose("# Set Timer");
+  StartTimers();
+  WriteLogVerbose("# Zentu: WM_CREATE [ok]");
+  ui_.FinishMainWindow(profile, WindowTitle(profile, {}));
+  return true;
+}
+
+// --- Timers ---------------------------------------------------------------------------------
+
+void Frame::SetTimer(int id, std::chrono::milliseconds period, std::function<void()> step, bool singleShot) {
+  TimerSlot& slot = timers_[id];
+  if (!slot.timer) {
+    slot.timer = std::make_unique<QTimer>();
+    QObject::connect(slot.timer.get(), &QTimer::timeout, &context_, [this, id] {
+      auto it = timers_.find(id);
+      if (it == timers_.end() || !it->second.step) return;
+      // A copy: the step may set or kill its own timer.
+      std::function<void()> step = it->second.step;
+      step();
+    });
+  }
+  slot.step = std::move(step);
+  slot.timer->setSingleShot(singleShot);
+  slot.timer->start(static_cast<int>(ClampPeriod(period).count()));
+}
+
+void Frame::KillTimer(int id) {
+  auto it = timers_.find(id);
+  if (it != timers_.end() && it->second.timer) it->second.timer->stop();
+}
+
+bool Frame::TimerActive(int id) const {
+  auto it = timers_.find(id);
+  return it != timers_.end() && it->second.timer && it->second.timer->isActive();
+}
+
+void Frame::StartTimers() {
+  const Profile& profile = CurrentProfile();
+  SetTimer(kTimerSchedule, kScheduleTick, [this] { OnScheduleTick(); });
+  if (profile.WaitTimeForAutoSave > 0) {
+    SetTimer(kTimerAutoSaveText, std::chrono::seconds(std::min(profile.WaitTimeForAutoSave, INT_MAX / 1000)),
+             [this] { ui_.AutoSaveText(); });
+  }
+  if (profile.BackupInterval > 0) {
+    std::chrono::milliseconds period = std::chrono::minutes(std::min(profile.BackupInterval, INT_MAX / 60000));
+    if (options_.saveInterval.count() > 0) period = options_.saveInterval;
+    SetTimer(kTimerSaveBackup, period, [] { PeriodicSaveStep(CurrentTreeFileSettings()); });
+  }
+}
+
+void Frame::OnScheduleTick() {
+  for (int tier : ScheduleTiersForTick(tierCounter_)) RunScheduleTier(tier);
+}
+
+void Frame::RunScheduleTier(int tier) {
+  // What each tier updates comes with the scheduled updates.
+  WriteLogVerbose("# Run Schedule: tier %d", tier);
+}
+
+// --- Commands ---------------------------------------------------------------------------------
+
+void Frame::Post(uint32_t code, std::string text) {
+  {
+    std::lock_guard lock(pendingMutex_);
+    pending_.emplace_back(code, std::move(text));
+  }
+  QMetaObject::invokeMethod(&context_, [this] { DrainCommands(); }, Qt::QueuedConnection);
+}
+
+void Frame::DrainCommands() {
+  for (;;) {
+    std::pair<uint32_t, std::string> next;
+    {
+      std::lock_guard lock(pendingMutex_);
+      if (pending_.empty()) return;
+      next = std::move(pending_.front());
+      pending_.pop_front();
+    }
+    RunCommand(next.first, next.second);
+  }
+}
+
+void Frame::RunCommand(uint32_t code, const std::string& text) {
+  WriteLog("wm copydata");
+  if ((code & 0xFFFFu) == kCommandOther && text == kShowWindowText) {
+    ui_.RaiseMainWindow();
+    return;
+  }
+  (void)ReceiveCommand(code, text);
+}
+
+void Frame::StartOnceWatcher() {
+  onceWatcher_ = std::jthread([this](std::stop_token stop) {
+    // Items of a download reservation reach the queue from its own thread.
+    JoinDownloadReservations();
+    while (!stop.stop_requested()) {
+      if (WaitUntilIdle(kOnceWatchStep)) {
+        QMetaObject::invokeMethod(
+            &context_,
+            [this] {
+              WriteLog("# Capture queue drained");
+              Close();
+            },
+            Qt::QueuedConnection);
+        return;
+      }
+    }
+  });
+}
+
+void Frame::StopOnceWatcher() {
+  if (!onceWatcher_.joinable()) return;
+  onceWatcher_.request_stop();
+  onceWatcher_.join();
+}
+
+// --- Shutdown ---------------------------------------------------------------------------------
+
+void Frame::Close() {
+  if (Shutdown()) QCoreApplication::exit(0);
+}
+
+void Frame::CloseIntake(bool carryOutAccepted) {
+  if (intakeClosed_) return;
+  intakeClosed_ = true;
+  server_.Stop();
+  if (carryOutAccepted) {
+    // Every command the channel answered "accepted" is carried out; captures
+    // it starts are stopped with the others and kept in timer.dat.
+    DrainCommands();
+  } else {
+    std::lock_guard lock(pendingMutex_);
+    if (!pending_.empty()) WriteLog("> %zu received commands dropped", pending_.size());
+    pending_.clear();
+  }
+  CloseCommandChannel();
+  JoinDownloadReservations();
+}
+
+void Frame::StopCaptures() {
+  DownloadManager& manager = GetDownloadManager();
+  if (!manager.AnyWorkerRunning()) {
+    (void)SaveErrorList(manager);
+    WriteLog("%s", T().allFinished.c_str());
+  } else {
+    WriteLog("%s", T().stopping.c_str());
+  }
+  // Each worker ends after its current request, which the profile's time-out bounds.
+  for (;;) {
+    if (StopCaptureAndWait(kStopRound)) break;
+    if (os::MessageBox(T().stopTakesLong, T().report, os::Buttons::YesNo, os::IDYES) != os::IDYES) {
+      WriteLog("%s", T().stopAbandoned.c_str());
+      workersAbandoned_ = true;
+      break;
+    }
+  }
+  (void)SaveTimerFile(manager);
+}
+
+bool Frame::Shutdown() {
+  if (shutdownRan_) return false;
+  shutdownRan_ = true;
+  StopOnceWatcher();
+  // Nothing new arrives while the collection is saved.
+  CloseIntake(true);
+
+  Profile& profile = CurrentProfile();
+  SaveTreeAtExit(CurrentTreeFileSettings());
+  {
+    std::lock_guard tree(TreeMutex());
+    if (const TreeNode* current = GetTreeState().currentFolder) profile.LastFolder = current->title;
+  }
+  WriteLog("# SaveProfileData : %s", ProfilePath().c_str());
+  ui_.StoreWindowPlacement(profile);
+  (void)SaveProfile(profile, ProfilePath());
+  ui_.HideMainWindow();
+
+  StopCaptures();
+  (void)SaveConfigFiles(profile);
+
+  WriteLog("# UnregisterHotKey");
+  ui_.UnregisterHotKeys();
+  WriteLog("# Kill Timer");
+  for (auto& [id, slot] : timers_) KillTimer(id);
+  ui_.RemoveTrayIcon();
+  StopWinsock();
+  ui_.FreeEditorDrawing();
+  WriteLog("# Destroy Child Window");
+  ui_.DestroyChildWindows();
+  WriteLog("# Delete All Log");
+  log::Clear();
+  ui_.DestroyWindows();
+  return true;
+}
+
+int Frame::Finish(int loopCode) {
+  StopOnceWatcher();
+  if (!shutdownRan_) {
+    // The start-up failed, or the run ended without the shutdown: nothing is saved.
+    CloseIntake(false);
+    if (!StopCaptureAndWait(kStopRound)) workersAbandoned_ = true;
+  }
+  for (auto& [id, slot] : timers_) KillTimer(id);
+  WriteLogVerbose("# Free Resources");
+  ui_.FreeImageLists();
+  WriteLogVerbose("# delete all object");
+  SetTreeLoaded(false);
+  if (!workersAbandoned_) {
+    std::lock_guard tree(TreeMutex());
+    if (const TreeNode* root = GetTreeState().root) (void)GetDownloadManager().DetachSubtree(root);
+    ResetTreeState();
+    ResetGroups();
+  }
+  WriteLogVerbose("# Release Mutex & Close Handle");
+  lock_.Release();
+  WriteLogVerbose("%s", kRule);
+  return loopCode;
+}
+
+}  // namespace zentu

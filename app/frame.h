@@ -1,0 +1,122 @@
+// The program frame: the start-up after the single-instance check, the timers
+// of the main loop, the commands that arrive through the channel, and the
+// ordered shutdown. The windows are a FrameUi's (HeadlessUi has none).
+//
+// Everything here runs on the main thread, except Post, which the channel's
+// threads call.
+#pragma once
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/frame_ui.h"
+#include "os/channel.h"
+
+namespace zentu {
+
+// The single-instance token's name, also the main window's class name.
+inline constexpr char kWindowClassName[] = "Zentu [Moruska]";
+inline constexpr double kProgramVersion = 0.99;
+inline constexpr char kEditionLetter[] = "M";
+inline constexpr char kUpdateDate[] = "2007/02/12";
+
+// Timer identifiers of the main loop.
+enum FrameTimer : int {
+  kTimerSaveBackup = 1005,   // periodic save and backup, every BackupInterval minutes
+  kTimerAutoSaveText = 1007, // auto-save of the open text item, every WaitTimeForAutoSave seconds
+  kTimerClipboardWait = 1008,
+  kTimerSchedule = 1009,     // scheduled-update tiers, every 10 minutes
+  kTimerAutoNavigate = 1010,
+  kTimerFocusBack = 2200,
+};
+inline constexpr std::chrono::milliseconds kScheduleTick{600000};
+
+struct FrameOptions {
+  std::string commandLine;  // Shift_JIS; handled by this instance at the end of start-up
+  bool once = false;        // shut down once the capture queue has drained
+  // Knobs for tests and measurements (environment variables, see main.cpp).
+  std::chrono::milliseconds saveInterval{0};  // replaces BackupInterval's period when > 0
+  std::chrono::milliseconds workerIdle{0};    // idle limit of the capture workers when > 0
+};
+
+// The scheduled-update tiers one tick of timer 1009 runs. `counter` starts
+// at 1 and is advanced (and wrapped after 144 ticks).
+std::vector<int> ScheduleTiersForTick(int& counter);
+
+class Frame {
+ public:
+  Frame(FrameUi& ui, FrameOptions options, os::InstanceLock lock);
+  ~Frame();
+  Frame(const Frame&) = delete;
+  Frame& operator=(const Frame&) = delete;
+
+  // Start-up from the deletion of the old log to the own command line.
+  // Returns -1 when the main loop should run, otherwise the exit code.
+  int StartUp();
+
+  // A close request (signal, --once, the window): runs the shutdown and ends
+  // the main loop. Main thread.
+  void Close();
+  // The ordered shutdown; runs once. False when it had run already.
+  bool Shutdown();
+  // After the loop: frees the collection and releases the instance lock.
+  int Finish(int loopCode);
+
+  // A text the channel accepted; handed to the main thread. Any thread.
+  void Post(uint32_t code, std::string text);
+  // True when capture threads could not be stopped at shutdown (the process
+  // must then end without running static destructors under them).
+  bool WorkersAbandoned() const { return workersAbandoned_; }
+
+  // Timers by identifier, as the window program uses them too.
+  void SetTimer(int id, std::chrono::milliseconds period, std::function<void()> step, bool singleShot = false);
+  void KillTimer(int id);
+  bool TimerActive(int id) const;
+
+ private:
+  void StartChannel();
+  void LoadStartupConfigFiles();
+  void RemoveProtectedReceiveChild();
+  void SelectStartFolder();
+  bool CreateMainWindow();
+  void StartTimers();
+  void OnScheduleTick();
+  void RunScheduleTier(int tier);
+  void DrainCommands();
+  void RunCommand(uint32_t code, const std::string& text);
+  void StartOnceWatcher();
+  void StopOnceWatcher();
+  void StopCaptures();
+  void CloseIntake(bool carryOutAccepted);
+
+  FrameUi& ui_;
+  FrameOptions options_;
+  os::InstanceLock lock_;
+  QObject context_;  // lives on the main thread: posted work runs there
+  struct TimerSlot {
+    std::unique_ptr<QTimer> timer;
+    std::function<void()> step;
+  };
+  std::map<int, TimerSlot> timers_;
+  os::ChannelServer server_;
+  std::mutex pendingMutex_;
+  std::deque<std::pair<uint32_t, std::string>> pending_;
+  std::jthread onceWatcher_;
+  int showState_ = 1;
+  int tierCounter_ = 1;
+  bool shutdownRan_ = false;
+  bool intakeClosed_ = false;
+  bool workersAbandoned_ = false;
+};
+
+}  // namespace zentu

@@ -1,0 +1,94 @@
+#include "app/window_ui.h"
+
+#include <QCoreApplication>
+
+#ifdef ZENTU_WITH_WINDOWS
+#include <QApplication>
+#include <QString>
+
+#include "os/log.h"
+#include "ui/appwindows.h"
+#include "ui/mainwindow.h"
+#include "ui/qtdesktop.h"
+#include "ui/treeicons.h"
+#endif
+
+namespace zentu {
+
+#ifdef ZENTU_WITH_WINDOWS
+namespace {
+
+class WindowUi : public FrameUi {
+ public:
+  explicit WindowUi(std::function<void()> close) : close_(std::move(close)) {}
+
+  bool HasWindow() const override { return true; }
+  os::Desktop* Desktop() override { return &desktop_; }
+  void Announce() override {
+    WriteLog("> window: %s", QGuiApplication::platformName().toUtf8().constData());
+  }
+
+  void LoadImageLists() override { (void)ui::TreeImageList::Get(); }
+  bool CreatePanes() override {
+    windows_ = std::make_unique<ui::AppWindows>([this] {
+      if (close_) close_();
+    });
+    return true;
+  }
+  void SelectRootInTree() override { windows_->SelectFolder(GetTreeState().root); }
+  void FinishMainWindow(const Profile&, std::string_view) override { windows_->mainWindow()->UpdateTitle(); }
+  void ShowMainWindow(const Profile&, int showState) override { windows_->ShowMain(showState); }
+  void AddTrayIcon(std::string_view tip) override { windows_->AddTrayIcon(tip); }
+  void ShowCurrentGroup(TreeNode* currentFolder) override { windows_->ShowCurrentGroup(currentFolder); }
+  void PlaceLogWindow(const Profile&) override { windows_->PlaceLogWindow(); }
+  void RaiseMainWindow() override {
+    if (windows_) windows_->RaiseMain();
+  }
+
+  void HideMainWindow() override {
+    // From here on the shutdown waits for the capture threads: a question
+    // from one of them must not wait for a window.
+    ui::QtDesktop::SetClosing(true);
+    if (windows_) windows_->mainWindow()->hide();
+  }
+  void RemoveTrayIcon() override {
+    if (windows_) windows_->RemoveTrayIcon();
+  }
+  // The shutdown may run inside a window's own handler: the windows are only
+  // hidden here and freed after the loop.
+  void DestroyWindows() override {
+    if (windows_) windows_->HideAll();
+  }
+  void FreeImageLists() override { windows_.reset(); }
+
+ private:
+  std::function<void()> close_;
+  ui::QtDesktop desktop_;
+  std::unique_ptr<ui::AppWindows> windows_;
+};
+
+}  // namespace
+
+bool WindowsBuiltIn() { return true; }
+
+std::unique_ptr<QCoreApplication> CreateWindowApplication(int& argc, char** argv) {
+  return std::make_unique<QApplication>(argc, argv);
+}
+
+std::unique_ptr<FrameUi> CreateWindowUi(std::function<void()> close) {
+  return std::make_unique<WindowUi>(std::move(close));
+}
+
+#else
+
+bool WindowsBuiltIn() { return false; }
+
+std::unique_ptr<QCoreApplication> CreateWindowApplication(int& argc, char** argv) {
+  return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+std::unique_ptr<FrameUi> CreateWindowUi(std::function<void()>) { return nullptr; }
+
+#endif
+
+}  // namespace zentu

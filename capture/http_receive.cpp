@@ -1,0 +1,372 @@
+// Receiving a response: the head and the body go to temporary files as they
+// arrive, a chunked body decoded, stopping where the body ends.
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "capture/http.h"
+#include "capture/http_internal.h"
+#include "os/clock.h"
+#include "os/file.h"
+#include "os/log.h"
+#include "os/socket.h"
+
+namespace zentu {
+
+using namespace http_detail;
+
+std::string BodyFileOf(std::string_view tempFile) { return std::string(tempFile) + ".body"; }
+
+namespace {
+
+// "%s\\%04d%02d%02d%02d%02d%02d%03d.dat" from the local time. Requests of
+// several threads within one millisecond get the following milliseconds, so
+// no two requests ever share a file.
+std::string NewTempFileName(const std::string& dir) {
+  static std::mutex mutex;
+  static uint64_t last = 0;
+  uint64_t stamp = static_cast<uint64_t>(os::Now()) * 1000 + os::TickMs() % 1000;
+  {
+    std::lock_guard lock(mutex);
+    if (stamp <= last) stamp = last + 1;
+    last = stamp;
+  }
+  const os::LocalTime t = os::GetClock().ToLocal(static_cast<std::time_t>(stamp / 1000));
+  char name[64];
+  std::snprintf(name, sizeof name, "\\%04d%02d%02d%02d%02d%02d%03d.dat", t.year, t.month, t.day, t.hour,
+                t.minute, t.second, static_cast<int>(stamp % 1000));
+  return dir + name;
+}
+
+// Statuses whose body is kept; for the others the head says all.
+bool WantsBody(int status) {
+  if (status >= 200 && status < 300) return status != 204 && status != 205;
+  return status >= 300 && status < 400 && status != 304;
+}
+
+// Writes the head and the body of a response as it arrives, decoding a chunked
+// body and stopping where the body ends.
+class Spooler {
+ public:
+  enum class Outcome { Running, Complete, HeadTooLong, ChunkError, Truncated, SizeOver, WriteError };
+
+  Spooler(const std::string& headPath, bool headOnly, int sizeUpTo)
+      : headPath_(headPath), headOnly_(headOnly), sizeUpTo_(sizeUpTo) {}
+
+  bool Open() { return head_.Open(headPath_, os::File::Mode::Write); }
+
+  Outcome outcome() const { return outcome_; }
+  uint64_t bodyBytes() const { return bodyBytes_; }
+  int64_t contentLength() const { return info_.contentLength; }
+
+  // Takes received bytes; false once nothing more is wanted.
+  bool Feed(const char* data, size_t size) {
+    if (phase_ == Phase::Head) {
+      headData_.append(data, size);
+      if (!StartsWithHttp()) {
+        // Not an HTTP answer at all: keep a little of it for the header check.
+        return Finish(WriteHeadBytes(std::string_view(headData_).substr(0, kMaxResponseHead)));
+      }
+      const size_t end = FindHeadEndFrom();
+      if (end == std::string::npos) {
+        if (headData_.size() > kMaxResponseHead) return Fail(Outcome::HeadTooLong);
+        return true;
+      }
+      if (end > kMaxResponseHead) return Fail(Outcome::HeadTooLong);
+      if (!WriteHeadBytes(std::string_view(headData_).substr(0, end))) return Fail(Outcome::WriteError);
+      if (!head_.Close()) return Fail(Outcome::WriteError);
+      info_ = InspectHead(std::string_view(headData_).substr(0, end));
+      if (headOnly_ || !WantsBody(info_.status)) return Finish(true);
+      if (sizeUpTo_ > 0 && info_.contentLength >= 0 &&
+          static_cast<uint64_t>(info_.contentLength) / 1024 > static_cast<uint64_t>(sizeUpTo_))
+        return Finish(true);  // the header check refuses it
+      if (!body_.Open(BodyFileOf(headPath_), os::File::Mode::Write)) return Fail(Outcome::WriteError);
+      phase_ = info_.chunked ? Phase::ChunkSize : Phase::Body;
+      std::string rest = headData_.substr(end);
+      headData_.clear();
+      headData_.shrink_to_fit();
+      if (info_.contentLength == 0 && !info_.chunked) return Finish(true);
+      return rest.empty() ? true : FeedBody(rest.data(), rest.size());
+    }
+    return FeedBody(data, size);
+  }
+
+  // The peer closed the connection.
+  void End() {
+    if (outcome_ != Outcome::Running) return;
+    switch (phase_) {
+      case Phase::Head:
+        // Whatever came is all there is; the header check says what it lacks.
+        Finish(WriteHeadBytes(std::string_view(headData_).substr(0, kMaxResponseHead)));
+        return;
+      case Phase::Body:
+        if (info_.contentLength >= 0 && bodyBytes_ < static_cast<uint64_t>(info_.contentLength)) {
+          Fail(Outcome::Truncated);
+          return;
+        }
+        Finish(true);
+        return;
+      case Phase::Trailer:
+        Finish(true);  // the last chunk came; a missing end of the trailer loses nothing
+        return;
+      default:
+        Fail(Outcome::Truncated);  // the last chunk never came
+        return;
+    }
+  }
+
+  // Closes the files; false when a write failed.
+  bool Close() {
+    bool ok = true;
+    if (head_.IsOpen()) ok = head_.Close() && ok;
+    if (body_.IsOpen()) ok = body_.Close() && ok;
+    return ok;
+  }
+
+ private:
+  enum class Phase { Head, Body, ChunkSize, ChunkData, ChunkEnd, Trailer, Done };
+
+  bool StartsWithHttp() const {
+    static const char kHttp[] = "http";
+    for (size_t i = 0; i < headData_.size() && i < 4; ++i)
+      if (std::tolower(static_cast<unsigned char>(headData_[i])) != kHttp[i]) return false;
+    return true;
+  }
+
+  // FindHeadEnd, resuming at the line that was incomplete before.
+  size_t FindHeadEndFrom() {
+    size_t line = lineStart_;
+    while (line < headData_.size()) {
+      size_t lf = headData_.find('\n', line);
+      if (line > 0 && (headData_[line] == '\r' || headData_[line] == '\n'))
+        return lf == std::string::npos ? std::string::npos : lf + 1;
+      if (lf == std::string::npos) break;
+      line = lf + 1;
+    }
+    lineStart_ = line;
+    return std::string::npos;
+  }
+
+  bool WriteHeadBytes(std::string_view bytes) { return head_.IsOpen() && head_.Write(bytes); }
+
+  bool Finish(bool ok) {
+    if (!ok) return Fail(Outcome::WriteError);
+    phase_ = Phase::Done;
+    outcome_ = Outcome::Complete;
+    return false;
+  }
+
+  bool Fail(Outcome outcome) {
+    phase_ = Phase::Done;
+    outcome_ = outcome;
+    return false;
+  }
+
+  bool WriteBody(const char* data, size_t size) {
+    if (size == 0) return true;
+    if (!body_.Write(std::string_view(data, size))) return Fail(Outcome::WriteError);
+    bodyBytes_ += size;
+    if (sizeUpTo_ > 0 && bodyBytes_ / 1024 > static_cast<uint64_t>(sizeUpTo_)) return Fail(Outcome::SizeOver);
+    return true;
+  }
+
+  // Appends to line_ up to and including LF; true when the line is complete.
+  bool TakeLine(const char*& data, size_t& size) {
+    const void* lf = std::memchr(data, '\n', size);
+    size_t n = lf ? static_cast<size_t>(static_cast<const char*>(lf) - data) + 1 : size;
+    line_.append(data, n);
+    data += n;
+    size -= n;
+    return lf != nullptr;
+  }
+
+  bool FeedBody(const char* data, size_t size) {
+    while (size > 0 || phase_ == Phase::Done) {
+      switch (phase_) {
+        case Phase::Body: {
+          size_t n = size;
+          if (info_.contentLength >= 0) {
+            uint64_t left = static_cast<uint64_t>(info_.contentLength) - bodyBytes_;
+            if (n > left) n = static_cast<size_t>(left);
+          }
+          if (!WriteBody(data, n)) return false;
+          data += n;
+          size -= n;
+          if (info_.contentLength >= 0 && bodyBytes_ == static_cast<uint64_t>(info_.contentLength))
+            return Finish(true);
+          break;
+        }
+        case Phase::ChunkSize: {
+          bool complete = TakeLine(data, size);
+          if (line_.size() > 4096) return Fail(Outcome::ChunkError);
+          if (!complete) return true;
+          uint64_t chunk = 0;
+          size_t i = 0, digits = 0;
+          while (i < line_.size() && (line_[i] == ' ' || line_[i] == '\t')) ++i;
+          for (; i < line_.size() && std::isxdigit(static_cast<unsigned char>(line_[i])); ++i, ++digits) {
+            if (chunk >> 56) return Fail(Outcome::ChunkError);
+            char c = static_cast<char>(std::tolower(static_cast<unsigned char>(line_[i])));
+            chunk = chunk * 16 + static_cast<uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+          }
+          while (i < line_.size() && (line_[i] == ' ' || line_[i] == '\t')) ++i;
+          if (digits == 0 || (i < line_.size() && line_[i] != ';' && line_[i] != '\r' && line_[i] != '\n'))
+            return Fail(Outcome::ChunkError);
+          line_.clear();
+          chunkLeft_ = chunk;
+          phase_ = chunk == 0 ? Phase::Trailer : Phase::ChunkData;
+          break;
+        }
+        case Phase::ChunkData: {
+          size_t n = size < chunkLeft_ ? size : static_cast<size_t>(chunkLeft_);
+          if (!WriteBody(data, n)) return false;
+          data += n;
+          size -= n;
+          chunkLeft_ -= n;
+          if (chunkLeft_ == 0) phase_ = Phase::ChunkEnd;
+          break;
+        }
+        case Phase::ChunkEnd: {
+          bool complete = TakeLine(data, size);
+          if (line_ != "\r\n" && line_ != "\n" && line_ != "\r") return Fail(Outcome::ChunkError);
+          if (!complete) return true;
+          line_.clear();
+          phase_ = Phase::ChunkSize;
+          break;
+        }
+        case Phase::Trailer: {
+          bool complete = TakeLine(data, size);
+          trailerBytes_ += line_.size();
+          if (trailerBytes_ > kMaxResponseHead) return Fail(Outcome::ChunkError);
+          if (!complete) return true;
+          bool blank = line_ == "\r\n" || line_ == "\n";
+          line_.clear();
+          if (blank) return Finish(true);
+          break;
+        }
+        case Phase::Done:
+          return false;
+        case Phase::Head:
+          return false;
+      }
+    }
+    return true;
+  }
+
+  std::string headPath_;
+  bool headOnly_;
+  int sizeUpTo_;
+  os::File head_, body_;
+  Phase phase_ = Phase::Head;
+  Outcome outcome_ = Outcome::Running;
+  std::string headData_;
+  size_t lineStart_ = 0;
+  HeadInfo info_;
+  uint64_t bodyBytes_ = 0;
+  uint64_t chunkLeft_ = 0;
+  uint64_t trailerBytes_ = 0;
+  std::string line_;
+};
+
+void DeleteSpooledFiles(const std::string& path) {
+  const std::string body = BodyFileOf(path);
+  if (os::PathExists(body)) (void)os::DeleteFile(body);
+  if (os::PathExists(path)) (void)os::DeleteFile(path);
+}
+
+constexpr size_t kReceiveBuffer = 256 * 1024;
+
+}  // namespace
+
+int ReceiveResponse(DownloadJob& job, os::Connection& connection, int kind) {
+  const std::string dir = TempDirectory();
+  if (!os::DirectoryExists(dir)) {
+    WriteLog("Create folder: %s", dir.c_str());
+    if (!os::CreateDirectories(dir)) SetJobMessage(job, "Can't create folder: %s", dir.c_str());
+  }
+  const std::string path = NewTempFileName(dir);
+  WriteLogVerbose("# Receiving [%s]", path.c_str());
+
+  Spooler spooler(path, kind == kHttpHead, job.SizeUpTo);
+  if (!spooler.Open()) {
+    WriteLog("Can't create file: %s", path.c_str());
+    SetJobMessage(job, "Can't create file: %s", path.c_str());
+    return kHttpRetry;
+  }
+  std::unique_ptr<char[]> buffer(new char[kReceiveBuffer]);
+  uint64_t total = 0;
+  for (;;) {
+    long n = connection.Receive(buffer.get(), kReceiveBuffer);
+    if (n < 0) {
+      spooler.Close();
+      DeleteSpooledFiles(path);
+      SetSocketErrorMessage(job, connection);
+      return kHttpRetry;
+    }
+    if (n == 0) {
+      spooler.End();
+      break;
+    }
+    total += static_cast<uint64_t>(n);
+    ReportProgress(job, total);
+    if (!spooler.Feed(buffer.get(), static_cast<size_t>(n))) break;
+  }
+  const bool closed = spooler.Close();
+
+  int result = kHttpOk;
+  switch (spooler.outcome()) {
+    case Spooler::Outcome::Complete:
+    case Spooler::Outcome::Running:
+      if (!closed) {
+        WriteLog("Can't write file: %s", path.c_str());
+        SetJobMessage(job, "Can't write file: %s", path.c_str());
+        result = kHttpRetry;
+      }
+      break;
+    case Spooler::Outcome::HeadTooLong:
+      WriteLog("> Header too long [> %zu bytes]", kMaxResponseHead);
+      SetJobMessage(job, "Header too long. [> %zu bytes]", kMaxResponseHead);
+      result = kHttpRetry;
+      break;
+    case Spooler::Outcome::ChunkError:
+      WriteLog("> Broken chunked data");
+      SetJobMessage(job, "Broken chunked data.");
+      result = kHttpRetry;
+      break;
+    case Spooler::Outcome::Truncated:
+      if (spooler.contentLength() >= 0) {
+        WriteLog("> Connection closed at %llu of %lld bytes", static_cast<unsigned long long>(spooler.bodyBytes()),
+                 static_cast<long long>(spooler.contentLength()));
+        SetJobMessage(job, "Connection closed. [%llu/%lld]", static_cast<unsigned long long>(spooler.bodyBytes()),
+                      static_cast<long long>(spooler.contentLength()));
+      } else {
+        WriteLog("> Connection closed before the last chunk");
+        SetJobMessage(job, "Connection closed. [%llu]", static_cast<unsigned long long>(spooler.bodyBytes()));
+      }
+      result = kHttpRetry;
+      break;
+    case Spooler::Outcome::SizeOver: {
+      const unsigned long long kb = spooler.bodyBytes() / 1024;
+      WriteLog("size over [%lluKB > %dKB]", kb, job.SizeUpTo);
+      SetJobMessage(job, "size over [%lluKB > %dKB]", kb, job.SizeUpTo);
+      result = kHttpSizeOver;
+      break;
+    }
+    case Spooler::Outcome::WriteError:
+      WriteLog("Can't write file: %s", path.c_str());
+      SetJobMessage(job, "Can't write file: %s", path.c_str());
+      result = kHttpRetry;
+      break;
+  }
+  if (result != kHttpOk) {
+    DeleteSpooledFiles(path);
+    return result;
+  }
+  WriteLogVerbose("# Received ok. [%s]", path.c_str());
+  job.TempFile = path;
+  return kHttpOk;
+}
+
+}  // namespace zentu

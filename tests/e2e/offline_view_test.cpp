@@ -1,0 +1,403 @@
+// A captured site opened in a real browser with the network cut off: the saved
+// page and its frames must find every file they use on disk.
+//
+// The site is captured through the whole pipeline from the test server, the
+// server is stopped, and headless Chromium opens the saved top page as a
+// file:// URL with every network request bound to fail. Its debugging
+// protocol reports each request, so a link left pointing online, a file that
+// was not saved or a rewritten path that leads nowhere shows as a request
+// that is not a file, or as a failed one.
+#include <iconv.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "capture/http.h"
+#include "capture/pipeline.h"
+#include "capture/rules.h"
+#include "os/cp932.h"
+#include "store/profile.h"
+#include "store/tree.h"
+#include "store/treefile.h"
+#include "tests/e2e/browser.h"
+#include "tests/e2e/json.h"
+#include "tests/support/testhome.h"
+#include "tests/support/testserver.h"
+
+namespace zentu::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Iconv(const std::string& utf8, const char* to) {
+  iconv_t cd = iconv_open(to, "UTF-8");
+  std::string in = utf8, out(utf8.size() * 4 + 16, '\0');
+  char* ip = in.data();
+  size_t il = in.size();
+  char* op = out.data();
+  size_t ol = out.size();
+  iconv(cd, &ip, &il, &op, &ol);
+  iconv_close(cd);
+  out.resize(out.size() - ol);
+  return out;
+}
+
+// A real 1x1 GIF: the browser decodes it, so an image that loaded shows a width.
+const std::string& Gif() {
+  static const std::string gif(
+      "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!\xf9\x04\x01\x00\x00\x00\x00"
+      ",\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02"
+      "D\x01\x00;",
+      43);
+  return gif;
+}
+
+// The site: Shift_JIS, EUC-JP and UTF-8 pages (with two-byte characters whose
+// second byte is "\"), an iframe and a frameset reached by a meta refresh,
+// style sheets chained by @import with url() images, a script file and an
+// image named only in a script string, relative, root-relative and absolute
+// links, a redirect and one image the server does not have.
+void ServeSite(TestServer& server) {
+  HeaderList html = {{"Content-Type", "text/html"}};
+  HeaderList css = {{"Content-Type", "text/css"}};
+  HeaderList gif = {{"Content-Type", "image/gif"}};
+  auto add = [&](const std::string& path, const std::string& body, const HeaderList& headers) {
+    server.Add({.path = path, .headers = headers, .body = body});
+  };
+  add("/index.html",
+      os::Utf8ToSjis("<html><head>\n"
+                     "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">\n"
+                     "<title>トップ表示</title>\n"
+                     "<link rel=\"stylesheet\" href=\"css/main.css\">\n"
+                     "<script src=\"/js/app.js\"></script>\n"
+                     "</head>\n<body>\n"
+                     "<table background=\"img/bg.gif\"><tr><td>表示ソース</td></tr></table>\n"
+                     "<div class=\"x\">x</div><div class=\"y\">y</div>\n"
+                     "<script>var pic = \"img/script.gif\";\n"
+                     "document.write('<img id=\"scripted\" src=\"' + pic + '\">');</script>\n"
+                     "<img src=\"img/a.gif\"> <img src='/img/root.png'> "
+                     "<img src=\"http://127.0.0.1:{{port}}/img/abs.jpg\">\n"
+                     "<img src=\"img/missing.png\">\n"
+                     "<iframe src=\"frame/inner.html\"></iframe>\n"
+                     "<iframe src=\"/frame/refresh.html\"></iframe>\n"
+                     "<img src=\"redirect.gif\">\n"
+                     "<a href=\"sub/other.html\">表示ソース</a>\n"
+                     "</body></html>\n"),
+      html);
+  add("/css/main.css", "@import \"imported.css\";\nbody { background: url(../img/cssbg.png); }\n", css);
+  add("/css/imported.css", "@import url(\"deep.css\");\n.x { background-image: url('/img/imp.gif') }\n", css);
+  add("/css/deep.css", ".y{background:url(deep.png)}\n", css);
+  add("/js/app.js", "document.documentElement.setAttribute(\"data-app\", \"ran\");\n",
+      {{"Content-Type", "application/javascript"}});
+  add("/frame/inner.html",
+      Iconv("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-JP\">"
+            "<title>内側の能力</title></head><body><img src=\"../img/inner.gif\">能力</body></html>\n",
+            "EUC-JP"),
+      html);
+  add("/frame/refresh.html",
+      "<html><head><meta http-equiv=\"refresh\" content=\"1; url=frameset.html\"><title>wait</title></head>"
+      "<body>moving</body></html>\n",
+      html);
+  add("/frame/frameset.html",
+      "<html><head><meta "
+      "charset=\"UTF-8\"><title>\xE6\x9E\xA0\xE3\x81\xAE\xE3\x83\x9A\xE3\x83\xBC\xE3\x82\xB8</title></head>\n"
+      "<frameset cols=\"50%,50%\"><frame src=\"left.html\"><frame src=\"/frame/right.html\"></frameset></html>\n",
+      {{"Content-Type", "text/html; charset=UTF-8"}});
+  add("/frame/left.html", "<html><body><img src=\"utf.png\">\xE5\xB7\xA6</body></html>\n", html);
+  add("/frame/right.html", "<html><body>right</body></html>\n", html);
+  for (const char* img :
+       {"/img/script.gif", "/img/bg.gif", "/img/a.gif", "/img/root.png", "/img/abs.jpg", "/img/cssbg.png",
+        "/img/imp.gif", "/css/deep.png", "/img/inner.gif", "/frame/utf.png", "/img/moved.gif"})
+    add(img, Gif(), gif);
+  server.Add({.path = "/redirect.gif", .status = 302, .headers = {{"Location", "/img/moved.gif"}}});
+  server.Add({.path = "/img/missing.png", .status = 404, .body = "no"});
+}
+
+// Files of the saved site (relative to the host's folder) that the browser
+// must read to show the page, its frames and the frameset the refresh leads to.
+const char* const kNeeded[] = {
+    "index.html",    "css/main.css",       "css/imported.css",    "css/deep.css",    "css/deep.png",
+    "img/cssbg.png", "img/imp.gif",        "js/app.js",           "img/script.gif",  "img/bg.gif",
+    "img/a.gif",     "img/root.png",       "img/abs.jpg",         "redirect.gif",    "frame/inner.html",
+    "img/inner.gif", "frame/refresh.html", "frame/frameset.html", "frame/left.html", "frame/right.html",
+    "frame/utf.png",
+};
+constexpr char kMissing[] = "img/missing.png";
+
+std::string PercentDecode(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// The native path a file:// URL names; "" for any other URL.
+std::string PathOfFileUrl(std::string_view url) {
+  if (url.rfind("file://", 0) != 0) return {};
+  return PercentDecode(url.substr(7));
+}
+
+std::string FileUrl(const std::string& nativePath) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (unsigned char c : nativePath) {
+    if (std::isalnum(c) || std::string_view("/-._~;:@&=+$,").find(static_cast<char>(c)) != std::string_view::npos) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += kHex[c >> 4];
+      url += kHex[c & 15];
+    }
+  }
+  return url;
+}
+
+// What the browser reported about the requests of every frame.
+struct RequestLog {
+  struct Request {
+    std::string url;
+    bool finished = false;
+    std::string failure;  // errorText of a failed request
+  };
+  std::map<std::string, Request> requests;  // by session and request id
+  std::vector<std::string> order;           // keys in the order the requests were sent
+
+  void Sent(const std::string& key, const std::string& url) { At(key) = Request{url, false, {}}; }
+  // An end reported for a request never announced still counts (its URL stays empty).
+  Request& At(const std::string& key) {
+    if (!requests.count(key)) order.push_back(key);
+    return requests[key];
+  }
+  size_t Pending() const {
+    size_t n = 0;
+    for (const auto& [key, r] : requests) n += !r.finished && r.failure.empty();
+    return n;
+  }
+};
+
+// The parameter is the number of check threads and of download threads.
+class OfflineViewTest : public TempHome, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    TempHome::SetUp();
+    ResetTreeState();
+    Profile& p = CurrentProfile();
+    p = Profile{};
+    SetProfileDefaults(p);
+    p.ProgramDirectory = home;
+    ResolveDirectories(p);
+    p.TimeOut = 3000;
+    p.CommentOutIFrameTag = false;  // the iframes are captured too
+    p.ShowByDownload = false;
+    p.MaxNumberOfCheckThread = p.MaxNumberOfDownloadThread = GetParam();
+    ClearCaptureRules();
+    GetDownloadManager().Clear();
+    InstallPipeline();
+    SetWorkerIdleLimit(300ms);
+    BuildDefaultTree(TreeFileSettings{});
+    StartWinsock();
+  }
+  void TearDown() override {
+    (void)StopCaptureAndWait(30s);
+    GetDownloadManager().Clear();
+    GetDownloadManager().SetHooks({});
+    ResetTreeState();
+    CurrentProfile() = Profile{};
+    TempHome::TearDown();
+  }
+
+  TreeNode* AddUrlItem(const std::string& url) {
+    std::lock_guard tree(TreeMutex());
+    TreeNode* item = CreateNode("*", url, {}, kNodeItem);
+    SetDownloadFlag(item, kDownloadChanged);
+    EXPECT_EQ(Link(item, GetTreeState().receiveFolder, kLinkLastChild), item);
+    return item;
+  }
+
+  // Lets the browser show the page until every needed file was asked for and
+  // every request has ended, or the time is up.
+  void Watch(HeadlessBrowser& browser, RequestLog& log, const std::set<std::string>& needed) {
+    auto until = std::chrono::steady_clock::now() + 60s;
+    auto lastNetwork = std::chrono::steady_clock::now();
+    for (;;) {
+      auto now = std::chrono::steady_clock::now();
+      if (now >= until) break;
+      std::set<std::string> seen;
+      for (const auto& [key, r] : log.requests) seen.insert(PathOfFileUrl(r.url));
+      bool allSeen = std::includes(seen.begin(), seen.end(), needed.begin(), needed.end());
+      if (allSeen && log.Pending() == 0 && now - lastNetwork > 700ms) break;
+      Json event;
+      if (!browser.NextEvent(event, 200ms)) continue;
+      const std::string& method = event["method"].Str();
+      const Json& params = event["params"];
+      const std::string key = event["sessionId"].Str() + "/" + params["requestId"].Str();
+      if (method.rfind("Network.", 0) == 0) lastNetwork = std::chrono::steady_clock::now();
+      if (method == "Network.requestWillBeSent") {
+        log.Sent(key, params["request"]["url"].Str());
+      } else if (method == "Network.loadingFinished") {
+        log.At(key).finished = true;
+      } else if (method == "Network.loadingFailed") {
+        std::string& failure = log.At(key).failure;
+        failure = params["errorText"].Str();
+        if (failure.empty()) failure = "failed";
+      } else if (method == "Target.attachedToTarget") {
+        // A frame the browser put in a process of its own reports on its own session.
+        const std::string session = params["sessionId"].Str();
+        browser.Send("Network.enable", "{}", session);
+        browser.Send("Target.setAutoAttach", R"({"autoAttach":true,"waitForDebuggerOnStart":true,"flatten":true})",
+                     session);
+        browser.Send("Runtime.runIfWaitingForDebugger", "{}", session);
+      }
+    }
+  }
+};
+
+void CollectFrames(const Json& tree, std::vector<const Json*>& frames) {
+  frames.push_back(&tree["frame"]);
+  for (const Json& child : tree["childFrames"].items) CollectFrames(child, frames);
+}
+
+TEST_P(OfflineViewTest, SavedSiteShowsWithEverythingFromDisk) {
+  if (access(kChromiumPath, X_OK) != 0) GTEST_SKIP() << kChromiumPath << " is not installed (scripts/dev installs it)";
+
+  std::string hostFolder;
+  {
+    TestServer server;
+    ServeSite(server);
+    hostFolder = "127.0.0.1;" + std::to_string(server.Port());
+    TreeNode* item = AddUrlItem(server.Url("/index.html"));
+    GetDownloadManager().AddJob(server.Url("/index.html"), "", false, item);
+    ASSERT_TRUE(WaitUntilIdle(60s));
+    ASSERT_TRUE(StopCaptureAndWait(30s));
+  }  // the server is gone: nothing can come from it any more
+  const std::string site = nativeHome + "/Data/" + hostFolder + "/";
+  const std::string top = site + "index.html";
+  ASSERT_TRUE(std::filesystem::exists(top));
+
+  std::set<std::string> needed;
+  for (const char* f : kNeeded) needed.insert(site + f);
+  const std::string missing = site + kMissing;
+
+  HeadlessBrowser browser;
+  // Every network request fails: no proxy answers, and no name resolves.
+  ASSERT_TRUE(browser.Start(nativeHome, {"--proxy-server=127.0.0.1:9", "--proxy-bypass-list=<-loopback>",
+                                         "--host-resolver-rules=MAP * ~NOTFOUND"}))
+      << browser.Error();
+  Json result;
+  ASSERT_TRUE(browser.Call("Target.createTarget", R"({"url":"about:blank"})", "", &result))
+      << browser.Error() << browser.LogTail();
+  const std::string targetId = result["targetId"].Str();
+  ASSERT_TRUE(
+      browser.Call("Target.attachToTarget", "{\"targetId\":" + JsonQuote(targetId) + ",\"flatten\":true}", "", &result))
+      << browser.Error();
+  const std::string session = result["sessionId"].Str();
+  for (const char* method : {"Network.enable", "Page.enable"})
+    ASSERT_TRUE(browser.Call(method, "{}", session, nullptr)) << browser.Error();
+  ASSERT_TRUE(browser.Call("Target.setAutoAttach",
+                           R"({"autoAttach":true,"waitForDebuggerOnStart":true,"flatten":true})", session, nullptr))
+      << browser.Error();
+  ASSERT_TRUE(browser.Call("Page.navigate", "{\"url\":" + JsonQuote(FileUrl(top)) + "}", session, &result))
+      << browser.Error();
+  ASSERT_FALSE(result.Has("errorText")) << result.Dump();
+
+  RequestLog log;
+  Watch(browser, log, needed);
+
+  // Every request the page made went to a saved file under the data directory,
+  // and only the image the site lacks failed.
+  std::set<std::string> requested;
+  std::vector<std::string> online, outside, failed;
+  for (const std::string& key : log.order) {
+    const RequestLog::Request& r = log.requests[key];
+    if (r.url.rfind("file://", 0) != 0) {
+      online.push_back((r.url.empty() ? std::string("<unannounced request>") : r.url) +
+                       (r.failure.empty() ? "" : " (" + r.failure + ")"));
+      continue;
+    }
+    std::string path = PathOfFileUrl(r.url);
+    requested.insert(path);
+    if (path.rfind(site, 0) != 0) outside.push_back(path);
+    if (!r.failure.empty()) failed.push_back(path + " (" + r.failure + ")");
+  }
+  EXPECT_TRUE(online.empty()) << "requests that left the disk:\n  " << ::testing::PrintToString(online);
+  EXPECT_TRUE(outside.empty()) << "files outside the saved site:\n  " << ::testing::PrintToString(outside);
+  EXPECT_EQ(failed, std::vector<std::string>{missing + " (net::ERR_FILE_NOT_FOUND)"});
+  std::vector<std::string> notRead;
+  for (const std::string& f : needed)
+    if (!requested.count(f)) notRead.push_back(f.substr(site.size()));
+  EXPECT_TRUE(notRead.empty()) << "files the browser never asked for: " << ::testing::PrintToString(notRead);
+  EXPECT_EQ(log.Pending(), 0u);
+
+  // Each frame, read in a world of its own (file pages cannot see each other):
+  // where it is, its title as the browser decoded it, and the images that did not show.
+  ASSERT_TRUE(browser.Call("Page.getFrameTree", "{}", session, &result)) << browser.Error();
+  std::vector<const Json*> frames;
+  CollectFrames(result["frameTree"], frames);
+  struct Shown {
+    std::string title, app;
+    std::vector<std::string> broken;
+    bool scripted = false;
+  };
+  std::map<std::string, Shown> shown;  // by path relative to the site
+  for (const Json* frame : frames) {
+    std::string path = PathOfFileUrl((*frame)["url"].Str());
+    ASSERT_EQ(path.rfind(site, 0), 0u) << "frame outside the saved site: " << (*frame)["url"].Str();
+    Json world, value;
+    ASSERT_TRUE(browser.Call("Page.createIsolatedWorld",
+                             "{\"frameId\":" + JsonQuote((*frame)["id"].Str()) + ",\"worldName\":\"check\"}", session,
+                             &world))
+        << browser.Error();
+    const std::string expression =
+        "JSON.stringify({title: document.title,"
+        " app: document.documentElement.getAttribute('data-app') || '',"
+        " scripted: !!document.getElementById('scripted'),"
+        " broken: Array.from(document.images).filter(i => !(i.complete && i.naturalWidth > 0))"
+        ".map(i => i.getAttribute('src'))})";
+    ASSERT_TRUE(browser.Call("Runtime.evaluate",
+                             "{\"expression\":" + JsonQuote(expression) + ",\"contextId\":" +
+                                 std::to_string(static_cast<long long>(world["executionContextId"].number)) +
+                                 ",\"returnByValue\":true}",
+                             session, &value))
+        << browser.Error();
+    Json report;
+    ASSERT_TRUE(ParseJson(value["result"]["value"].Str(), report)) << value.Dump();
+    Shown s{report["title"].Str(), report["app"].Str(), {}, report["scripted"].boolean};
+    for (const Json& b : report["broken"].items) s.broken.push_back(b.Str());
+    shown[path.substr(site.size())] = s;
+  }
+  std::set<std::string> framePaths;
+  for (const auto& [path, s] : shown) framePaths.insert(path);
+  EXPECT_EQ(framePaths, (std::set<std::string>{"index.html", "frame/inner.html", "frame/frameset.html",
+                                               "frame/left.html", "frame/right.html"}));
+  // Titles decoded right: each copy's bytes agree with the charset it declares.
+  EXPECT_EQ(shown["index.html"].title, "トップ表示");
+  EXPECT_EQ(shown["frame/inner.html"].title, "内側の能力");
+  EXPECT_EQ(shown["frame/frameset.html"].title, "枠のページ");
+  // The script file ran and the image the inline script wrote showed.
+  EXPECT_EQ(shown["index.html"].app, "ran");
+  EXPECT_TRUE(shown["index.html"].scripted);
+  ASSERT_EQ(shown["index.html"].broken.size(), 1u) << ::testing::PrintToString(shown["index.html"].broken);
+  EXPECT_NE(shown["index.html"].broken[0].find("missing.png"), std::string::npos);
+  EXPECT_TRUE(shown["frame/inner.html"].broken.empty()) << ::testing::PrintToString(shown["frame/inner.html"].broken);
+  EXPECT_TRUE(shown["frame/left.html"].broken.empty()) << ::testing::PrintToString(shown["frame/left.html"].broken);
+
+  if (HasFailure()) ADD_FAILURE() << "browser output:\n" << browser.LogTail();
+}
+
+INSTANTIATE_TEST_SUITE_P(Workers, OfflineViewTest, ::testing::Values(1, 4),
+                         [](const ::testing::TestParamInfo<int>& info) { return "Threads" + std::to_string(info.param); });
+
+}  // namespace
+}  // namespace zentu::testing

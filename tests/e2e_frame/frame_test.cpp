@@ -1,0 +1,458 @@
+// The zentu program as a whole: the running instance, second starts, --once,
+// an orderly shutdown during captures, hard kills during captures and saves,
+// and a command channel under abuse. Each test starts the built binary in a
+// fresh Zentu home and serves pages from a local test server.
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "capture/job.h"
+#include "os/channel.h"
+#include "os/file.h"
+#include "os/path.h"
+#include "store/tree.h"
+#include "store/treefile.h"
+#include "tests/e2e_frame/zentu_process.h"
+#include "tests/support/testhome.h"
+#include "tests/support/testserver.h"
+
+namespace zentu::testing {
+namespace {
+
+constexpr uint32_t kNoCache = 6003;
+constexpr uint32_t kOther = 6004;
+
+struct Item {
+  std::string url, title, localFile, folder;
+  uint32_t downloadFlag = 0;
+};
+
+struct Collection {
+  TreeLoadResult result;
+  std::vector<Item> items;
+  std::map<std::string, int> urlCount;
+  const Item* Find(const std::string& url) const {
+    for (const Item& item : items)
+      if (item.url == url) return &item;
+    return nullptr;
+  }
+};
+
+class FrameTest : public TempHome {
+ protected:
+  void SetUp() override {
+    TempHome::SetUp();
+    WriteProfile("");
+  }
+  void TearDown() override {
+    ResetTreeState();
+    TempHome::TearDown();
+  }
+
+  // Short network time-out; `extra` adds lines to the [Zentu] section.
+  void WriteProfile(const std::string& extra) {
+    WriteNative("zentu.ini", "[Zentu]\nTimeOut=5\n" + extra + "[DownloadManager]\nDelayOfDownload=0\n");
+  }
+
+  // Capture workers end soon after the queue drains, so the log shows it.
+  ZentuProcess::Environment Env(ZentuProcess::Environment more = {}) {
+    ZentuProcess::Environment env{{"ZENTU_WORKER_IDLE_MS", "300"},
+                                  {"DISPLAY", std::nullopt},
+                                  {"WAYLAND_DISPLAY", std::nullopt},
+                                  {"QT_QPA_PLATFORM", std::nullopt}};
+    for (auto& [k, v] : more) env[k] = v;
+    return env;
+  }
+
+  // Reads the tree file the way a start-up does.
+  Collection Load() {
+    Collection c;
+    TreeFileSettings settings;
+    settings.treeFile = Path("default.html");
+    settings.dataDirectory = Path("Data");
+    c.result = LoadTree(settings.treeFile, nullptr, settings);
+    std::lock_guard tree(TreeMutex());
+    const TreeNode* root = GetTreeState().root;
+    for (const TreeNode* n = root; n; n = NextInPreorder(n, root)) {
+      if (!IsItem(n)) continue;
+      c.items.push_back({n->url, n->title, n->localFile, n->parent ? n->parent->title : "", n->downloadFlag});
+      ++c.urlCount[n->url];
+    }
+    return c;
+  }
+
+  // The saved copy of an item, as a native path.
+  std::string SavedCopy(const Item& item) {
+    std::string path = item.localFile;
+    if (path.size() < 2 || path[1] != ':') path = os::JoinPath(Path("Data"), path);
+    auto native = os::ToNativePath(path);
+    return native ? *native : "";
+  }
+
+  static bool Send(uint32_t code, const std::string& text, int timeoutMs = 20000) {
+    return os::SendFrame(code, text, timeoutMs);
+  }
+
+  // Every text in order, each found after the one before.
+  static void ExpectInOrder(const ZentuProcess& z, const std::vector<std::string>& texts) {
+    int at = 0;
+    for (const std::string& text : texts) {
+      int found = z.FindLine(text, at);
+      ASSERT_GE(found, 0) << "missing or out of order: " << text << "\n" << z.Output();
+      at = found + 1;
+    }
+  }
+};
+
+std::string TitledPage(const std::string& title, const std::string& more = "") {
+  return "<html><head><meta charset=\"UTF-8\"><title>" + title + "</title></head><body>" + more +
+         "</body></html>\n";
+}
+
+TEST_F(FrameTest, HeadlessInstanceStartsAnswersAndShutsDownInOrder) {
+  WriteProfile("DebugFlag=1\n");
+  {
+    ZentuProcess z({"--headless"}, Env());
+    ASSERT_TRUE(z.WaitForLine("# Ready")) << z.Output();
+    ExpectInOrder(z, {"-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-", " Zentu version 0.99M",
+                      "   - Update Date 2007/02/12", "Load Initialize File [", "Load Keyword-URL List [",
+                      "Load Extension List [", "Load Close URL List [", "Load URL-USER-PASSWORD File [",
+                      "Load Referrer List [", "Load Lock List [", "Load AutoUpdate File [", "Load Keyconfig File [",
+                      "Load Keyconfig File for Editor [", "Init Application Zentu [Moruska]", "Load Some Resources",
+                      "Load Custom Icon File [", "Load Zentu Tree [", "Load Group File [", "OLEInitialize",
+                      "# Zentu: WM_CREATE", "# Set Timer", "# Zentu: WM_CREATE [ok]", "Zentu Init: ok",
+                      "RegisterHotKey", "Load Accelerators", "Init Menu Items", "Set Current Group",
+                      "Load Reject List [", "Load Convert List [", "# Run Schedule: tier 1", "timer.dat",
+                      "# Ready"});
+
+    // Second starts: without a command line the running one is asked to show
+    // itself; with one it carries the command out.
+    ZentuProcess show({}, Env());
+    EXPECT_EQ(show.Wait(), 0) << show.Output();
+    EXPECT_TRUE(z.WaitForLine("no window to bring to the front"));
+    ZentuProcess add({"-i", "http://example.invalid/first"}, Env());
+    EXPECT_EQ(add.Wait(), 0) << add.Output();
+    ZentuProcess asksNothing({"--headless", "plain words"}, Env());
+    EXPECT_EQ(asksNothing.Wait(), 0);
+    EXPECT_NE(asksNothing.Output().find("asks it for nothing"), std::string::npos);
+    // The log file of the running instance is its own.
+    EXPECT_NE(ReadNative("zentu.log").find("Load Zentu Tree"), std::string::npos);
+
+    z.Signal(SIGTERM);
+    ASSERT_EQ(z.Wait(), 0) << z.Output();
+    ExpectInOrder(z, {"signal 15", "# Confirm : Save", "# SaveProfileData : ", "SaveProfileData : ",
+                      "# Save Group File : ", "# Save Lock List: ", "# UnregisterHotKey", "# Kill Timer",
+                      "Deinit Winsock", "# Destroy Child Window", "# Delete All Log", "# Free Resources",
+                      "# Release Mutex & Close Handle"});
+    EXPECT_EQ(z.FindLine("# Confirm : Save", z.FindLine("# Delete All Log")), -1) << "shutdown ran twice";
+  }
+  for (const char* file : {"zentu.ini", "default.html", "Config/lock.dat", "Config/group.dat", "zentu.log"})
+    EXPECT_TRUE(std::filesystem::exists(nativeHome + "/" + file)) << file;
+  EXPECT_FALSE(std::filesystem::exists(nativeHome + "/zentu.sock"));
+  EXPECT_NE(ReadNative("zentu.ini").find("LastFolder=Zentu"), std::string::npos);
+  Collection c = Load();
+  ASSERT_NE(c.Find("http://example.invalid/first"), nullptr);
+  EXPECT_EQ(c.Find("http://example.invalid/first")->folder, SJ("未整理フォルダ"));
+
+  // The next start takes the lock again, begins a new log and finds the item.
+  ZentuProcess again({"--headless"}, Env());
+  ASSERT_TRUE(again.WaitForLine("# Ready")) << again.Output();
+  EXPECT_EQ(ReadNative("zentu.log").find("# Kill Timer"), std::string::npos) << "old log kept";
+  again.Signal(SIGINT);
+  EXPECT_EQ(again.Wait(), 0);
+  EXPECT_NE(Load().Find("http://example.invalid/first"), nullptr);
+}
+
+TEST_F(FrameTest, SecondStartHandsItsUrlToTheRunningInstance) {
+  TestServer server;
+  server.AddPage("/page.html", TitledPage("取り込みテスト", "<img src=\"pic.png\">"), "text/html; charset=UTF-8");
+  server.Add({.path = "/pic.png", .headers = {{"Content-Type", "image/png"}}, .body = "\x89PNG\r\n\x1a\n"});
+  const std::string url = server.Url("/page.html");
+
+  ZentuProcess first({"--headless"}, Env());
+  ASSERT_TRUE(first.WaitForLine("# Ready")) << first.Output();
+  ZentuProcess second({"-u", url}, Env());
+  EXPECT_EQ(second.Wait(), 0) << second.Output();
+  EXPECT_EQ(second.FindLine("# Ready"), -1) << "the second start must not become an instance";
+  ASSERT_TRUE(first.WaitForLine("Finish. Analyze Thread.", 30000, true)) << first.Output();
+  first.Signal(SIGTERM);
+  ASSERT_EQ(first.Wait(), 0) << first.Output();
+
+  Collection c = Load();
+  const Item* item = c.Find(url);
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(c.urlCount[url], 1);
+  EXPECT_EQ(item->folder, SJ("未整理フォルダ"));
+  EXPECT_EQ(item->title, SJ("取り込みテスト"));
+  EXPECT_EQ(item->downloadFlag, kDownloadDone);
+  std::string saved;
+  ASSERT_TRUE(os::ReadWholeFile(os::FromNativePath(SavedCopy(*item)), saved)) << item->localFile;
+  EXPECT_NE(saved.find("pic.png"), std::string::npos);
+  EXPECT_EQ(server.RequestCount("/pic.png") > 0, true);
+}
+
+TEST_F(FrameTest, OnceCapturesSavesTheCollectionAndTheProfileAndExits) {
+  TestServer server;
+  server.AddPage("/once*", TitledPage("Once"), "text/html");
+  struct Row {
+    std::vector<std::string> mode;
+    ZentuProcess::Environment env;
+    std::string announced;
+  };
+  // Without a display (and no Qt platform named) there is no window either way.
+  const Row rows[] = {
+      {{"--headless"}, {}, "headless: no window"},
+      {{}, {}, ": running headless"},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.announced);
+    const std::string url = server.Url("/once" + std::to_string(++n) + ".html");
+    std::vector<std::string> args = row.mode;
+    args.insert(args.end(), {"--once", "-u", url});
+    ZentuProcess z(args, Env(row.env));
+    ASSERT_EQ(z.Wait(), 0) << z.Output();
+    ExpectInOrder(z, {"Command Line: [", row.announced, "# Ready", "# Capture queue drained", "# Confirm : Save",
+                      "# Delete All Log"});
+    Collection c = Load();
+    const Item* item = c.Find(url);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->title, "Once");
+    EXPECT_TRUE(std::filesystem::exists(SavedCopy(*item)));
+    EXPECT_TRUE(std::filesystem::exists(nativeHome + "/zentu.ini"));
+    EXPECT_EQ(c.items.size(), 3u + n) << "the three default items and one per run";
+  }
+  // With nothing to capture --once ends at once.
+  ZentuProcess idle({"--headless", "--once"}, Env());
+  EXPECT_EQ(idle.Wait(), 0);
+}
+
+TEST_F(FrameTest, SigtermDuringCapturesKeepsTheQueueAndTheNextStartFinishesIt) {
+  TestServer server({.delayMs = 150});
+  server.Add({.path = "/q/*", .handler = [](const TestRequest& request, TestResponse& response) {
+                response.headers = {{"Content-Type", "text/html"}};
+                response.body = TitledPage("Page " + request.Path().substr(3));
+              }});
+  constexpr int kPages = 8;
+  std::string text = "<!--NoCache-->\n";
+  for (int i = 0; i < kPages; ++i) text += server.Url("/q/" + std::to_string(i)) + "\n";
+
+  {
+    ZentuProcess z({"--headless"}, Env());
+    ASSERT_TRUE(z.WaitForLine("# Ready")) << z.Output();
+    ASSERT_TRUE(Send(kNoCache, text));
+    ASSERT_TRUE(server.WaitForRequests(2, 20000));
+    z.Signal(SIGTERM);
+    ASSERT_EQ(z.Wait(), 0) << z.Output();
+  }
+  std::vector<JobRecord> records = ParseJobRecords(ReadNative("Timer/timer.dat"));
+  ASSERT_EQ(records.size(), static_cast<size_t>(kPages)) << ReadNative("Timer/timer.dat");
+  int unfinished = 0;
+  for (const JobRecord& r : records) {
+    EXPECT_FALSE(r.treePath.empty()) << r.job.URL;
+    EXPECT_TRUE(r.job.Status == kJobUntreated || r.job.Status == kJobWaiting || r.job.Status == kJobDownloaded ||
+                r.job.Status == kJobComplete)
+        << r.job.URL << " " << r.job.Status;
+    if (r.job.Status != kJobComplete) ++unfinished;
+  }
+  EXPECT_GT(unfinished, 0) << "the shutdown came too late to leave work behind";
+  EXPECT_EQ(Load().items.size(), 3u + kPages);
+
+  ZentuProcess next({"--headless", "--once"}, Env());
+  ASSERT_EQ(next.Wait(), 0) << next.Output();
+  Collection c = Load();
+  EXPECT_EQ(c.items.size(), 3u + kPages);
+  for (int i = 0; i < kPages; ++i) {
+    const std::string url = server.Url("/q/" + std::to_string(i));
+    const Item* item = c.Find(url);
+    ASSERT_NE(item, nullptr) << url;
+    EXPECT_EQ(c.urlCount[url], 1) << url;
+    EXPECT_EQ(item->title, "Page " + std::to_string(i));
+    EXPECT_EQ(item->downloadFlag, kDownloadDone) << url;
+    EXPECT_TRUE(std::filesystem::exists(SavedCopy(*item))) << url;
+  }
+  for (const JobRecord& r : ParseJobRecords(ReadNative("Timer/timer.dat")))
+    EXPECT_EQ(r.job.Status, kJobComplete) << r.job.URL;
+}
+
+TEST_F(FrameTest, StressKillDuringCapturesAndSavesNeverLosesASavedItem) {
+  // Saves after every addition and a periodic save every few milliseconds.
+  WriteProfile("DefaultHTML_AutoSave=1\nBackupInterval=1\n");
+  TestServer server({.delayMs = 5});
+  server.Add({.path = "/k/*", .handler = [](const TestRequest& request, TestResponse& response) {
+                response.headers = {{"Content-Type", "text/html"}};
+                response.body = TitledPage("K" + request.Path().substr(3), "<img src=\"/k/img.png\">");
+              }});
+  std::mt19937 random(20070212);
+  std::set<std::string> saved;  // every URL a tree file has held so far
+  int next = 0;
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const bool hadTreeFile = std::filesystem::exists(nativeHome + "/default.html");
+    ZentuProcess z({"--headless"}, Env({{"ZENTU_SAVE_INTERVAL_MS", "20"}}));
+    ASSERT_TRUE(z.WaitForLine("# Ready")) << z.Output();
+    EXPECT_EQ(z.FindLine("damaged"), -1) << z.Output();
+    EXPECT_EQ(z.FindLine("READ ERROR"), -1);
+    if (hadTreeFile) {
+      EXPECT_EQ(z.FindLine("> not found : "), -1) << z.Output();
+    }
+    const int frames = 1 + static_cast<int>(random() % 3);
+    for (int f = 0; f < frames; ++f) {
+      std::string text = "<!--NoCache-->\n";
+      for (int i = 0; i < 3; ++i) text += server.Url("/k/" + std::to_string(next++)) + "\n";
+      ASSERT_TRUE(Send(kNoCache, text));
+      ASSERT_TRUE(Send(kOther, "<!--Zentu AddItemOnly-->\nURL=http://example.invalid/i" + std::to_string(next++)));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 150));
+    z.Signal(SIGKILL);
+    ASSERT_EQ(z.Wait(), 128 + SIGKILL);
+
+    Collection c = Load();
+    ASSERT_EQ(c.result.ok, 1);
+    EXPECT_FALSE(c.result.damaged) << "round " << round;
+    for (const std::string& url : saved) EXPECT_EQ(c.urlCount.count(url), 1u) << "lost: " << url;
+    for (auto& [url, count] : c.urlCount) {
+      EXPECT_EQ(count, 1) << url;
+      saved.insert(url);
+    }
+  }
+  EXPECT_GT(saved.size(), 20u) << "hardly anything was ever saved";
+
+  ZentuProcess last({"--headless"}, Env());
+  ASSERT_TRUE(last.WaitForLine("# Ready")) << last.Output();
+  last.Signal(SIGTERM);
+  ASSERT_EQ(last.Wait(), 0) << last.Output();
+  Collection c = Load();
+  for (const std::string& url : saved) EXPECT_EQ(c.urlCount.count(url), 1u) << url;
+}
+
+// A raw connection to the running instance's socket.
+int RawConnect(const std::string& nativeSocket) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, nativeSocket.c_str(), sizeof addr.sun_path - 1);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  timeval tv{15, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  return fd;
+}
+
+std::string Header(uint32_t code, uint32_t count) {
+  std::string h(8, '\0');
+  for (int i = 0; i < 4; ++i) {
+    h[i] = static_cast<char>(code >> (8 * i));
+    h[4 + i] = static_cast<char>(count >> (8 * i));
+  }
+  return h;
+}
+
+TEST_F(FrameTest, ConcurrentStressOnTheChannelKeepsServingAndRunsEachCommandOnce) {
+  TestServer server;
+  server.Add({.path = "/n/*", .handler = [](const TestRequest& request, TestResponse& response) {
+                response.headers = {{"Content-Type", "text/html"}};
+                response.body = TitledPage("N" + request.Path().substr(3));
+              }});
+  ZentuProcess z({"--headless"}, Env());
+  ASSERT_TRUE(z.WaitForLine("# Ready")) << z.Output();
+  const std::string socket = nativeHome + "/zentu.sock";
+
+  // Clients that connect and then say nothing, or stop in the middle of a header.
+  int silent = RawConnect(socket);
+  int stalled = RawConnect(socket);
+  ASSERT_GE(silent, 0);
+  ASSERT_GE(stalled, 0);
+  ASSERT_EQ(::send(stalled, "\x74\x17\x00", 3, MSG_NOSIGNAL), 3);
+
+  std::mt19937 random(7);
+  std::string noise(4096, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  const std::string garbage[] = {
+      Header(1234, 5) + "hello",                  // unknown code
+      Header(kOther, 0),                          // empty frame
+      Header(kOther, 64u * 1024 * 1024),          // beyond the limit
+      Header(kOther, 100) + "only a part",        // cut short
+      std::string("\x74\x17"),                    // half a header
+      noise,
+      Header(kOther, 12) + std::string("\0\0\0\0\0\0\0\0\0\0\0\0", 12),  // nothing but NULs
+      Header(kOther, 21) + "no marker at all here",
+  };
+  for (const std::string& bytes : garbage) {
+    int fd = RawConnect(socket);
+    ASSERT_GE(fd, 0);
+    (void)::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    ::shutdown(fd, SHUT_WR);
+    char reply = 0;
+    (void)::recv(fd, &reply, 1, 0);
+    ::close(fd);
+  }
+
+  // A 10 MB text: one item, its title cut.
+  std::string big = "<!--Zentu AddItemOnly-->\nURL=http://example.invalid/big\nTITLE=" + std::string(10u << 20, 'x');
+  EXPECT_TRUE(Send(kOther, big, 60000));
+
+  // 100 senders at once, and a few second starts among them.
+  constexpr int kSenders = 100;
+  std::atomic<int> accepted{0};
+  std::vector<std::thread> senders;
+  for (int i = 0; i < kSenders; ++i) {
+    senders.emplace_back([&, i] {
+      bool ok = i % 5 == 0 ? Send(kNoCache, "<!--NoCache-->\r\n" + server.Url("/n/" + std::to_string(i)) + "\r\n")
+                           : Send(kOther, "<!--Zentu AddItemOnly-->\nURL=http://example.invalid/c" +
+                                              std::to_string(i) + "\nTITLE=c" + std::to_string(i));
+      if (ok) ++accepted;
+    });
+  }
+  std::vector<std::unique_ptr<ZentuProcess>> starts;
+  for (int i = 0; i < 6; ++i)
+    starts.push_back(std::make_unique<ZentuProcess>(
+        std::vector<std::string>{"-i", "http://example.invalid/p" + std::to_string(i)}, Env()));
+  for (std::thread& t : senders) t.join();
+  EXPECT_EQ(accepted.load(), kSenders);
+  for (auto& p : starts) EXPECT_EQ(p->Wait(), 0) << p->Output();
+  EXPECT_TRUE(Send(kOther, "<!--Zentu AddItemOnly-->\nURL=http://example.invalid/after"));
+
+  z.Signal(SIGTERM);
+  ASSERT_EQ(z.Wait(), 0) << z.Output();
+  ::close(silent);
+  ::close(stalled);
+
+  Collection c = Load();
+  for (int i = 0; i < kSenders; ++i) {
+    const std::string url =
+        i % 5 == 0 ? server.Url("/n/" + std::to_string(i)) : "http://example.invalid/c" + std::to_string(i);
+    EXPECT_EQ(c.urlCount[url], 1) << url;
+    if (i % 5 == 0) {
+      EXPECT_LE(server.RequestCount("/n/" + std::to_string(i)), 2u) << "captured more than once: " << url;
+    }
+  }
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(c.urlCount["http://example.invalid/p" + std::to_string(i)], 1);
+  EXPECT_EQ(c.urlCount["http://example.invalid/after"], 1);
+  ASSERT_EQ(c.urlCount["http://example.invalid/big"], 1);
+  EXPECT_EQ(c.Find("http://example.invalid/big")->title.size(), 511u);
+  EXPECT_NE(z.FindLine("not exist <!--Zentu AddText-->"), -1) << "the text without a marker";
+  int refused = 0, dropped = 0;
+  for (const std::string& line : z.Lines()) {
+    if (line.find("command channel: frame") != std::string::npos && line.find("refused") != std::string::npos)
+      ++refused;
+    if (line.find("command channel: incomplete frame dropped") != std::string::npos) ++dropped;
+  }
+  EXPECT_GE(refused, 4);  // unknown codes, an empty frame, one beyond the limit
+  EXPECT_GE(dropped, 2);  // the frames cut short
+}
+
+}  // namespace
+}  // namespace zentu::testing

@@ -1,0 +1,12 @@
+// The window tests run on Qt's offscreen platform unless told otherwise.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}

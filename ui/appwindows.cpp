@@ -1,0 +1,361 @@
+#include "ui/appwindows.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QTreeView>
+#include <mutex>
+
+#include "capture/job.h"
+#include "capture/pipeline.h"
+#include "os/cp932.h"
+#include "os/desktop.h"
+#include "os/log.h"
+#include "store/profile.h"
+#include "store/treefile.h"
+#include "ui/downloadwindow.h"
+#include "ui/foldermodel.h"
+#include "ui/itemmodel.h"
+#include "ui/logwindow.h"
+#include "ui/mainwindow.h"
+#include "ui/qtdesktop.h"
+#include "ui/qttext.h"
+#include "ui/treeicons.h"
+#include "ui/uithread.h"
+
+namespace zentu::ui {
+namespace {
+
+AppWindows* g_live = nullptr;  // UI thread only
+
+bool IsMinimizedState(int state) { return state == 2 || state == 6 || state == 7; }
+
+}  // namespace
+
+AppWindows* AppWindows::Live() { return g_live; }
+
+AppWindows::AppWindows(std::function<void()> shutdown) : shutdown_(std::move(shutdown)) {
+  UiContext();
+  // The program ends by its shutdown, not when its last window hides.
+  QApplication::setQuitOnLastWindowClosed(false);
+  TreeImageList& icons = TreeImageList::Get();
+  const Profile& profile = CurrentProfile();
+
+  log_ = new LogWindow;
+  log_->setWindowIcon(icons.AppIcon());
+  log_->Place(profile);
+  downloads_ = new DownloadWindow(GetDownloadManager());
+  downloads_->Place(profile);
+  main_ = new MainWindow(*this);
+  downloads_->onProgress = [this](const QString& url, const QString& bytes) {
+    main_->SetStatus(1, url);
+    main_->SetStatus(2, bytes);
+  };
+
+  tray_ = new QSystemTrayIcon(icons.AppIcon());
+  tray_->setToolTip(QStringLiteral("Zentu"));
+  trayMenu_ = new QMenu;
+  QObject::connect(trayMenu_->addAction(U("表示/非表示")), &QAction::triggered, [this] { ToggleMain(); });
+  QObject::connect(trayMenu_->addAction(U("ダウンロードマネージャ表示")), &QAction::triggered,
+                   [this] { ShowDownloadManager(true); });
+  QObject::connect(trayMenu_->addAction(U("ログ表示")), &QAction::triggered, [this] { ShowLogWindow(true); });
+  trayMenu_->addSeparator();
+  QObject::connect(trayMenu_->addAction(U("終了")), &QAction::triggered, [this] { RequestClose(); });
+  tray_->setContextMenu(trayMenu_);
+  QObject::connect(tray_, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::DoubleClick ||
+        (reason == QSystemTrayIcon::Trigger && CurrentProfile().RestoreBySingleClick))
+      ToggleMain();
+  });
+
+  openItem = [this](TreeNode* item) {
+    // Opening shows the item and marks it read; the browser opens it once it exists.
+    {
+      std::lock_guard lock(TreeMutex());
+      if (IsItem(item) && item->unread) SetUnreadFlag(item, false);
+    }
+    Refresh({item});
+  };
+
+  RegisterCommands();
+  g_live = this;
+
+  TreeNode* current;
+  {
+    std::lock_guard lock(TreeMutex());
+    TreeState& state = GetTreeState();
+    current = state.currentFolder ? state.currentFolder : state.root;
+  }
+  main_->SelectFolder(current);
+}
+
+AppWindows::~AppWindows() {
+  if (g_live == this) g_live = nullptr;
+  delete tray_;
+  delete trayMenu_;
+  delete main_;
+  delete downloads_;
+  delete log_;
+}
+
+void AppWindows::RegisterCommands() {
+  CommandDispatcher& c = commands_;
+  c.Register(kCmdSave, [this] { SaveCollection(); });
+  c.Register(kCmdExit, [this] { RequestClose(); });
+  c.Register(kCmdSetRead, [this] { SetReadSelected(false); });
+  c.Register(kCmdSetUnread, [this] { SetReadSelected(true); });
+  for (int m = 1; m <= 9; ++m) c.Register(kCmdSetMarkFirst + m - 1, [this, m] { SetMarkSelected(m); });
+  c.Register(kCmdClearMark, [this] { SetMarkSelected(0); });
+  c.Register(kCmdShowLog, [this] { ShowLogWindow(true); });
+  c.Register(kCmdShowDownloadManager, [this] { ShowDownloadManager(true); });
+  c.Register(kCmdHideWindow, [this] { HideMain(); });
+  c.Register(kCmdMinimizeWindow, [this] { main_->showMinimized(); });
+  c.Register(kCmdShowWindow, [this] { RaiseMain(); });
+  c.Register(kCmdToggleTree, [this] { main_->ToggleTree(); });
+  c.Register(kCmdToggleList, [this] { main_->ToggleList(); });
+  c.Register(kCmdToggleStatusBar, [this] { main_->ToggleStatusBar(); });
+  c.Register(kCmdFocusTree, [this] { main_->treeView()->setFocus(); });
+  c.Register(kCmdFocusList, [this] { main_->listView()->setFocus(); });
+  auto step = [this](int delta) {
+    QTreeView* list = main_->listView();
+    const int rows = list->model()->rowCount();
+    if (rows == 0) return;
+    int row = list->currentIndex().isValid() ? list->currentIndex().row() + delta : 0;
+    row = std::clamp(row, 0, rows - 1);
+    list->setCurrentIndex(list->model()->index(row, 0));
+  };
+  c.Register(kCmdNextItem, [step] { step(1); });
+  c.Register(kCmdPreviousItem, [step] { step(-1); });
+  c.Register(kCmdOpenFolder, [this] { main_->treeView()->expand(main_->treeView()->currentIndex()); });
+  c.Register(kCmdCloseFolder, [this] { main_->treeView()->collapse(main_->treeView()->currentIndex()); });
+  c.Register(kCmdStartCapture, [] { StartWorkers(); });
+  c.Register(kCmdStopCapture, [] { StopCapture(); });
+  for (const SortModeInfo& mode : kSortModes) {
+    const uint32_t m = mode.mode;
+    c.Register(static_cast<int>(m), [this, m] { SortCurrentFolder(m); });
+  }
+}
+
+bool AppWindows::Dispatch(int command) { return commands_.Dispatch(command); }
+
+// --- Start -------------------------------------------------------------------------
+
+void AppWindows::ShowWithState(int showState) {
+  if (showState == 3) {
+    main_->showMaximized();
+  } else if (IsMinimizedState(showState)) {
+    main_->showMinimized();
+  } else {
+    main_->showNormal();
+  }
+}
+
+void AppWindows::ShowMain(int showState) {
+  const Profile& p = CurrentProfile();
+  if (p.ViewTopMost) main_->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  if (p.MinimizeStart) {
+    // The first restore shows the window as the profile says.
+    restoreState_ = IsMinimizedState(showState) ? 1 : showState;
+    if (!(p.MinimizeOnlyTasktray && QSystemTrayIcon::isSystemTrayAvailable())) main_->showMinimized();
+    return;
+  }
+  ShowWithState(showState);
+}
+
+void AppWindows::PlaceLogWindow() {
+  const Profile& p = CurrentProfile();
+  log_->Place(p);
+  if (p.LogViewFlag) log_->show();
+}
+
+void AppWindows::AddTrayIcon(std::string_view tip) {
+  tray_->setToolTip(Q(tip));
+  if (QSystemTrayIcon::isSystemTrayAvailable()) tray_->show();
+}
+
+void AppWindows::RemoveTrayIcon() { tray_->hide(); }
+
+void AppWindows::ShowCurrentGroup(TreeNode* folder) {
+  main_->Rebuild();
+  main_->SelectFolder(folder);
+}
+
+// --- Running -----------------------------------------------------------------------
+
+void AppWindows::SyncViews(const std::unordered_set<const void*>& changed) { main_->SyncViews(changed, false); }
+
+void AppWindows::Refresh(const std::vector<const TreeNode*>& changed) {
+  std::unordered_set<const void*> nodes;
+  TakePendingRefreshes(nodes);
+  nodes.insert(changed.begin(), changed.end());
+  main_->SyncViews(nodes, true);
+}
+
+void AppWindows::SelectFolder(TreeNode* folder) { main_->SelectFolder(folder); }
+
+void AppWindows::RaiseMain() {
+  if (restoreState_) {
+    const int state = restoreState_;
+    restoreState_ = 0;
+    ShowWithState(state);
+  } else if (main_->isHidden() || main_->isMinimized()) {
+    if (wasMaximized_) main_->showMaximized();
+    else main_->showNormal();
+  }
+  main_->raise();
+  main_->activateWindow();
+}
+
+void AppWindows::HideMain() {
+  wasMaximized_ = main_->isMaximized();
+  if (tray_->isVisible()) main_->hide();
+  else main_->showMinimized();
+}
+
+void AppWindows::ToggleMain() {
+  if (main_->isVisible() && !main_->isMinimized()) HideMain();
+  else RaiseMain();
+}
+
+void AppWindows::OnMinimized() {
+  const Profile& p = CurrentProfile();
+  if (p.MinimizeOnlyTasktray && tray_->isVisible()) {
+    // Hidden after the state change has settled: the tray icon alone remains.
+    QTimer::singleShot(0, main_, [this] {
+      if (main_->isMinimized()) main_->hide();
+    });
+  }
+}
+
+void AppWindows::OnRestored() {
+  // However the first restore after a minimised start comes about (tray,
+  // task bar, a second start), it shows the profile's state.
+  if (!restoreState_) return;
+  const int state = restoreState_;
+  restoreState_ = 0;
+  if (state == 3 && !main_->isMaximized()) main_->showMaximized();
+}
+
+void AppWindows::ShowLogWindow(bool visible) {
+  if (visible) {
+    if (log_->isMinimized()) log_->showNormal();
+    log_->show();
+    log_->raise();
+    log_->activateWindow();
+    CurrentProfile().LogViewFlag = true;
+  } else {
+    log_->StoreInto(CurrentProfile());
+    log_->hide();
+    CurrentProfile().LogViewFlag = false;
+  }
+}
+
+void AppWindows::ShowDownloadManager(bool visible) { downloads_->ShowWindow(visible); }
+
+void AppWindows::ShowState(const QString& text) {
+  main_->SetStatus(2, text);
+  downloads_->ShowState(text);
+}
+
+void AppWindows::SetTrayTip(const QString& text) { tray_->setToolTip(text); }
+
+void AppWindows::SetReadSelected(bool unread) {
+  std::vector<TreeNode*> nodes = main_->SelectedNodes();
+  TreeNode* folder = nullptr;
+  std::vector<const TreeNode*> changed;
+  {
+    std::lock_guard lock(TreeMutex());
+    for (TreeNode* n : nodes) {
+      if (IsItem(n)) {
+        SetUnreadFlag(n, unread);
+        changed.push_back(n);
+      } else if (!folder) {
+        folder = n;
+      }
+    }
+  }
+  // Folders have no read state: the user is told so, without the tree locked.
+  if (folder && changed.empty()) SetUnreadFlag(folder, unread);
+  Refresh(changed);
+}
+
+void AppWindows::SetMarkSelected(int mark) {
+  std::vector<TreeNode*> nodes = main_->SelectedNodes();
+  std::vector<const TreeNode*> changed;
+  {
+    std::lock_guard lock(TreeMutex());
+    for (TreeNode* n : nodes) {
+      SetMark(n, mark);
+      changed.push_back(n);
+    }
+  }
+  Refresh(changed);
+}
+
+void AppWindows::SortCurrentFolder(uint32_t mode) {
+  TreeNode* folder = main_->CurrentFolder();
+  if (!folder) return;
+  {
+    std::lock_guard lock(TreeMutex());
+    if (!SetSortMode(folder, mode)) return;
+    if (mode != kSortNone) SortChildren(folder, mode);
+  }
+  Refresh({folder});
+  if (QAction* a = main_->action(static_cast<int>(mode))) a->setChecked(true);
+}
+
+void AppWindows::SaveCollection() {
+  const TreeFileSettings& settings = CurrentTreeFileSettings();
+  if (!settings.flagSave) return;
+  WriteLog("# Save Zentu File : %s", settings.treeFile.c_str());
+  (void)SaveTree(settings);  // a failure is shown by the save itself
+}
+
+// --- Close -------------------------------------------------------------------------
+
+void AppWindows::OnCloseEvent(QCloseEvent* event) {
+  // The window never closes by itself: the shutdown takes it down.
+  event->ignore();
+  if (closing_) return;
+  if (CurrentProfile().MinimizeByCloseButton) {
+    main_->showMinimized();
+    return;
+  }
+  RequestClose();
+}
+
+void AppWindows::RequestClose() {
+  if (closing_) return;
+  if (CurrentProfile().FinishConfirm) {
+    static const std::string kText = os::Utf8ToSjis("終了してもよいですか");
+    static const std::string kCaption = os::Utf8ToSjis("終了確認");
+    if (os::MessageBox(kText, kCaption, os::Buttons::YesNo, os::IDYES) != os::IDYES) return;
+  }
+  closing_ = true;
+  QtDesktop::SetClosing(true);
+  StoreGeometry(CurrentProfile());
+  if (shutdown_) {
+    shutdown_();
+  } else {
+    HideAll();
+    QCoreApplication::quit();
+  }
+}
+
+void AppWindows::StoreGeometry(Profile& profile) const {
+  main_->StoreInto(profile);
+  log_->StoreInto(profile);
+  downloads_->StoreInto(profile);
+}
+
+void AppWindows::HideAll() {
+  tray_->hide();
+  log_->hide();
+  downloads_->hide();
+  main_->hide();
+}
+
+}  // namespace zentu::ui

@@ -1,0 +1,127 @@
+// The windows of Zentu, created once the collection is loaded: the main
+// window, the log window, the download manager window and the tray icon, with
+// the command dispatcher behind menus, tool bar, keys and hot keys.
+//
+//   ui::QtDesktop desktop;              // before anything may show a message
+//   os::SetDesktop(&desktop);
+//   ... load profile and collection ...
+//   ui::AppWindows windows([&] { frame.Close(); });
+//   windows.ShowMain(showState);
+//   windows.PlaceLogWindow();
+//   windows.AddTrayIcon("Zentu");
+//
+// Everything here runs on the UI thread. Other threads reach the windows only
+// through the Desktop (RefreshNode, StatusText, ...), the log and the queue's
+// listener, all of which post to the UI thread.
+//
+// Freeing nodes: whoever frees nodes of the collection (on the UI thread)
+// calls Refresh() before returning to the event loop, so the views never
+// paint a freed node.
+#pragma once
+#include <QString>
+#include <functional>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "store/profile.h"
+#include "store/tree.h"
+#include "ui/commands.h"
+
+class QCloseEvent;
+class QSystemTrayIcon;
+class QMenu;
+
+namespace zentu::ui {
+
+class DownloadWindow;
+class LogWindow;
+class MainWindow;
+
+class AppWindows {
+ public:
+  // `shutdown` runs the program's ordered shutdown after the user confirmed
+  // the close (it ends the event loop); without one the event loop just quits.
+  explicit AppWindows(std::function<void()> shutdown = {});
+  ~AppWindows();
+  AppWindows(const AppWindows&) = delete;
+  AppWindows& operator=(const AppWindows&) = delete;
+
+  // The windows that exist now, or nullptr (UI thread).
+  static AppWindows* Live();
+
+  // --- Start ---------------------------------------------------------------------
+  // The main window with a show state (1 normal, 3 maximised, 2/6/7 minimised),
+  // honouring MinimizeStart, MinimizeOnlyTasktray and ViewTopMost.
+  void ShowMain(int showState);
+  // Places the log window from the profile and shows it when the profile says so.
+  void PlaceLogWindow();
+  void AddTrayIcon(std::string_view tip);
+  void RemoveTrayIcon();
+  // After the group filter changed: rebuilds the tree and shows `folder`.
+  void ShowCurrentGroup(TreeNode* folder);
+
+  // --- Running ---------------------------------------------------------------------
+  CommandDispatcher& commands() { return commands_; }
+  bool Dispatch(int command);
+  // Brings the views in line with the collection now; `changed` are redrawn.
+  void Refresh(const std::vector<const TreeNode*>& changed = {});
+  // Applies collected refreshes (the Desktop's posts land here).
+  void SyncViews(const std::unordered_set<const void*>& changed);
+  void SelectFolder(TreeNode* folder);
+  // The item the user opens from the list; by default it is marked read.
+  std::function<void(TreeNode*)> openItem;
+
+  void RaiseMain();
+  void ToggleMain();
+  void HideMain();
+  void ShowLogWindow(bool show);
+  void ShowDownloadManager(bool show);
+  // Part 2 of both status bars: the capture's state texts.
+  void ShowState(const QString& text);
+  void SetTrayTip(const QString& text);
+
+  // Commands on the list's selection.
+  void SetReadSelected(bool unread);
+  void SetMarkSelected(int mark);
+  void SortCurrentFolder(uint32_t mode);
+  void SaveCollection();
+
+  // --- Close ---------------------------------------------------------------------------
+  // The close request: asks "終了してもよいですか" when FinishConfirm is on;
+  // No keeps everything running, Yes runs the shutdown.
+  void RequestClose();
+  bool closing() const { return closing_; }
+  // Window placement, pane sizes, columns and the log and download windows into the profile.
+  void StoreGeometry(Profile& profile) const;
+  // Hides every window and the tray icon (the shutdown's last steps).
+  void HideAll();
+
+  MainWindow* mainWindow() const { return main_; }
+  LogWindow* logWindow() const { return log_; }
+  DownloadWindow* downloadWindow() const { return downloads_; }
+  QSystemTrayIcon* tray() const { return tray_; }
+
+  // From the main window.
+  void OnCloseEvent(QCloseEvent* event);
+  void OnMinimized();
+  void OnRestored();
+
+ private:
+  void RegisterCommands();
+  void ShowWithState(int showState);
+
+  std::function<void()> shutdown_;
+  CommandDispatcher commands_;
+  MainWindow* main_ = nullptr;
+  LogWindow* log_ = nullptr;
+  DownloadWindow* downloads_ = nullptr;
+  QSystemTrayIcon* tray_ = nullptr;
+  QMenu* trayMenu_ = nullptr;
+  bool closing_ = false;
+  // A minimised start shows the profile's state at the first restore.
+  int restoreState_ = 0;
+  bool wasMaximized_ = false;
+};
+
+}  // namespace zentu::ui

@@ -1,0 +1,57 @@
+// Command identifiers the windows handle, and the dispatcher that maps an
+// identifier from a menu, a tool bar, a key or a hot key to its operation.
+#pragma once
+#include <functional>
+#include <map>
+
+namespace zentu::ui {
+
+// Identifiers shared with the key configuration.
+inline constexpr int kCmdSave = 40029;
+inline constexpr int kCmdExit = 40004;
+inline constexpr int kCmdSetRead = 40160;
+inline constexpr int kCmdSetUnread = 40159;
+inline constexpr int kCmdSetMarkFirst = 40136;  // 40136..40144 set marks 1..9
+inline constexpr int kCmdClearMark = 40145;
+inline constexpr int kCmdShowLog = 40112;
+inline constexpr int kCmdShowDownloadManager = 40521;
+inline constexpr int kCmdHideWindow = 40120;
+inline constexpr int kCmdMinimizeWindow = 40312;
+inline constexpr int kCmdShowWindow = 40133;
+inline constexpr int kCmdToggleTree = 40034;
+inline constexpr int kCmdToggleList = 40036;
+inline constexpr int kCmdToggleStatusBar = 40135;
+inline constexpr int kCmdFocusTree = 40170;
+inline constexpr int kCmdFocusList = 40171;
+inline constexpr int kCmdNextItem = 40173;
+inline constexpr int kCmdPreviousItem = 40174;
+inline constexpr int kCmdOpenFolder = 40175;
+inline constexpr int kCmdCloseFolder = 40176;
+// 41000..41022: the folder sort modes (store/tree.h).
+
+// Zentu's own identifiers for what the key configuration has none for.
+inline constexpr int kCmdStartCapture = 45001;
+inline constexpr int kCmdStopCapture = 45002;
+
+class CommandDispatcher {
+ public:
+  using Handler = std::function<void()>;
+  // Adds or replaces the operation of an identifier.
+  void Register(int id, Handler handler) { handlers_[id] = std::move(handler); }
+  void Unregister(int id) { handlers_.erase(id); }
+  bool Has(int id) const { return handlers_.count(id) != 0; }
+  // Runs the operation; false when the identifier has none.
+  bool Dispatch(int id) const {
+    auto it = handlers_.find(id);
+    if (it == handlers_.end() || !it->second) return false;
+    Handler handler = it->second;  // the handler may re-register itself
+    handler();
+    return true;
+  }
+  const std::map<int, Handler>& handlers() const { return handlers_; }
+
+ private:
+  std::map<int, Handler> handlers_;
+};
+
+}  // namespace zentu::ui

@@ -1,0 +1,580 @@
+#include "ui/mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QTreeView>
+#include <QTimer>
+#include <QWindowStateChangeEvent>
+#include <algorithm>
+#include <mutex>
+
+#include "os/path.h"
+#include "ui/appwindows.h"
+#include "ui/commands.h"
+#include "ui/foldermodel.h"
+#include "ui/itemmodel.h"
+#include "ui/qttext.h"
+#include "ui/treeicons.h"
+
+namespace zentu::ui {
+namespace {
+
+constexpr double kVersion = 0.99;
+constexpr char kEdition[] = "M";
+
+// Sorts a folder again by its mode when the user opens it (titles and dates
+// change after items were added). An order that was right already does not
+// count as a change of the collection.
+bool ResortQuietly(TreeNode* folder) {
+  std::vector<const TreeNode*> before;
+  for (const TreeNode* c = folder->firstChild; c; c = c->next) before.push_back(c);
+  TreeState& state = GetTreeState();
+  const bool wasModified = state.modified.load();
+  if (!SortChildren(folder, folder->sortMode)) return false;
+  size_t i = 0;
+  bool same = true;
+  for (const TreeNode* c = folder->firstChild; c; c = c->next, ++i) {
+    if (i >= before.size() || before[i] != c) {
+      same = false;
+      break;
+    }
+  }
+  if (same && !wasModified) state.modified.store(false);
+  return !same;
+}
+
+}  // namespace
+
+QString WindowTitleText(const Profile& profile, const QString& text) {
+  QString title = QStringLiteral("Zentu ");
+  if (profile.ShowVersionOnTitleBar) title += QString::asprintf("v%.2f%s", kVersion, kEdition);
+  if (!text.isEmpty()) title += QStringLiteral(" [") + text + QStringLiteral("]");
+  return title;
+}
+
+MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
+  setObjectName(QStringLiteral("Zentu [Moruska]"));
+  setWindowIcon(TreeImageList::Get().AppIcon());
+
+  treeModel_ = new FolderTreeModel(this);
+  listModel_ = new ItemListModel(this);
+
+  treeView_ = new QTreeView;
+  treeView_->setObjectName(QStringLiteral("tree view"));
+  treeView_->setModel(treeModel_);
+  treeView_->setHeaderHidden(true);
+  treeView_->setUniformRowHeights(true);
+  treeView_->setSelectionMode(QAbstractItemView::SingleSelection);
+  treeView_->setIconSize(QSize(16, 16));
+  treeView_->setTextElideMode(Qt::ElideRight);
+
+  listView_ = new QTreeView;
+  listView_->setObjectName(QStringLiteral("list view"));
+  listView_->setModel(listModel_);
+  listView_->setRootIsDecorated(false);
+  listView_->setItemsExpandable(false);
+  listView_->setUniformRowHeights(true);
+  listView_->setAllColumnsShowFocus(true);
+  listView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  listView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  listView_->setIconSize(QSize(16, 16));
+  listView_->setTextElideMode(Qt::ElideRight);
+  listView_->header()->setSectionsMovable(true);
+  listView_->header()->setStretchLastSection(false);
+
+  webPane_ = new QLabel;
+  webPane_->setObjectName(QStringLiteral("web view"));
+  webPane_->setTextFormat(Qt::PlainText);
+  webPane_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  webPane_->setWordWrap(true);
+  webPane_->setMargin(8);
+  webPane_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  webPane_->setAutoFillBackground(true);
+  webPane_->setBackgroundRole(QPalette::Base);
+  webPane_->setMinimumHeight(40);
+
+  rightSide_ = new QSplitter(Qt::Vertical);
+  rightSide_->addWidget(listView_);
+  rightSide_->addWidget(webPane_);
+  rightSide_->setChildrenCollapsible(false);
+  panes_ = new QSplitter(Qt::Horizontal);
+  panes_->addWidget(treeView_);
+  panes_->addWidget(rightSide_);
+  panes_->setStretchFactor(1, 1);
+  rightSide_->setStretchFactor(1, 1);
+  setCentralWidget(panes_);
+
+  for (QLabel*& part : parts_) {
+    part = new QLabel(this);
+    part->setTextFormat(Qt::PlainText);
+  }
+  parts_[1]->setMinimumWidth(150);
+  parts_[2]->setFixedWidth(150);
+  statusBar()->addWidget(parts_[0], 1);
+  statusBar()->addPermanentWidget(parts_[1], 1);
+  statusBar()->addPermanentWidget(parts_[2]);
+
+  BuildMenus();
+  BuildToolBar();
+
+  connect(treeView_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) {
+            if (syncing_) return;  // settled once the models have followed the collection
+            if (TreeNode* folder = treeModel_->NodeAt(current)) OnFolderChosen(folder);
+          });
+  auto setExpanded = [this](const QModelIndex& index, bool expanded) {
+    if (TreeNode* n = treeModel_->NodeAt(index)) {
+      std::lock_guard lock(TreeMutex());
+      n->expanded = expanded;
+    }
+  };
+  connect(treeView_, &QTreeView::expanded, this, [setExpanded](const QModelIndex& i) { setExpanded(i, true); });
+  connect(treeView_, &QTreeView::collapsed, this, [setExpanded](const QModelIndex& i) { setExpanded(i, false); });
+  connect(treeModel_, &QAbstractItemModel::rowsInserted, this, [this] { expansionPending_ = true; });
+  connect(treeModel_, &QAbstractItemModel::modelReset, this, [this] { expansionPending_ = true; });
+
+  connect(listView_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this] { OnListCurrentChanged(); });
+  connect(listView_, &QAbstractItemView::activated, this, [this](const QModelIndex& index) {
+    TreeNode* n = listModel_->NodeAt(index.row());
+    if (!n) return;
+    if (IsFolder(n)) {
+      SelectFolder(n);
+    } else if (app_.openItem) {
+      app_.openItem(n);
+    }
+  });
+
+  // The pane that had the focus gets it back when the window is active again.
+  focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    if (now == treeView_ || now == listView_) focusPane_ = now;
+  });
+
+  connect(panes_, &QSplitter::splitterMoved, this, [this] { StoreLayout(); });
+  connect(rightSide_, &QSplitter::splitterMoved, this, [this] { StoreLayout(); });
+  connect(listView_->header(), &QHeaderView::sectionResized, this, [this] { StoreLayout(); });
+  connect(listView_->header(), &QHeaderView::sectionMoved, this, [this] { StoreLayout(); });
+
+  ApplyProfile(CurrentProfile());
+  treeModel_->Reset();
+  ApplyExpansion();
+  UpdateTitle();
+}
+
+MainWindow::~MainWindow() {
+  // Focus moves while the child widgets go: not ours to follow any more.
+  disconnect(focusWatch_);
+}
+
+QAction* MainWindow::Command(int id, const QString& text, const QKeySequence& key) {
+  auto* a = new QAction(text, this);
+  if (!key.isEmpty()) a->setShortcut(key);
+  connect(a, &QAction::triggered, this, [this, id] { app_.Dispatch(id); });
+  actions_[id] = a;
+  return a;
+}
+
+QAction* MainWindow::action(int command) const {
+  auto it = actions_.find(command);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+void MainWindow::BuildMenus() {
+  const Profile& profile = CurrentProfile();
+  QMenu* file = menuBar()->addMenu(U("ファイル(&F)"));
+  file->addAction(Command(kCmdSave, U("セーブ(&S)"), QKeySequence(Qt::CTRL | Qt::Key_S)));
+  file->addSeparator();
+  file->addAction(Command(kCmdExit, U("終了(&X)")));
+
+  QMenu* view = menuBar()->addMenu(U("表示(&V)"));
+  view->addAction(Command(kCmdToggleTree, U("ツリーウインドウの表示切替"), QKeySequence(Qt::Key_F3)));
+  view->addAction(Command(kCmdToggleList, U("リストウインドウの表示切替"), QKeySequence(Qt::Key_F4)));
+  view->addAction(Command(kCmdToggleStatusBar, U("ステータスバーの表示切替")));
+  view->addSeparator();
+  view->addAction(Command(kCmdShowLog, U("ログ表示"), QKeySequence(Qt::Key_F6)));
+  view->addAction(Command(kCmdShowDownloadManager, U("ダウンロードマネージャ表示")));
+  view->addSeparator();
+  view->addAction(Command(kCmdHideWindow, U("ウインドウを隠す"), QKeySequence(Qt::Key_F10)));
+  view->addAction(Command(kCmdMinimizeWindow, U("ウインドウを最小化")));
+
+  QMenu* item = menuBar()->addMenu(U("アイテム(&I)"));
+  item->addAction(Command(kCmdSetRead, U("既読に設定"), QKeySequence(Qt::CTRL | Qt::Key_R)));
+  item->addAction(Command(kCmdSetUnread, U("未読に設定"), QKeySequence(Qt::CTRL | Qt::Key_E)));
+  item->addSeparator();
+  item->addAction(Command(kCmdNextItem, U("次のアイテムを選択"), QKeySequence(Qt::CTRL | Qt::Key_N)));
+  item->addAction(Command(kCmdPreviousItem, U("前のアイテムを選択"), QKeySequence(Qt::CTRL | Qt::Key_P)));
+  item->addSeparator();
+  // Marks as "%sに設定\tCtrl + %d"; the key part after the tab is the menu's
+  // own text, so the keys are separate shortcuts.
+  QMenu* marks = item->addMenu(U("マーク(&M)"));
+  for (int m = 1; m <= 10; ++m) {
+    const int number = m % 10;  // marks 1..9, then 0 clears
+    const int id = number == 0 ? kCmdClearMark : kCmdSetMarkFirst + number - 1;
+    QString text = U("%1に設定\tCtrl + %2").arg(Q(profile.NameOfMark[static_cast<size_t>(number)])).arg(number);
+    marks->addAction(Command(id, text));
+    auto* key = new QShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + number)), this);
+    connect(key, &QShortcut::activated, this, [this, id] { app_.Dispatch(id); });
+  }
+
+  QMenu* folder = menuBar()->addMenu(U("フォルダ(&O)"));
+  folder->addAction(Command(kCmdOpenFolder, U("フォルダを開く"), QKeySequence(Qt::CTRL | Qt::Key_F)));
+  folder->addAction(Command(kCmdCloseFolder, U("フォルダを閉じる"), QKeySequence(Qt::CTRL | Qt::Key_B)));
+  folder->addSeparator();
+  QMenu* sort = folder->addMenu(U("ソート(&S)"));
+  sortGroup_ = new QActionGroup(this);
+  sortGroup_->setExclusive(true);
+  for (const SortModeInfo& mode : kSortModes) {
+    QAction* a = Command(static_cast<int>(mode.mode), Q(SortMenuText(mode.mode)));
+    a->setCheckable(true);
+    sortGroup_->addAction(a);
+    sort->addAction(a);
+    if (mode.mode == kSortNone) sort->addSeparator();
+  }
+
+  QMenu* capture = menuBar()->addMenu(U("取り込み(&D)"));
+  capture->addAction(Command(kCmdStartCapture, U("ダウンロード開始")));
+  capture->addAction(Command(kCmdStopCapture, U("ダウンロード停止")));
+  capture->addSeparator();
+  capture->addAction(action(kCmdShowDownloadManager));
+
+  // Focus keys have no menu entry.
+  auto* focusTree = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+  connect(focusTree, &QShortcut::activated, this, [this] { app_.Dispatch(kCmdFocusTree); });
+  auto* focusList = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+  connect(focusList, &QShortcut::activated, this, [this] { app_.Dispatch(kCmdFocusList); });
+}
+
+void MainWindow::BuildToolBar() {
+  TreeImageList& icons = TreeImageList::Get();
+  toolBar_ = addToolBar(U("ツールバー"));
+  toolBar_->setObjectName(QStringLiteral("tool bar"));
+  toolBar_->setMovable(false);
+  toolBar_->setIconSize(QSize(16, 16));
+  toolBar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  action(kCmdSave)->setIcon(icons.Icon(kIconBoxClose));
+  action(kCmdSetRead)->setIcon(icons.Icon(kIconDlUrl));
+  action(kCmdSetUnread)->setIcon(icons.Icon(kIconChangeUrl));
+  action(kCmdShowLog)->setIcon(icons.Icon(kIconTextFile));
+  action(kCmdShowDownloadManager)->setIcon(icons.Icon(kIconReceiveFolderClose));
+  action(kCmdStopCapture)->setIcon(icons.Icon(kIconErrorUrl));
+  toolBar_->addAction(action(kCmdSave));
+  toolBar_->addSeparator();
+  toolBar_->addAction(action(kCmdSetRead));
+  toolBar_->addAction(action(kCmdSetUnread));
+  toolBar_->addSeparator();
+  toolBar_->addAction(action(kCmdShowDownloadManager));
+  toolBar_->addAction(action(kCmdStopCapture));
+  toolBar_->addAction(action(kCmdShowLog));
+}
+
+// --- Folders and items -----------------------------------------------------------------
+
+void MainWindow::SelectFolder(TreeNode* folder) {
+  QModelIndex index = treeModel_->IndexOf(folder);
+  if (!index.isValid()) index = treeModel_->IndexOf(treeModel_->root());
+  if (!index.isValid()) {
+    OnFolderChosen(nullptr);
+    return;
+  }
+  if (treeView_->currentIndex() == index) {
+    OnFolderChosen(treeModel_->NodeAt(index));
+  } else {
+    treeView_->setCurrentIndex(index);  // OnFolderChosen through currentChanged
+  }
+  treeView_->scrollTo(index);
+}
+
+TreeNode* MainWindow::CurrentFolder() const { return listModel_->folder(); }
+
+void MainWindow::OnFolderChosen(TreeNode* folder) {
+  bool resorted = false;
+  int lastSelected = -1;
+  {
+    std::lock_guard lock(TreeMutex());
+    GetTreeState().currentFolder = folder;
+    if (folder && folder->sortMode != kSortNone) resorted = ResortQuietly(folder);
+    if (folder) lastSelected = folder->selectedChild;
+  }
+  treeModel_->SetCurrent(folder);
+  if (resorted) {
+    syncing_ = true;
+    treeModel_->Sync({});  // a title sort moves sub-folders too
+    syncing_ = false;
+  }
+  listModel_->SetFolder(folder);
+  if (lastSelected >= 0 && lastSelected < listModel_->rowCount()) {
+    QModelIndex row = listModel_->index(lastSelected, 0);
+    listView_->setCurrentIndex(row);
+    listView_->scrollTo(row);
+  } else {
+    listView_->scrollToTop();
+    ShowDetails(folder);
+  }
+  SetStatus(0, U("%1 件").arg(listModel_->rowCount()));
+  UpdateTitle();
+  CheckSortMode();
+}
+
+void MainWindow::OnListCurrentChanged() {
+  TreeNode* node = CurrentListNode();
+  if (!node) return;
+  if (TreeNode* folder = listModel_->folder()) {
+    std::lock_guard lock(TreeMutex());
+    folder->selectedChild = node->listId;
+  }
+  ShowDetails(node);
+}
+
+TreeNode* MainWindow::CurrentListNode() const { return listModel_->NodeAt(listView_->currentIndex().row()); }
+
+std::vector<TreeNode*> MainWindow::SelectedNodes() const {
+  std::vector<int> rows;
+  for (const QModelIndex& i : listView_->selectionModel()->selectedRows()) rows.push_back(i.row());
+  std::sort(rows.begin(), rows.end());
+  std::vector<TreeNode*> out;
+  for (int r : rows) {
+    if (TreeNode* n = listModel_->NodeAt(r)) out.push_back(n);
+  }
+  if (out.empty()) {
+    if (TreeNode* n = CurrentListNode()) out.push_back(n);
+  }
+  return out;
+}
+
+void MainWindow::ShowDetails(const TreeNode* node) {
+  detailsNode_ = node;
+  if (!node) {
+    webPane_->clear();
+    return;
+  }
+  QString text;
+  {
+    std::lock_guard lock(TreeMutex());
+    text = Q(node->title) + QStringLiteral("\n\n");
+    if (IsItem(node)) {
+      text += QStringLiteral("URL: ") + Q(node->url) + QStringLiteral("\n");
+      if (!node->localFile.empty()) {
+        auto native = os::ToNativePath(node->localFile);
+        text += U("保存先: ") + (native ? QString::fromUtf8(native->c_str()) : Q(node->localFile)) +
+                QStringLiteral("\n");
+      }
+      if (!node->lastCheck.empty()) text += U("ダウンロード日: ") + Q(node->lastCheck) + QStringLiteral("\n");
+      if (!node->originalDate.empty()) text += U("最終更新日: ") + Q(node->originalDate) + QStringLiteral("\n");
+      if (node->size > 0) text += U("サイズ: %1 bytes\n").arg(node->size);
+    } else {
+      int folders = 0, items = 0;
+      for (const TreeNode* c = node->firstChild; c; c = c->next) (IsFolder(c) ? folders : items)++;
+      text += U("フォルダ %1 / アイテム %2 / 未読 %3\n").arg(folders).arg(items).arg(node->unreadCount);
+    }
+  }
+  webPane_->setText(text);
+}
+
+void MainWindow::CheckSortMode() {
+  uint32_t mode = kSortNone;
+  if (TreeNode* folder = listModel_->folder()) {
+    std::lock_guard lock(TreeMutex());
+    mode = folder->sortMode;
+  }
+  if (QAction* a = action(static_cast<int>(mode))) a->setChecked(true);
+}
+
+void MainWindow::ApplyExpansion() {
+  expansionPending_ = false;
+  std::vector<std::pair<QModelIndex, bool>> wanted;
+  {
+    std::lock_guard lock(TreeMutex());
+    for (TreeNode* f : treeModel_->Folders()) wanted.emplace_back(treeModel_->IndexOf(f), f->expanded || IsRoot(f));
+  }
+  for (auto& [index, expanded] : wanted) {
+    if (treeView_->isExpanded(index) != expanded) treeView_->setExpanded(index, expanded);
+  }
+}
+
+void MainWindow::Rebuild() {
+  treeModel_->Reset();
+  ApplyExpansion();
+  TreeNode* current;
+  {
+    std::lock_guard lock(TreeMutex());
+    current = GetTreeState().currentFolder;
+  }
+  SelectFolder(current);
+}
+
+void MainWindow::SyncViews(const std::unordered_set<const void*>& changed, bool full) {
+  syncing_ = true;
+  if (full) {
+    treeModel_->Sync(changed);
+  } else {
+    bool unseen = false;
+    for (const void* p : changed) {
+      if (!treeModel_->Contains(p) && listModel_->RowOf(static_cast<const TreeNode*>(p)) < 0) unseen = true;
+    }
+    if (!treeModel_->SyncSome(changed)) {
+      treeModel_->Sync(changed);
+    } else if (unseen && !fullSyncScheduled_) {
+      // Something the views do not show changed, a new folder perhaps: a whole
+      // walk settles it soon, without one per refresh during a busy capture.
+      fullSyncScheduled_ = true;
+      QTimer::singleShot(1000, this, [this] {
+        fullSyncScheduled_ = false;
+        SyncViews({}, true);
+      });
+    }
+  }
+  if (expansionPending_) ApplyExpansion();
+  listModel_->Sync(changed);
+  syncing_ = false;
+
+  TreeNode* current;
+  {
+    std::lock_guard lock(TreeMutex());
+    current = GetTreeState().currentFolder;
+  }
+  // The shown folder went away (freed, or hidden by a group): show what the
+  // collection names as current, else the root.
+  if (!treeModel_->Contains(current)) current = treeModel_->root();
+  if (current != treeModel_->current() || current != listModel_->folder() ||
+      treeModel_->NodeAt(treeView_->currentIndex()) != current) {
+    SelectFolder(current);
+    return;
+  }
+  if (changed.count(current)) UpdateTitle();
+  SetStatus(0, U("%1 件").arg(listModel_->rowCount()));
+  if (detailsNode_ && changed.count(detailsNode_) &&
+      (listModel_->RowOf(detailsNode_) >= 0 || treeModel_->Contains(detailsNode_)))
+    ShowDetails(detailsNode_);
+  else if (detailsNode_ && listModel_->RowOf(detailsNode_) < 0 && !treeModel_->Contains(detailsNode_))
+    ShowDetails(nullptr);
+}
+
+// --- Bars, title, layout -------------------------------------------------------------------
+
+void MainWindow::SetStatus(int part, const QString& text) {
+  if (part >= 0 && part < 3) parts_[static_cast<size_t>(part)]->setText(text);
+}
+
+QString MainWindow::StatusPart(int part) const {
+  if (part < 0 || part > 2) return {};
+  return parts_[static_cast<size_t>(part)]->text();
+}
+
+void MainWindow::UpdateTitle() {
+  QString text;
+  if (const TreeNode* folder = listModel_->folder()) {
+    std::lock_guard lock(TreeMutex());
+    text = Q(folder->title);
+  }
+  setWindowTitle(WindowTitleText(CurrentProfile(), text));
+}
+
+void MainWindow::ApplyProfile(const Profile& p) {
+  applying_ = true;
+  if (p.Width > 0 && p.Height > 0) setGeometry(p.Xpos, p.Ypos, p.Width, p.Height);
+  panes_->setSizes({std::max(p.TreeWidth, 20), std::max(p.Width - p.TreeWidth, 100)});
+  rightSide_->setSizes({std::max(p.ListHeight, 20), std::max(p.Height - p.ListHeight, 100)});
+  treeView_->setVisible(p.TreeViewFlag);
+  listView_->setVisible(p.ListViewFlag);
+  statusBar()->setVisible(p.StatusBar);
+  if (toolBar_) toolBar_->setVisible(p.MainToolBar);
+
+  QHeaderView* header = listView_->header();
+  for (int c = 0; c < kListColumnCount; ++c) {
+    const int width = p.ColumnWidth[0][static_cast<size_t>(c)];
+    header->resizeSection(c, width > 0 ? width : kDefaultColumnWidth[0][static_cast<size_t>(c)]);
+  }
+  // ColumnArray[position] is the column shown there; only a full permutation is used.
+  std::array<bool, kListColumnCount> seen{};
+  bool permutation = true;
+  for (int c : p.ColumnArray) {
+    if (c < 0 || c >= kListColumnCount || seen[static_cast<size_t>(c)]) {
+      permutation = false;
+      break;
+    }
+    seen[static_cast<size_t>(c)] = true;
+  }
+  if (permutation) {
+    for (int v = 0; v < kListColumnCount; ++v) {
+      const int from = header->visualIndex(p.ColumnArray[static_cast<size_t>(v)]);
+      if (from != v) header->moveSection(from, v);
+    }
+  }
+  listModel_->LoadColumnNames(p);
+  applying_ = false;
+}
+
+void MainWindow::StoreInto(Profile& p) const {
+  if (isVisible() && !isMinimized()) {
+    const QRect g = isMaximized() ? normalGeometry() : geometry();
+    if (g.width() > 0 && g.height() > 0) {
+      p.Xpos = g.x();
+      p.Ypos = g.y();
+      p.Width = g.width();
+      p.Height = g.height();
+    }
+    p.ShowWindow = isMaximized() ? 3 : 1;
+    if (!treeView_->isHidden()) p.TreeWidth = panes_->sizes().value(0, p.TreeWidth);
+    if (!listView_->isHidden()) p.ListHeight = rightSide_->sizes().value(0, p.ListHeight);
+  }
+  const QHeaderView* header = listView_->header();
+  for (int c = 0; c < kListColumnCount; ++c) {
+    const int width = header->sectionSize(c);
+    if (width > 0) p.ColumnWidth[0][static_cast<size_t>(c)] = width;
+    p.ColumnArray[static_cast<size_t>(c)] = header->logicalIndex(c);
+  }
+}
+
+void MainWindow::StoreLayout() {
+  if (applying_ || !isVisible()) return;
+  StoreInto(CurrentProfile());
+}
+
+void MainWindow::ToggleTree() {
+  treeView_->setVisible(treeView_->isHidden());
+  CurrentProfile().TreeViewFlag = !treeView_->isHidden();
+}
+
+void MainWindow::ToggleList() {
+  listView_->setVisible(listView_->isHidden());
+  CurrentProfile().ListViewFlag = !listView_->isHidden();
+}
+
+void MainWindow::ToggleStatusBar() {
+  statusBar()->setVisible(statusBar()->isHidden());
+  CurrentProfile().StatusBar = !statusBar()->isHidden();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) { app_.OnCloseEvent(event); }
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && focusPane_ && focusPane_->isVisible())
+    focusPane_->setFocus();
+  if (event->type() != QEvent::WindowStateChange) return;
+  StoreLayout();
+  if (isMinimized()) app_.OnMinimized();
+  else if (isVisible()) app_.OnRestored();
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  StoreLayout();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  StoreLayout();
+}
+
+}  // namespace zentu::ui
