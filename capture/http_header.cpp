@@ -342,6 +342,7 @@ int ParseResponseHeader(DownloadJob& job) {
   job.ServerDate = SystemTime{};
   job.MovedURL.clear();
   job.ContentEncoding.clear();
+  job.ContentType.clear();
   job.HeaderLength = 0;
 
   os::File file;
@@ -432,6 +433,7 @@ int ParseResponseHeader(DownloadJob& job) {
     } else if (StartsWithNoCase(name, "content-encoding")) {
       job.ContentEncoding = CutText(value, kMaxUrlLength);
     } else if (StartsWithNoCase(name, "content-type")) {
+      job.ContentType = CutText(value, kMaxUrlLength);
       static const char* const kTextTypes[] = {"text/", "application/x-pointplus", "application/xml",
                                                "application/rdf", "application/octet-stream", "javascript"};
       for (const char* type : kTextTypes) {

@@ -272,6 +272,40 @@ std::string UnwrapArchive(const std::string& url) {
   return at == std::string::npos ? url : url.substr(at);
 }
 
+// The encoding a page declares, in its Content-Type header or in a meta
+// charset near its start; 0 when it declares none we know. The guess from the
+// bytes alone can take short UTF-8 texts of kanji for Shift_JIS.
+int CodeOfCharsetName(std::string_view value) {
+  size_t at = std::string_view::npos;
+  for (size_t i = 0; i + 8 <= value.size(); ++i) {
+    if (StartsWithNoCase(value.substr(i), "charset=")) {
+      at = i + 8;
+      break;
+    }
+  }
+  if (at == std::string_view::npos) return 0;
+  while (at < value.size() && (value[at] == '"' || value[at] == '\'' || value[at] == ' ')) ++at;
+  std::string_view name = value.substr(at);
+  if (StartsWithNoCase(name, "utf-8") || StartsWithNoCase(name, "utf8")) return kCodeUtf8;
+  if (StartsWithNoCase(name, "euc-jp") || StartsWithNoCase(name, "x-euc-jp") || StartsWithNoCase(name, "euc_jp"))
+    return kCodeEuc;
+  if (StartsWithNoCase(name, "iso-2022-jp")) return kCodeJis;
+  return 0;  // Shift_JIS and unknown names: the detector decides
+}
+
+int DeclaredCode(std::string_view contentType, std::string_view text) {
+  if (int code = CodeOfCharsetName(contentType)) return code;
+  std::string_view head = text.substr(0, std::min<size_t>(text.size(), 2048));
+  for (size_t at = 0; at + 5 < head.size(); ++at) {
+    if (head[at] == '<' && StartsWithNoCase(head.substr(at), "<meta")) {
+      size_t end = head.find('>', at);
+      std::string_view tag = head.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+      if (int code = CodeOfCharsetName(tag)) return code;
+    }
+  }
+  return 0;
+}
+
 // The WWWC text the last page analysis on this thread found, for FinishTreeItem.
 thread_local std::string t_updateContents;
 
@@ -454,21 +488,27 @@ void StartWorkers() {
   const Profile& p = CurrentProfile();
   int maxCheck = std::clamp(p.MaxNumberOfCheckThread, 0, 100);
   int maxDownload = std::clamp(p.MaxNumberOfDownloadThread, 1, 100);
+  // Decided before the lock: the counts and the queue are read once, so a
+  // thread that ends meanwhile cannot make the loop below start more and more.
+  int wantCheck = 0;
+  if (m.CountStatus(kJobUntreated) > 0) wantCheck = maxCheck - m.checkCount.load();
+  int wantDownload = maxDownload - m.downloadCount.load();
+  if (m.downloadRunning.load() && m.CountStatus(kJobWaiting) == 0 && m.CountStatus(kJobUntreated) == 0)
+    wantDownload = 0;
   Workers& w = W();
   std::lock_guard lock(w.mutex);
   ReapLocked(w);
-  // Check threads end when a pass finds nothing, so more may be wanted while some run.
-  while (m.checkCount.load() < maxCheck) {
+  for (int i = 0; i < wantCheck; ++i) {
     m.checkRunning = true;
     ++m.checkCount;
     Spawn(CheckThread);
   }
-  if (!m.downloadRunning.load() || m.downloadCount.load() < maxDownload) {
-    if (m.downloadCount.load() < maxDownload) {
-      m.downloadRunning = true;
-      ++m.downloadCount;
-      Spawn(DownloadThread);
-    }
+  // All download threads at once: a queue with many resources keeps them busy,
+  // and an idle one ends by itself.
+  for (int i = 0; i < wantDownload; ++i) {
+    m.downloadRunning = true;
+    ++m.downloadCount;
+    Spawn(DownloadThread);
   }
   if (!m.analysisRunning.load()) {
     m.analysisRunning = true;
@@ -740,6 +780,7 @@ int AnalyzeFile(DownloadJob& job) {
   int result = 1;
   if (!binary) {
     const Profile& p = CurrentProfile();
+    if (job.Code == 0) job.Code = DeclaredCode(job.ContentType, text);
     if (job.Code == 0) {
       job.Code = DetectCode(text);
       WriteLogVerbose("%s", CodeName(job.Code));

@@ -267,6 +267,23 @@ TEST_F(PipelineTest, StoppingHalfWayKeepsTheQueueAndALaterCaptureFinishes) {
   EXPECT_EQ(item->downloadFlag, kDownloadDone);
 }
 
+// A short UTF-8 page of kanji alone looks like Shift_JIS to the detector: the
+// charset the server declares decides.
+TEST_F(PipelineTest, DeclaredCharsetWinsOverTheGuess) {
+  TestServer server;
+  server.Add({.path = "/k.html", .headers = {{"Content-Type", "text/html; charset=UTF-8"}},
+              .body = "<html><head><title>\xE6\x9E\xA0</title></head><body>\xE6\x9E\xA0</body></html>"});
+  server.Add({.path = "/m.html", .headers = {{"Content-Type", "text/html"}},
+              .body = "<html><head><meta charset=\"euc-jp\"><title>\xCF\xC8</title></head></html>"});
+  TreeNode* k = AddUrlItem(server.Url("/k.html"));
+  TreeNode* m = AddUrlItem(server.Url("/m.html"));
+  GetDownloadManager().AddJob(server.Url("/k.html"), "", false, k);
+  Capture(server.Url("/m.html"), m);
+  std::lock_guard tree(TreeMutex());
+  EXPECT_EQ(k->title, os::Utf8ToSjis("\xE6\x9E\xA0"));  // 枠
+  EXPECT_EQ(m->title, os::Utf8ToSjis("\xE6\x9E\xA0"));  // 枠 in EUC-JP is CF C8
+}
+
 TEST_F(PipelineTest, LinkHandlingRules) {
   DownloadJob page;
   page.URL = "http://h.example/dir/page.html";
