@@ -313,7 +313,7 @@ bool IsLocalPathUrl(std::string_view url) {
   return (url.size() > 1 && url[1] == ':') || (url.size() > 1 && url[0] == '\\' && url[1] == '\\');
 }
 
-// "\" to "/" in a local relative path, two-byte characters stepped over whole.
+// "\" to "/" in a link or a local relative path, two-byte characters stepped over whole.
 std::string ToLinkSeparators(std::string_view path) {
   std::string out;
   out.reserve(path.size());
@@ -897,20 +897,7 @@ std::string HandleLink(DownloadJob& job, std::string_view found, int hop) {
   // One pair of outer quotes, and Windows separators.
   if (link.size() >= 2 && (link.front() == '"' || link.front() == '\'') && link.back() == link.front())
     link = link.substr(1, link.size() - 2);
-  {
-    std::string fixed;
-    fixed.reserve(link.size());
-    for (size_t i = 0; i < link.size(); ++i) {
-      unsigned char c = static_cast<unsigned char>(link[i]);
-      if (os::IsSjisLeadByte(c) && i + 1 < link.size()) {
-        fixed += link[i];
-        fixed += link[++i];
-        continue;
-      }
-      fixed += c == '\\' ? '/' : link[i];
-    }
-    link.swap(fixed);
-  }
+  link = ToLinkSeparators(link);
   if (StartsWithNoCase(link, "file://") || StartsWithNoCase(link, "mailto:")) return link;
   if (StartsWithNoCase(link, "javascript:") || StartsWithNoCase(link, "data:") || link.empty()) return std::string(found);
 

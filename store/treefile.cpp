@@ -174,7 +174,30 @@ void WriteFolderLine(std::string& out, const TreeNode* n, TreeFormat format) {
   out += "<UL>\r\n";
 }
 
-// Pre-order without recursion, so a deeply nested collection cannot exhaust the stack.
+// The nodes a saved file holds, in pre-order without recursion (a deeply
+// nested collection cannot exhaust the stack): `open` for each node, `close`
+// for the end of each folder. A sync folder's children mirror a directory and
+// are never written.
+template <typename Open, typename Close>
+void WalkSaved(const TreeNode* top, Open&& open, Close&& close) {
+  const TreeNode* n = top->firstChild;
+  while (n) {
+    bool folder = n->type != kNodeItem;
+    open(n);
+    if (folder && n->firstChild && n->property != kPropertySyncFolder) {
+      n = n->firstChild;
+      continue;
+    }
+    if (folder) close();
+    while (n && n != top && !n->next) {
+      n = n->parent;
+      if (n && n != top) close();
+    }
+    if (!n || n == top) break;
+    n = n->next;
+  }
+}
+
 void RenderTree(std::string& out, const TreeNode* top, const std::string& dataDir, TreeFormat format) {
   char version[32];
   std::snprintf(version, sizeof version, "%.2lf", kTreeFileVersion);
@@ -183,24 +206,13 @@ void RenderTree(std::string& out, const TreeNode* top, const std::string& dataDi
   out += "</TITLE>\r\n<VERSION>";
   out += version;
   out += "</VERSION>\r\n<UL>\r\n";
-  const TreeNode* n = top->firstChild;
-  while (n) {
-    bool folder = n->type != kNodeItem;
-    if (folder) WriteFolderLine(out, n, format);
-    else WriteItemLine(out, n, dataDir);
-    // A sync folder's children mirror a directory and are never written.
-    if (folder && n->firstChild && n->property != kPropertySyncFolder) {
-      n = n->firstChild;
-      continue;
-    }
-    if (folder) out += "</UL>\r\n";
-    while (n && n != top && !n->next) {
-      n = n->parent;
-      if (n && n != top) out += "</UL>\r\n";
-    }
-    if (!n || n == top) break;
-    n = n->next;
-  }
+  WalkSaved(
+      top,
+      [&](const TreeNode* n) {
+        if (n->type != kNodeItem) WriteFolderLine(out, n, format);
+        else WriteItemLine(out, n, dataDir);
+      },
+      [&] { out += "</UL>\r\n"; });
   out += "</UL>\r\n</HTML>\r\n";
 }
 
@@ -833,32 +845,22 @@ int SaveLocalIndex(const std::string& path, const TreeFileSettings& settings) {
       out += "<base href=\"file://" + dir + "\">";
     }
     out += "</HEAD><BODY>\n<UL>\n";
-    const TreeNode* n = top->firstChild;
-    while (n) {
-      bool folder = n->type != kNodeItem;
-      if (folder) {
-        out += "<LI>" + (n->title.empty() ? std::string("No Name") : n->title) + "</LI><UL>\n";
-      } else {
-        std::string local = RelativeLocalFile(n->localFile, settings.dataDirectory);
-        out += "<LI><A HREF=\"" + (local.empty() ? n->url : local) + "\">" +
-               (n->title.empty() ? std::string("No title") : n->title) + "</A> - <A HREF=\"" + n->url +
-               "\">*</A>";
-        if (n->size != 0) out += " - " + std::to_string(n->size / 1024) + "KB";
-        if (!n->lastCheck.empty()) out += " [" + n->lastCheck + "]";
-        out += "</LI>\n";
-      }
-      if (folder && n->firstChild && n->property != kPropertySyncFolder) {
-        n = n->firstChild;
-        continue;
-      }
-      if (folder) out += "</UL>\n";
-      while (n && n != top && !n->next) {
-        n = n->parent;
-        if (n && n != top) out += "</UL>\n";
-      }
-      if (!n || n == top) break;
-      n = n->next;
-    }
+    WalkSaved(
+        top,
+        [&](const TreeNode* n) {
+          if (n->type != kNodeItem) {
+            out += "<LI>" + (n->title.empty() ? std::string("No Name") : n->title) + "</LI><UL>\n";
+            return;
+          }
+          std::string local = RelativeLocalFile(n->localFile, settings.dataDirectory);
+          out += "<LI><A HREF=\"" + (local.empty() ? n->url : local) + "\">" +
+                 (n->title.empty() ? std::string("No title") : n->title) + "</A> - <A HREF=\"" + n->url +
+                 "\">*</A>";
+          if (n->size != 0) out += " - " + std::to_string(n->size / 1024) + "KB";
+          if (!n->lastCheck.empty()) out += " [" + n->lastCheck + "]";
+          out += "</LI>\n";
+        },
+        [&] { out += "</UL>\n"; });
     out += "</UL>\n</HTML>\n";
   }
   std::string crlf;
