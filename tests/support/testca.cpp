@@ -62,7 +62,7 @@ struct CertSpec {
 };
 
 // Issues a certificate for key; issuer == nullptr makes it self-signed.
-Cert Issue(const CertSpec& spec, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey) {
+Cert Issue(const CertSpec& req, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey) {
   Cert cert(X509_new());
   if (!cert) Fail("X509_new");
   X509_set_version(cert.get(), 2);  // v3
@@ -72,17 +72,17 @@ Cert Issue(const CertSpec& spec, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKe
   BIGNUM* bn = BN_bin2bn(serial, sizeof serial, nullptr);
   BN_to_ASN1_INTEGER(bn, X509_get_serialNumber(cert.get()));
   BN_free(bn);
-  X509_gmtime_adj(X509_getm_notBefore(cert.get()), spec.notBeforeSeconds);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), spec.notAfterSeconds);
+  X509_gmtime_adj(X509_getm_notBefore(cert.get()), req.notBeforeSeconds);
+  X509_gmtime_adj(X509_getm_notAfter(cert.get()), req.notAfterSeconds);
   X509_set_pubkey(cert.get(), key);
   X509_NAME* name = X509_get_subject_name(cert.get());
   X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
                              reinterpret_cast<const unsigned char*>("Zentu tests"), -1, -1, 0);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(spec.commonName), -1, -1, 0);
+                             reinterpret_cast<const unsigned char*>(req.commonName), -1, -1, 0);
   X509* signer = issuer != nullptr ? issuer : cert.get();
   X509_set_issuer_name(cert.get(), X509_get_subject_name(signer));
-  if (spec.isCa) {
+  if (req.isCa) {
     AddExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:TRUE");
     AddExtension(cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign");
     AddExtension(cert.get(), signer, NID_subject_key_identifier, "hash");
@@ -92,7 +92,7 @@ Cert Issue(const CertSpec& spec, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKe
     AddExtension(cert.get(), signer, NID_ext_key_usage, "serverAuth");
     AddExtension(cert.get(), signer, NID_subject_key_identifier, "hash");
     AddExtension(cert.get(), signer, NID_authority_key_identifier, "keyid:always");
-    AddExtension(cert.get(), signer, NID_subject_alt_name, spec.subjectAltName);
+    AddExtension(cert.get(), signer, NID_subject_alt_name, req.subjectAltName);
   }
   if (X509_sign(cert.get(), issuerKey != nullptr ? issuerKey : key, EVP_sha256()) == 0)
     Fail("X509_sign");
