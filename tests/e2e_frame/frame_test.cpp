@@ -22,7 +22,7 @@
 #include "os/path.h"
 #include "store/tree.h"
 #include "store/treefile.h"
-#include "tests/e2e_frame/zentu_process.h"
+#include "tests/support/zentu_process.h"
 #include "tests/support/testhome.h"
 #include "tests/support/testserver.h"
 

@@ -1,4 +1,4 @@
-#include "tests/e2e_frame/zentu_process.h"
+#include "tests/support/zentu_process.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,0 +1,125 @@
+// The whole program in this process with its windows (offscreen): the frame
+// starts up with the main window, a real second start of the built zentu
+// program hands it a URL, and the list shows the new item as "*" until the
+// page has arrived and then with the page's title.
+#include <QApplication>
+#include <QTreeView>
+#include <QWidget>
+#include <chrono>
+#include <string>
+
+#include "app/frame.h"
+#include "app/window_ui.h"
+#include "os/channel.h"
+#include "os/cp932.h"
+#include "os/desktop.h"
+#include "os/log.h"
+#include "store/groups.h"
+#include "store/profile.h"
+#include "store/tree.h"
+#include "tests/support/testserver.h"
+#include "tests/support/zentu_process.h"
+#include "tests/ui/ui_fixture.h"
+#include "ui/foldermodel.h"
+#include "ui/itemmodel.h"
+#include "ui/mainwindow.h"
+#include "ui/qtdesktop.h"
+
+namespace zentu::testing {
+namespace {
+
+ui::MainWindow* FindMainWindow() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* main = dynamic_cast<ui::MainWindow*>(w)) return main;
+  return nullptr;
+}
+
+std::string LogText() {
+  std::string out;
+  for (const std::string& line : log::Lines()) out += os::SjisToUtf8(line) + "\n";
+  return out;
+}
+
+class FrameWindowTest : public TempHome {
+ protected:
+  void SetUp() override {
+    TempHome::SetUp();
+    ui::QtDesktop::SetClosing(false);
+    // No confirmation on the way out; captures start at once.
+    WriteNative("zentu.ini", "[Zentu]\nTimeOut=5\nFinishConfirm=0\nSaveConfirm=0\n"
+                             "[DownloadManager]\nDelayOfDownload=0\nShowByDownload=0\n");
+  }
+  void TearDown() override {
+    os::SetDesktop(nullptr);
+    ResetTreeState();
+    ResetGroups();
+    TempHome::TearDown();
+  }
+};
+
+TEST_F(FrameWindowTest, SecondStartCaptureShowsTheItemAsStarThenWithItsPageTitle) {
+  TestServer server;
+  // The page takes a while, so the "*" item is on screen before it arrives.
+  server.Add({.path = "/page.html",
+              .headers = {{"Content-Type", "text/html; charset=UTF-8"}},
+              .body = "<html><head><meta charset=\"UTF-8\"><title>取り込んだページ</title></head>"
+                      "<body><img src=\"pic.png\"></body></html>\n",
+              .delayMs = 800});
+  server.Add({.path = "/pic.png", .headers = {{"Content-Type", "image/png"}}, .body = "\x89PNG\r\n\x1a\n"});
+  const std::string url = server.Url("/page.html");
+
+  os::InstanceLock lock = os::AcquireInstanceLock();
+  ASSERT_TRUE(lock);
+  Frame* running = nullptr;
+  std::unique_ptr<FrameUi> windowUi = CreateWindowUi([&running] {
+    if (running) running->Close();
+  });
+  ASSERT_TRUE(windowUi && windowUi->HasWindow());
+  FrameOptions options;
+  options.workerIdle = std::chrono::milliseconds(300);
+  Frame frame(*windowUi, std::move(options), std::move(lock));
+  running = &frame;
+  ASSERT_EQ(frame.StartUp(), -1);
+
+  ui::MainWindow* main = FindMainWindow();
+  ASSERT_NE(main, nullptr);
+  TreeNode* receive = GetTreeState().receiveFolder;
+  ASSERT_NE(receive, nullptr);
+  main->SelectFolder(receive);
+  ui::ItemListModel* list = main->listModel();
+  ASSERT_EQ(list->rowCount(), 0);
+
+  // The second start: the built program, in the same home, without a display.
+  ZentuProcess second({"-u", url}, {{"DISPLAY", std::nullopt},
+                                    {"WAYLAND_DISPLAY", std::nullopt},
+                                    {"QT_QPA_PLATFORM", std::nullopt}});
+  ASSERT_TRUE(second.Started());
+
+  auto title = [&] { return list->data(list->index(0, kColumnTitle)).toString(); };
+  bool sawStar = false;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        if (list->rowCount() != 1) return false;
+        if (title() == "*") sawStar = true;
+        return title() == QString::fromUtf8("取り込んだページ");
+      },
+      30000))
+      << "rows " << list->rowCount() << "; log:\n" << LogText();
+  EXPECT_TRUE(sawStar) << "the item was never shown as \"*\" while its page was on the way";
+  EXPECT_EQ(second.Wait(), 0) << second.Output();
+  EXPECT_EQ(second.FindLine("# Ready"), -1) << "the second start must not become an instance";
+
+  // The page arrived: its URL and the receive folder's unread count are shown.
+  EXPECT_EQ(list->data(list->index(0, kColumnUrl)).toString().toStdString(), url);
+  ui::FolderTreeModel* tree = main->treeModel();
+  EXPECT_TRUE(WaitUntil([&] {
+    return tree->data(tree->IndexOf(receive)).toString() == QString::fromUtf8("未整理フォルダ (1)");
+  })) << tree->data(tree->IndexOf(receive)).toString().toStdString();
+
+  frame.Close();
+  EXPECT_EQ(frame.Finish(0), 0);
+  EXPECT_FALSE(frame.WorkersAbandoned());
+}
+
+}  // namespace
+}  // namespace zentu::testing
