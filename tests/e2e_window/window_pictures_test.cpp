@@ -1,0 +1,197 @@
+// The zentu program with its windows on a private X display: a collection of
+// 1,000 items with Japanese titles, folders chosen with the keyboard, a
+// capture from a local server started by second starts, and pictures of the
+// main window, the download manager during the capture and the log window.
+//
+// The pictures go to $ZENTU_SCREENSHOT_DIR, else to "screenshots" in the
+// working folder. The README's pictures are made this way:
+//   ZENTU_SCREENSHOT_DIR=$PWD/docs/screenshots build/tests/e2e_window/test_window
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QImage>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "os/cp932.h"
+#include "os/file.h"
+#include "store/profile.h"
+#include "store/profile_bridge.h"
+#include "store/tree.h"
+#include "store/treefile.h"
+#include "tests/e2e_window/sample_collection.h"
+#include "tests/e2e_window/xsession.h"
+#include "tests/support/testhome.h"
+#include "tests/support/testserver.h"
+#include "tests/support/zentu_process.h"
+
+namespace zentu::testing {
+namespace {
+
+constexpr int kScreenWidth = 1280, kScreenHeight = 960;
+
+QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+
+class WindowPicturesTest : public TempHome {
+ protected:
+  void SetUp() override {
+    TempHome::SetUp();
+    const char* dir = std::getenv("ZENTU_SCREENSHOT_DIR");
+    out_ = dir && *dir ? std::filesystem::path(dir) : std::filesystem::current_path() / "screenshots";
+    std::filesystem::create_directories(out_);
+  }
+  void TearDown() override {
+    ResetTreeState();
+    TempHome::TearDown();
+  }
+
+  // The profile places the windows side by side on the screen and opens the
+  // folder "国内"; the collection is the sample.
+  void WriteHome() {
+    Profile& p = CurrentProfile();
+    ASSERT_EQ(LoadProfile(p, ProfilePath()), 1);
+    p.Xpos = 0;
+    p.Ypos = 0;
+    p.Width = 1120;
+    p.Height = 720;
+    p.TreeWidth = 250;
+    p.ListHeight = 380;
+    p.ColumnWidth[0] = {330, 300, 60, 190, 130, 70, 100};
+    p.LastFolder = SJ("国内");
+    p.FinishConfirm = false;
+    p.DelayOfDownload = 0;
+    p.ShowByDownload = true;
+    p.DownloadManagerWindowSize = {60, 300, 1100, 420};
+    p.LogViewWindowSize = {120, 200, 820, 460};
+    for (const std::string* d : {&p.dirs.data, &p.dirs.text, &p.dirs.config, &p.dirs.timer})
+      ASSERT_TRUE(os::CreateDirectories(*d));
+    CurrentTreeFileSettings() = TreeFileSettingsFrom(p, CurrentTreeFileSettings());
+    BuildSampleCollection();
+    ASSERT_EQ(SaveTree(CurrentTreeFileSettings()), 1);
+    ASSERT_EQ(SaveProfile(p, ProfilePath()), 1);
+    ResetTreeState();
+  }
+
+  // Writes the picture and checks it shows a drawn window, not a blank one.
+  void Keep(const QImage& image, const char* name, const QSize& expected) {
+    ASSERT_FALSE(image.isNull()) << name;
+    EXPECT_EQ(image.size(), expected) << name;
+    EXPECT_GT(DistinctColours(image), 40) << name << " looks blank";
+    const std::filesystem::path path = out_ / name;
+    EXPECT_TRUE(image.save(QString::fromStdString(path.string()), "PNG")) << path;
+  }
+
+  std::filesystem::path out_;
+};
+
+// A small site: ten Shift_JIS pages with two pictures and a style sheet each,
+// and one missing page, answered slowly enough to catch the capture running.
+void ServeSite(TestServer& server, std::vector<std::string>& urls) {
+  server.SetDelay(150);
+  const char* pages[] = {"index", "news", "blog", "about", "photo", "recipe", "travel", "books", "memo", "links"};
+  for (int i = 0; i < 10; ++i) {
+    const std::string n = std::to_string(i);
+    std::string body = "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">"
+                       "<title>" + SJ("サンプルページ ") + pages[i] + "</title></head><body>"
+                       "<img src=\"img/a" + n + ".png\"><img src=\"img/b" + n + ".png\">"
+                       "<link rel=\"stylesheet\" href=\"css/s" + n + ".css\"></body></html>";
+    server.AddPage(std::string("/") + pages[i] + ".html", body);
+    urls.push_back(server.Url(std::string("/") + pages[i] + ".html"));
+  }
+  server.Add({.path = "/img/*", .headers = {{"Content-Type", "image/png"}}, .body = std::string(3000, 'p')});
+  server.Add({.path = "/css/*", .headers = {{"Content-Type", "text/css"}}, .body = "body{color:#333}"});
+  server.Add({.path = "/gone.html", .status = 404, .body = "no"});
+  urls.push_back(server.Url("/gone.html"));
+}
+
+TEST_F(WindowPicturesTest, MainWindowDownloadManagerAndLogWindowOnARealDisplay) {
+  XSession x(kScreenWidth, kScreenHeight);
+  if (!x.Started()) {
+    if (std::getenv("CI")) FAIL() << x.Error();
+    GTEST_SKIP() << x.Error();
+  }
+  WriteHome();
+  if (HasFatalFailure()) return;
+
+  const ZentuProcess::Environment env{{"DISPLAY", x.Name()},
+                                      {"WAYLAND_DISPLAY", std::nullopt},
+                                      {"QT_QPA_PLATFORM", "xcb"},
+                                      {"ZENTU_WORKER_IDLE_MS", "1500"}};
+  ZentuProcess zentu({}, env);
+  ASSERT_TRUE(zentu.WaitForLine("# Ready")) << zentu.Output();
+  ASSERT_NE(zentu.FindLine("> window: xcb"), -1) << zentu.Output();
+
+  // The main window opens on the profile's last folder.
+  XSession::Window main = x.WaitForWindow("Zentu");
+  ASSERT_NE(main.id, 0u) << zentu.Output();
+  EXPECT_EQ(main.frame, QRect(0, 0, 1120, 720));
+  ASSERT_TRUE(x.WaitForTitle(main.id, [](const QString& t) { return t.endsWith(Q("[国内]")); })) << x.Title(main.id).toStdString();
+
+  // Folders chosen with the keyboard in the tree: down to "Qt", back up.
+  x.Focus(main.id);
+  x.Key("t", {"Control_L"});
+  auto pressUntil = [&](const char* key, const QString& folder) {
+    for (int i = 0; i < 20; ++i) {
+      if (x.Title(main.id).endsWith("[" + folder + "]")) return true;
+      x.Key(key);
+      x.WaitForTitle(main.id, [](const QString&) { return false; }, 60);
+    }
+    return x.WaitForTitle(main.id, [&](const QString& t) { return t.endsWith("[" + folder + "]"); }, 2000);
+  };
+  ASSERT_TRUE(pressUntil("Down", "Qt")) << x.Title(main.id).toStdString();
+  ASSERT_TRUE(pressUntil("Up", Q("国内"))) << x.Title(main.id).toStdString();
+  // Into the list, a few rows down.
+  x.Key("l", {"Control_L"});
+  for (int i = 0; i < 4; ++i) x.Key("Down");
+  Keep(x.Grab(main.id), "main-window.png", QSize(1120, 720));
+
+  // To the receive folder, then captures through second starts.
+  x.Focus(main.id);
+  x.Key("t", {"Control_L"});
+  ASSERT_TRUE(pressUntil("Up", Q("未整理フォルダ"))) << x.Title(main.id).toStdString();
+  TestServer server;
+  std::vector<std::string> urls;
+  ServeSite(server, urls);
+  for (const std::string& url : urls) {
+    ZentuProcess second({"-u", url}, env);
+    ASSERT_EQ(second.Wait(), 0) << second.Output();
+  }
+  // The download manager comes up with the first download and is caught in
+  // the middle of the capture.
+  XSession::Window manager = x.WaitForWindow("Download Manager");
+  ASSERT_NE(manager.id, 0u) << zentu.Output();
+  EXPECT_EQ(manager.frame, QRect(60, 300, 1100, 420));
+  ASSERT_TRUE(server.WaitForRequests(30, 30000));
+  Keep(x.Grab(manager.id), "download-manager.png", QSize(1100, 420));
+
+  ASSERT_TRUE(zentu.WaitForLine("Finish. Analyze Thread.", 60000)) << zentu.Output();
+  x.Focus(main.id);
+  x.Key("l", {"Control_L"});
+  x.Key("End");
+  Keep(x.Grab(main.id), "main-window-captured.png", QSize(1120, 720));
+
+  // The log window, from its key.
+  x.Key("F6");
+  XSession::Window logWindow = x.WaitForWindow("LogView", 10000);
+  ASSERT_NE(logWindow.id, 0u) << zentu.Output();
+  EXPECT_EQ(logWindow.frame, QRect(120, 200, 820, 460));
+  Keep(x.Grab(logWindow.id), "log-window.png", QSize(820, 460));
+
+  zentu.Signal(SIGTERM);
+  EXPECT_EQ(zentu.Wait(), 0) << zentu.Output();
+
+  // Every capture reached the collection with its page title.
+  const TreeFileSettings settings = TreeFileSettingsFrom(CurrentProfile());
+  (void)LoadTree(settings.treeFile, nullptr, settings);
+  std::lock_guard tree(TreeMutex());
+  ASSERT_NE(GetTreeState().receiveFolder, nullptr);
+  int pages = 0;
+  for (TreeNode* n = GetTreeState().receiveFolder->firstChild; n; n = n->next)
+    if (n->title.rfind(SJ("サンプルページ"), 0) == 0) ++pages;
+  EXPECT_EQ(pages, 10);
+}
+
+}  // namespace
+}  // namespace zentu::testing

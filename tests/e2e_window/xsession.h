@@ -1,0 +1,69 @@
+// A private X display for tests that drive the real program's windows: an
+// Xvfb server on a free display number, top-level windows found by their
+// titles, key presses through the XTEST extension, and pictures of windows.
+//
+// No window manager runs: windows sit where the program puts them, and the
+// test gives the keyboard focus itself.
+#pragma once
+#include <sys/types.h>
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+#include <functional>
+#include <string>
+#include <vector>
+
+using XDisplayHandle = struct _XDisplay;
+
+namespace zentu::testing {
+
+class XSession {
+ public:
+  // Starts Xvfb with one screen of the given size; Started() tells whether it runs.
+  XSession(int width, int height);
+  ~XSession();
+  XSession(const XSession&) = delete;
+  XSession& operator=(const XSession&) = delete;
+
+  // False when Xvfb is missing or did not come up; Error() tells why.
+  bool Started() const { return display_ != nullptr; }
+  const std::string& Error() const { return error_; }
+  // ":<n>", for the DISPLAY of child processes.
+  const std::string& Name() const { return name_; }
+
+  struct Window {
+    unsigned long id = 0;
+    QString title;
+    QRect frame;  // on the screen
+  };
+  // The viewable top-level windows.
+  std::vector<Window> Windows() const;
+  // The first viewable top-level window whose title starts with `prefix`,
+  // waited for up to `timeoutMs`; id 0 when none came.
+  Window WaitForWindow(const QString& prefix, int timeoutMs = 30000) const;
+  // Waits until the window's title satisfies `accept`; false on time-out.
+  bool WaitForTitle(unsigned long id, const std::function<bool(const QString&)>& accept,
+                    int timeoutMs = 10000) const;
+  QString Title(unsigned long id) const;
+
+  // Raises the window and gives it the keyboard focus.
+  void Focus(unsigned long id);
+  // Presses and releases a key (an X keysym name such as "Down", "F6" or
+  // "t") with the modifiers held ("Control_L", "Shift_L", ...).
+  void Key(const char* keysym, const std::vector<const char*>& modifiers = {});
+  // What the screen shows of the window (raised first), or a null image.
+  QImage Grab(unsigned long id);
+
+ private:
+  pid_t server_ = -1;
+  XDisplayHandle* display_ = nullptr;
+  std::string name_;
+  std::string error_;
+};
+
+// Number of distinct colours in the image (up to `limit`): a blank or
+// half-drawn window has very few.
+int DistinctColours(const QImage& image, int limit = 4096);
+
+}  // namespace zentu::testing
