@@ -90,6 +90,10 @@ struct DownloadJob {
   uint64_t claim = 0;
   int Row = -1;            // the job's row in the download manager list
   std::string Title;       // page title found by analysis
+  // WWWC update text the page analysis found, for the tree item's date when
+  // the server sent no Last-Modified. Lives only while the analysis holds the
+  // job: empty before and after.
+  std::string UpdateContents;
   std::string UpLinkRoot;  // from the page's directory up to the data directory
   std::string BaseURL;
   std::string Host;

@@ -306,9 +306,6 @@ int DeclaredCode(std::string_view contentType, std::string_view text) {
   return 0;
 }
 
-// The WWWC text the last page analysis on this thread found, for FinishTreeItem.
-thread_local std::string t_updateContents;
-
 bool IsLocalPathUrl(std::string_view url) {
   return (url.size() > 1 && url[1] == ':') || (url.size() > 1 && url[0] == '\\' && url[1] == '\\');
 }
@@ -317,15 +314,7 @@ bool IsLocalPathUrl(std::string_view url) {
 std::string ToLinkSeparators(std::string_view path) {
   std::string out;
   out.reserve(path.size());
-  for (size_t i = 0; i < path.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    if (os::IsSjisLeadByte(c) && i + 1 < path.size()) {
-      out += path[i];
-      out += path[++i];
-      continue;
-    }
-    out += c == '\\' ? '/' : path[i];
-  }
+  os::ForEachSjisChar(path, [&](std::string_view ch) { out += ch == "\\" ? std::string_view("/") : ch; });
   return out;
 }
 
@@ -333,22 +322,14 @@ std::string ToLinkSeparators(std::string_view path) {
 std::string EscapeLinkPath(std::string_view path) {
   std::string out;
   out.reserve(path.size());
-  for (size_t i = 0; i < path.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    if (os::IsSjisLeadByte(c) && i + 1 < path.size()) {
-      out += path[i];
-      out += path[++i];
-      continue;
-    }
-    switch (c) {
-      case '%': out += "%25"; break;
-      case '#': out += "%23"; break;
-      case '?': out += "%3F"; break;
-      case ' ': out += "%20"; break;
-      case '"': out += "%22"; break;
-      default: out += path[i];
-    }
-  }
+  os::ForEachSjisChar(path, [&](std::string_view ch) {
+    if (ch == "%") out += "%25";
+    else if (ch == "#") out += "%23";
+    else if (ch == "?") out += "%3F";
+    else if (ch == " ") out += "%20";
+    else if (ch == "\"") out += "%22";
+    else out += ch;
+  });
   return out;
 }
 
@@ -485,18 +466,18 @@ void StartWorkers() {
     WriteLog("Current Status: Stopping...");
     return;
   }
+  Workers& w = W();
+  std::lock_guard lock(w.mutex);  // also keeps the profile still (RunWhileCaptureIdle)
   const Profile& p = CurrentProfile();
   int maxCheck = std::clamp(p.MaxNumberOfCheckThread, 0, 100);
   int maxDownload = std::clamp(p.MaxNumberOfDownloadThread, 1, 100);
-  // Decided before the lock: the counts and the queue are read once, so a
-  // thread that ends meanwhile cannot make the loop below start more and more.
+  // The counts and the queue are read once, so a thread that ends meanwhile
+  // cannot make the loop below start more and more.
   int wantCheck = 0;
   if (m.CountStatus(kJobUntreated) > 0) wantCheck = maxCheck - m.checkCount.load();
   int wantDownload = maxDownload - m.downloadCount.load();
   if (m.downloadRunning.load() && m.CountStatus(kJobWaiting) == 0 && m.CountStatus(kJobUntreated) == 0)
     wantDownload = 0;
-  Workers& w = W();
-  std::lock_guard lock(w.mutex);
   ReapLocked(w);
   for (int i = 0; i < wantCheck; ++i) {
     m.checkRunning = true;
@@ -519,6 +500,14 @@ void StartWorkers() {
 void JoinFinishedWorkers() {
   std::lock_guard lock(W().mutex);
   ReapLocked(W());
+}
+
+bool RunWhileCaptureIdle(const std::function<void()>& step) {
+  Workers& w = W();
+  std::lock_guard lock(w.mutex);
+  if (w.running != 0) return false;
+  step();
+  return true;
 }
 
 bool StopCaptureAndWait(std::chrono::milliseconds limit) {
@@ -727,7 +716,7 @@ bool CopyFromCache(DownloadJob& job) {
 
 void AnalyzeJob(DownloadJob& job) {
   DownloadManager& m = M();
-  t_updateContents.clear();
+  job.UpdateContents.clear();
   job.Status = kJobAnalyzing;
   m.UpdateJob(job);
   int result = AnalyzeFile(job);
@@ -735,7 +724,7 @@ void AnalyzeJob(DownloadJob& job) {
   m.UpdateJob(job);
   if (result <= 0) EndErrorProcedure(job, m);
   else FinishTreeItem(job);
-  t_updateContents.clear();
+  job.UpdateContents.clear();
   job.Status = kJobComplete;
   m.UpdateJob(job);
 }
@@ -885,7 +874,7 @@ int AnalyzePage(DownloadJob& job, std::string& text) {
   job.Title = scan.title;
   if (!job.Title.empty() && job.Code != kCodeSjisStored && !p.ForceConvToSJIS)
     job.Title = ConvertToSjis(job.Title, job.Code);
-  t_updateContents = scan.hasUpdateContents ? CutUpdateContents(scan.updateContents) : std::string();
+  job.UpdateContents = scan.hasUpdateContents ? CutUpdateContents(scan.updateContents) : std::string();
   return 1;
 }
 
@@ -988,9 +977,9 @@ void FinishTreeItem(DownloadJob& job) {
         SetOriginalDate(item, job.Modified);
         changed = true;
       }
-    } else if (!t_updateContents.empty()) {
-      if (t_updateContents != item->originalDate) {
-        SetOriginalDate(item, t_updateContents);
+    } else if (!job.UpdateContents.empty()) {
+      if (job.UpdateContents != item->originalDate) {
+        SetOriginalDate(item, job.UpdateContents);
         changed = true;
       }
     } else {

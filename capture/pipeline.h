@@ -32,6 +32,10 @@ void SetWorkerIdleLimit(std::chrono::milliseconds limit);
 
 // Starts the missing worker threads.
 void StartWorkers();
+// Runs `step` while no capture thread runs and none can start (the settings
+// dialog replaces the profile the threads read without a lock); false, without
+// running it, while captures run.
+bool RunWhileCaptureIdle(const std::function<void()>& step);
 // The user's stop command: logs and starts the stop thread.
 void StopCapture();
 // Sets the stop flags and waits until every worker has ended (shutdown, tests).

@@ -11,6 +11,19 @@ namespace zentu::os {
 inline bool IsSjisLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 inline bool IsSjisTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
 
+// Calls `f(std::string_view ch)` for each character of a Shift_JIS text in
+// order: a lead byte together with the byte after it, whatever that byte is
+// (a trail byte may be "\" or "/"), every other byte alone. A lead byte that
+// ends the text comes alone.
+template <class F>
+void ForEachSjisChar(std::string_view text, F&& f) {
+  for (size_t i = 0; i < text.size();) {
+    size_t n = IsSjisLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
+    f(text.substr(i, n));
+    i += n;
+  }
+}
+
 // One code: a single byte (0x00-0xFF) or a two-byte code (lead << 8 | trail).
 // Returns 0xFFFF's Unicode sibling U+FFFD-free answer: 0 when the code is unmapped
 // (except code 0 itself, which maps to U+0000).

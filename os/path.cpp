@@ -5,17 +5,12 @@
 namespace zentu::os {
 namespace {
 
-// Index just past the last "\" of a Shift_JIS path, or npos.
+// Index of the last "\" of a Shift_JIS path, or npos.
 size_t LastSeparator(std::string_view path) {
   size_t last = std::string_view::npos;
-  const auto* p = reinterpret_cast<const unsigned char*>(path.data());
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (IsSjisLeadByte(p[i]) && i + 1 < path.size()) {
-      ++i;
-      continue;
-    }
-    if (p[i] == '\\') last = i;
-  }
+  ForEachSjisChar(path, [&](std::string_view ch) {
+    if (ch == "\\") last = static_cast<size_t>(ch.data() - path.data());
+  });
   return last;
 }
 
@@ -53,15 +48,7 @@ std::string FromNativePath(std::string_view native, bool* lossy) {
   out.reserve(sjis.size() + 2);
   bool absolute = !native.empty() && native[0] == '/';
   if (absolute) out = "Z:";
-  const auto* p = reinterpret_cast<const unsigned char*>(sjis.data());
-  for (size_t i = 0; i < sjis.size(); ++i) {
-    if (IsSjisLeadByte(p[i]) && i + 1 < sjis.size()) {
-      out.push_back(static_cast<char>(p[i]));
-      out.push_back(static_cast<char>(p[++i]));
-      continue;
-    }
-    out.push_back(p[i] == '/' ? '\\' : static_cast<char>(p[i]));
-  }
+  ForEachSjisChar(sjis, [&](std::string_view ch) { out += ch == "/" ? std::string_view("\\") : ch; });
   return out;
 }
 
@@ -93,15 +80,7 @@ std::string NormalizeSettingPath(std::string_view path) {
     // A native absolute path typed by the user: it is UTF-8 only if it came from
     // the system; settings are Shift_JIS already, so only separators change.
     std::string out = "Z:";
-    const auto* p = reinterpret_cast<const unsigned char*>(path.data());
-    for (size_t i = 0; i < path.size(); ++i) {
-      if (IsSjisLeadByte(p[i]) && i + 1 < path.size()) {
-        out.push_back(static_cast<char>(p[i]));
-        out.push_back(static_cast<char>(p[++i]));
-        continue;
-      }
-      out.push_back(p[i] == '/' ? '\\' : static_cast<char>(p[i]));
-    }
+    ForEachSjisChar(path, [&](std::string_view ch) { out += ch == "/" ? std::string_view("\\") : ch; });
     return out;
   }
   return std::string(path);

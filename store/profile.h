@@ -45,6 +45,11 @@ inline constexpr std::array<Rgb, 9> kDefaultMarkTextColor{{{255, 0, 0}, {0, 128,
 inline constexpr std::array<Rgb, 9> kDefaultMarkBackColor{{{255, 255, 255}, {255, 255, 255}, {255, 255, 255},
                                                           {255, 255, 255}, {255, 255, 255}, {255, 255, 255},
                                                           {255, 255, 255}, {255, 255, 255}, {255, 255, 255}}};
+// Names of the download manager's colour rows, in status order.
+inline constexpr const char* kStateNames[kDownloadStateCount] = {
+    "Error", "PreCheck", "PreChecking", "PreDownload", "Downloading",
+    "Downloaded", "Analyzing", "Analyzed", "Finished"};
+
 inline constexpr std::array<Rgb, kDownloadStateCount> kDefaultStatusTextColor{
     {{255, 0, 0}, {0, 0, 0}, {0, 0, 160}, {0, 0, 0}, {0, 0, 255}, {0, 96, 0}, {128, 0, 128}, {0, 96, 96},
      {128, 128, 128}}};

@@ -21,11 +21,6 @@ constexpr size_t kUrlSize = 2048;
 constexpr size_t kMarkNameSize = 32;
 constexpr size_t kColumnNameSize = 64;
 
-// Names of the download manager's colour rows, in status order.
-inline constexpr const char* kStateNames[kDownloadStateCount] = {
-    "Error", "PreCheck", "PreChecking", "PreDownload", "Downloading",
-    "Downloaded", "Analyzing", "Analyzed", "Finished"};
-
 inline constexpr const char* kColumnKeyNames[kListColumnCount] = {"Title",  "Url",  "Size",    "Original",
                                                                   "Update", "Mark", "Contents"};
 

@@ -216,13 +216,6 @@ void RenderTree(std::string& out, const TreeNode* top, const std::string& dataDi
   out += "</UL>\r\n</HTML>\r\n";
 }
 
-bool WriteAllTo(const std::string& path, const std::string& data) {
-  os::File f;
-  if (!f.Open(path, os::File::Mode::Write)) return false;
-  bool ok = f.Write(data) && f.Sync();
-  return f.Close() && ok;
-}
-
 // ---- Reading -----------------------------------------------------------------
 
 constexpr const char* kItemPattern =
@@ -341,13 +334,14 @@ int SaveTree(const std::string& path, TreeNode* node, const TreeFileSettings& se
   std::string temp = path + ".$$$";
   std::string dir = os::DirectoryOf(path);
   if (!dir.empty() && !os::DirectoryExists(dir)) (void)os::CreateDirectories(dir);
-  os::File probe;
-  if (!probe.Open(temp, os::File::Mode::Write)) {
+  os::File out;
+  if (!out.Open(temp, os::File::Mode::Write)) {
     os::MessageBox(Format(T().cannotOpenForSave, temp), T().error);
     return 0;
   }
-  probe.Close();
-  if (!WriteAllTo(temp, data) || os::GetFileSize(temp) != static_cast<int64_t>(data.size())) {
+  bool written = out.Write(data) && out.Sync();
+  written = out.Close() && written;
+  if (!written || os::GetFileSize(temp) != static_cast<int64_t>(data.size())) {
     (void)os::DeleteFile(temp);
     os::Notice(T().saveFailedNotice);
     WriteLog("Can't save: %s", path.c_str());
@@ -483,10 +477,10 @@ struct Loader {
     if (settings.applyCustomIcon) settings.applyCustomIcon(f);
   }
 
-  void SyncFolder(std::string_view line) {
-    size_t after = 0;
-    std::string path = PathValue(line, 259, &after);
-    size_t gt = line.find('>', after);
+  // The title of a folder line: after the first ">" from `from`, up to the
+  // last "<UL>", cut at 511 bytes; `fallback` when that leaves nothing.
+  static std::string TitleAfter(std::string_view line, size_t from, const char* fallback) {
+    size_t gt = line.find('>', from);
     std::string title;
     if (gt != std::string_view::npos) {
       std::string_view rest = line.substr(gt + 1);
@@ -494,8 +488,13 @@ struct Loader {
       if (ul != std::string_view::npos) rest = rest.substr(0, ul);
       title = CutSjis(rest, 511);
     }
-    if (title.empty()) title = "no title";
-    TreeNode* f = NewFolder(line, title);
+    return title.empty() ? std::string(fallback) : title;
+  }
+
+  void SyncFolder(std::string_view line) {
+    size_t after = 0;
+    std::string path = PathValue(line, 259, &after);
+    TreeNode* f = NewFolder(line, TitleAfter(line, after, "no title"));
     f->localFile = path;
     std::string opt = OptionDigits(line);
     for (size_t i = 0; i < 4 && i < opt.size(); ++i) f->syncOptions[i] = opt[i] == '1';
@@ -507,16 +506,7 @@ struct Loader {
   void RssFolder(std::string_view line) {
     size_t after = 0;
     std::string url = PathValue(line, 2048, &after);
-    size_t gt = line.find('>', after);
-    std::string title;
-    if (gt != std::string_view::npos) {
-      std::string_view rest = line.substr(gt + 1);
-      size_t ul = rest.rfind("<UL>");
-      if (ul != std::string_view::npos) rest = rest.substr(0, ul);
-      title = CutSjis(rest, 511);
-    }
-    if (title.empty()) title = "Untitled";
-    TreeNode* f = NewFolder(line, title);
+    TreeNode* f = NewFolder(line, TitleAfter(line, after, "Untitled"));
     f->url = url;
     std::string opt = OptionDigits(line);
     if (opt.size() >= 1) f->feedOnly = opt[0] == '1';

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -15,6 +16,7 @@
 #include "os/desktop.h"
 #include "os/log.h"
 #include "store/profile.h"
+#include "store/profile_bridge.h"
 #include "store/treefile.h"
 #include "ui/downloadwindow.h"
 #include "ui/foldermodel.h"
@@ -23,6 +25,7 @@
 #include "ui/mainwindow.h"
 #include "ui/qtdesktop.h"
 #include "ui/qttext.h"
+#include "ui/settingsdialog.h"
 #include "ui/treeicons.h"
 #include "ui/uithread.h"
 
@@ -50,6 +53,7 @@ AppWindows::AppWindows(std::function<void()> shutdown) : shutdown_(std::move(shu
   downloads_ = new DownloadWindow(GetDownloadManager());
   downloads_->Place(profile);
   main_ = new MainWindow(*this);
+  downloads_->openSettings = [this] { OpenSettings(1); };
   downloads_->onProgress = [this](const QString& url, const QString& bytes) {
     main_->SetStatus(1, url);
     main_->SetStatus(2, bytes);
@@ -119,6 +123,15 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdToggleStatusBar, [this] { main_->ToggleStatusBar(); });
   c.Register(kCmdFocusTree, [this] { main_->treeView()->setFocus(); });
   c.Register(kCmdFocusList, [this] { main_->listView()->setFocus(); });
+  c.Register(kCmdSettings, [this] { OpenSettings(0); });
+  c.Register(kCmdCaptureSettings, [this] { OpenSettings(1); });
+  c.Register(kCmdToggleTopMost, [this] { SetTopMost(!CurrentProfile().ViewTopMost); });
+  c.Register(kCmdSetTopMost, [this] { SetTopMost(true); });
+  c.Register(kCmdClearTopMost, [this] { SetTopMost(false); });
+  c.Register(kCmdShowVersion, [this] {
+    QMessageBox::about(main_, U("バージョン情報"),
+                       QString::asprintf("Zentu v%.2f%s", kProgramVersionNumber, kProgramEdition) + U("\nWeb スクラップブック"));
+  });
   auto step = [this](int delta) {
     QTreeView* list = main_->listView();
     const int rows = list->model()->rowCount();
@@ -305,6 +318,47 @@ void AppWindows::SortCurrentFolder(uint32_t mode) {
   }
   Refresh({folder});
   if (QAction* a = main_->action(static_cast<int>(mode))) a->setChecked(true);
+}
+
+void AppWindows::OpenSettings(int page) {
+  SettingsDialog dialog(CurrentProfile(), [this](const Profile& edited) { return ApplySettings(edited); },
+                        main_->isVisible() ? main_ : nullptr);
+  dialog.ShowPage(page == 1 ? SettingsDialog::kPageCapture : SettingsDialog::kPageGeneral);
+  dialog.exec();
+}
+
+bool AppWindows::ApplySettings(const Profile& edited) {
+  Profile next = edited;
+  StoreGeometry(next);  // the windows as they are now, not as when the dialog opened
+  const bool taken = RunWhileCaptureIdle([&next] {
+    CurrentProfile() = next;
+    CurrentTreeFileSettings() = TreeFileSettingsFrom(next, CurrentTreeFileSettings());
+  });
+  if (!taken) {
+    static const std::string kBusy = os::Utf8ToSjis(
+        "取り込み中は設定を変更できません。\r\n取り込みが終わるか停止してから、もう一度 OK を押してください。");
+    os::MessageBox(kBusy, "Zentu", os::Buttons::Ok, os::IDOK);
+    return false;
+  }
+  const Profile& p = CurrentProfile();
+  log::SetDebugFlag(p.DebugFlag != 0);
+  main_->ApplyProfile(p);
+  main_->UpdateTitle();
+  SetTopMost(p.ViewTopMost);
+  downloads_->Restyle();
+  WriteLog("# SaveProfileData : %s", ProfilePath().c_str());
+  (void)SaveProfile(p, ProfilePath());  // a failure is shown by the save itself
+  return true;
+}
+
+void AppWindows::SetTopMost(bool on) {
+  CurrentProfile().ViewTopMost = on;
+  if (main_->testAttribute(Qt::WA_WState_Created) &&
+      main_->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on)
+    return;
+  const bool visible = main_->isVisible();
+  main_->setWindowFlag(Qt::WindowStaysOnTopHint, on);
+  if (visible) main_->show();  // changing the flag hides the window
 }
 
 void AppWindows::SaveCollection() {

@@ -87,6 +87,14 @@ class AppWindows {
   void SortCurrentFolder(uint32_t mode);
   void SaveCollection();
 
+  // The settings dialog, on its general (0) or capture (1) page.
+  void OpenSettings(int page = 0);
+  // Takes edited settings into the running profile and saves the profile.
+  // The capture threads read the profile without a lock, so the settings are
+  // taken only while none runs; false (after telling the user) otherwise.
+  bool ApplySettings(const Profile& edited);
+  void SetTopMost(bool on);
+
   // --- Close ---------------------------------------------------------------------------
   // The close request: asks "終了してもよいですか" when FinishConfirm is on;
   // No keeps everything running, Yes runs the shutdown.

@@ -27,6 +27,12 @@ inline constexpr int kCmdNextItem = 40173;
 inline constexpr int kCmdPreviousItem = 40174;
 inline constexpr int kCmdOpenFolder = 40175;
 inline constexpr int kCmdCloseFolder = 40176;
+inline constexpr int kCmdSettings = 40103;         // the settings dialog
+inline constexpr int kCmdCaptureSettings = 40471;  // the same, on its capture page
+inline constexpr int kCmdToggleTopMost = 40357;
+inline constexpr int kCmdSetTopMost = 40359;
+inline constexpr int kCmdClearTopMost = 40360;
+inline constexpr int kCmdShowVersion = 40105;
 // 41000..41022: the folder sort modes (store/tree.h).
 
 // Zentu's own identifiers for what the key configuration has none for.

@@ -431,6 +431,8 @@ void DownloadWindow::ShowProgress(const std::string& url, uint64_t bytes, uint64
   if (onProgress) onProgress(parts_[0]->text(), parts_[1]->text());
 }
 
+void DownloadWindow::Restyle() { view_->viewport()->update(); }
+
 void DownloadWindow::ShowState(const QString& text) { parts_[2]->setText(text); }
 
 QString DownloadWindow::StatusPart(int part) const {

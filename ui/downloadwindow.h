@@ -101,6 +101,8 @@ class DownloadWindow : public QMainWindow {
 
   // The settings dialog, when the program has one.
   std::function<void()> openSettings;
+  // Redraws the rows after the status colours changed.
+  void Restyle();
   // The progress texts go to the main window's status bar too.
   std::function<void(const QString& url, const QString& bytes)> onProgress;
 

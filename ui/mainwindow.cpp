@@ -29,8 +29,6 @@
 namespace zentu::ui {
 namespace {
 
-constexpr double kVersion = 0.99;
-constexpr char kEdition[] = "M";
 
 // Sorts a folder again by its mode when the user opens it (titles and dates
 // change after items were added). An order that was right already does not
@@ -57,7 +55,7 @@ bool ResortQuietly(TreeNode* folder) {
 
 QString WindowTitleText(const Profile& profile, const QString& text) {
   QString title = QStringLiteral("Zentu ");
-  if (profile.ShowVersionOnTitleBar) title += QString::asprintf("v%.2f%s", kVersion, kEdition);
+  if (profile.ShowVersionOnTitleBar) title += QString::asprintf("v%.2f%s", kProgramVersionNumber, kProgramEdition);
   if (!text.isEmpty()) title += QStringLiteral(" [") + text + QStringLiteral("]");
   return title;
 }
@@ -206,6 +204,7 @@ void MainWindow::BuildMenus() {
   view->addSeparator();
   view->addAction(Command(kCmdHideWindow, U("ウインドウを隠す"), QKeySequence(Qt::Key_F10)));
   view->addAction(Command(kCmdMinimizeWindow, U("ウインドウを最小化")));
+  view->addAction(Command(kCmdToggleTopMost, U("最前面表示モード切替")));
 
   QMenu* item = menuBar()->addMenu(U("アイテム(&I)"));
   item->addAction(Command(kCmdSetRead, U("既読に設定"), QKeySequence(Qt::CTRL | Qt::Key_R)));
@@ -246,6 +245,13 @@ void MainWindow::BuildMenus() {
   capture->addAction(Command(kCmdStopCapture, U("ダウンロード停止")));
   capture->addSeparator();
   capture->addAction(action(kCmdShowDownloadManager));
+
+  QMenu* tools = menuBar()->addMenu(U("ツール(&T)"));
+  tools->addAction(Command(kCmdSettings, U("環境設定(&O)...")));
+  tools->addAction(Command(kCmdCaptureSettings, U("取り込み設定(&D)...")));
+
+  QMenu* help = menuBar()->addMenu(U("ヘルプ(&H)"));
+  help->addAction(Command(kCmdShowVersion, U("バージョン情報(&A)")));
 
   // Focus keys have no menu entry.
   auto* focusTree = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);

@@ -1,8 +1,6 @@
 // Capturing a whole local site through the pipeline: the files that land under
 // the data directory, how the pages are rewritten, the tree item afterwards,
 // re-capture and stopping half-way.
-#include <iconv.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <set>
@@ -16,32 +14,19 @@
 #include "store/profile.h"
 #include "store/tree.h"
 #include "store/treefile.h"
-#include "tests/support/testhome.h"
-#include "tests/support/testserver.h"
+#include "tests/support/sample_site.h"
 
 namespace zentu::testing {
 namespace {
 
-std::string Iconv(const std::string& utf8, const char* to) {
-  iconv_t cd = iconv_open(to, "UTF-8");
-  std::string in = utf8, out(utf8.size() * 4 + 16, '\0');
-  char* ip = in.data();
-  size_t il = in.size();
-  char* op = out.data();
-  size_t ol = out.size();
-  iconv(cd, &ip, &il, &op, &ol);
-  iconv_close(cd);
-  out.resize(out.size() - ol);
-  return out;
-}
-
 constexpr const char* kLastModified = "Mon, 12 Feb 2007 01:02:03 GMT";
 
-// A small site shaped like real ones.
+// The sample site with a top page sent with Last-Modified, an EUC-JP frame that
+// declares no charset and refreshes to a frameset only the server's header
+// declares UTF-8, and images whose bodies name their path.
 void ServeSite(TestServer& server, const std::string& topTitle = "トップ表示") {
+  ServeSampleResources(server, SampleImages::Labelled);
   HeaderList html = {{"Content-Type", "text/html"}, {"Last-Modified", kLastModified}};
-  HeaderList css = {{"Content-Type", "text/css"}};
-  HeaderList png = {{"Content-Type", "image/png"}};
   auto page = [&](const std::string& path, const std::string& body, HeaderList headers) {
     server.Add({.path = path, .headers = std::move(headers), .body = body});
   };
@@ -60,66 +45,19 @@ void ServeSite(TestServer& server, const std::string& topTitle = "トップ表�
            "<a href=\"sub/other.html\">表示ソース</a>\n"
            "</body></html>\n"),
        html);
-  page("/css/main.css", "@import \"imported.css\";\nbody { background: url(../img/cssbg.png); }\n", css);
-  page("/css/imported.css", "@import url(\"deep.css\");\n.x { background-image: url('/img/imp.gif') }\n", css);
-  page("/css/deep.css", ".y{background:url(deep.png)}\n", css);
   page("/frame/inner.html",
-       Iconv("<html><head><meta http-equiv=\"refresh\" content=\"5; url=frameset.html\">"
-             "<title>内側の能力</title></head><body><img src=\"../img/inner.gif\"></body></html>\n",
-             "EUC-JP"),
+       FromUtf8("<html><head><meta http-equiv=\"refresh\" content=\"5; url=frameset.html\">"
+                "<title>内側の能力</title></head><body><img src=\"../img/inner.gif\"></body></html>\n",
+                "EUC-JP"),
        {{"Content-Type", "text/html"}});
   page("/frame/frameset.html",
        "<html><head><title>\xE6\x9E\xA0</title></head>\n"
        "<frameset cols=\"50%,50%\"><frame src=\"left.html\"><frame src=\"right.html\"></frameset></html>\n",
        {{"Content-Type", "text/html; charset=UTF-8"}});
-  page("/frame/left.html", "<html><body><img src=\"utf.png\">\xE5\xB7\xA6</body></html>\n",
-       {{"Content-Type", "text/html"}});
-  page("/frame/right.html", "<html><body>right</body></html>\n", {{"Content-Type", "text/html"}});
-  for (const char* img : {"/img/script.gif", "/img/bg.gif", "/img/a.gif", "/img/root.png", "/img/abs.jpg",
-                          "/img/cssbg.png", "/img/imp.gif", "/css/deep.png", "/img/inner.gif", "/frame/utf.png",
-                          "/img/moved.gif"})
-    page(img, std::string("\x89PNG-not-really:") + img, png);
-  server.Add({.path = "/redirect.gif", .status = 302, .headers = {{"Location", "/img/moved.gif"}}});
-  server.Add({.path = "/img/missing.png", .status = 404, .body = "no"});
 }
 
-class PipelineTest : public TempHome {
+class PipelineTest : public CaptureHome {
  protected:
-  void SetUp() override {
-    TempHome::SetUp();
-    ResetTreeState();
-    Profile& p = CurrentProfile();
-    p = Profile{};
-    SetProfileDefaults(p);
-    p.ProgramDirectory = home;
-    ResolveDirectories(p);
-    p.TimeOut = 3000;
-    p.CommentOutIFrameTag = false;  // the site's iframe is captured too
-    p.ShowByDownload = false;
-    ClearCaptureRules();
-    GetDownloadManager().Clear();
-    InstallPipeline();
-    SetWorkerIdleLimit(std::chrono::milliseconds(300));
-    BuildDefaultTree(TreeFileSettings{});
-    StartWinsock();
-  }
-  void TearDown() override {
-    StopCaptureAndWait(std::chrono::seconds(30));
-    GetDownloadManager().Clear();
-    GetDownloadManager().SetHooks({});
-    ResetTreeState();
-    CurrentProfile() = Profile{};
-    TempHome::TearDown();
-  }
-
-  TreeNode* AddUrlItem(const std::string& url) {
-    std::lock_guard tree(TreeMutex());
-    TreeNode* item = CreateNode("*", url, {}, kNodeItem);
-    SetDownloadFlag(item, kDownloadChanged);
-    EXPECT_EQ(Link(item, GetTreeState().receiveFolder, kLinkLastChild), item);
-    return item;
-  }
-
   void Capture(const std::string& url, TreeNode* item) {
     GetDownloadManager().AddJob(url, "", false, item);
     ASSERT_TRUE(WaitUntilIdle(std::chrono::seconds(60)));
@@ -282,6 +220,31 @@ TEST_F(PipelineTest, DeclaredCharsetWinsOverTheGuess) {
   std::lock_guard tree(TreeMutex());
   EXPECT_EQ(k->title, os::Utf8ToSjis("\xE6\x9E\xA0"));  // 枠
   EXPECT_EQ(m->title, os::Utf8ToSjis("\xE6\x9E\xA0"));  // 枠 in EUC-JP is CF C8
+}
+
+// Without Last-Modified the page's WWWC text dates the item; a page the same
+// analysis thread takes up afterwards that has none must not take it over.
+TEST_F(PipelineTest, WwwcTextDatesOnlyItsOwnPage) {
+  SetWorkerIdleLimit(std::chrono::seconds(60));  // one analysis thread for both pages
+  TestServer server;
+  const std::string wwwc = SJ("2007/02/12 更新");
+  server.Add({.path = "/a.html", .headers = {{"Content-Type", "text/html"}},
+              .body = "<html><head><meta name=\"WWWC\" content=\"" + wwwc + "\"><title>a</title></head></html>"});
+  server.Add({.path = "/b.html", .headers = {{"Content-Type", "text/html"}},
+              .body = "<html><head><title>b</title></head></html>"});
+  TreeNode* a = AddUrlItem(server.Url("/a.html"));
+  TreeNode* b = AddUrlItem(server.Url("/b.html"));
+  {
+    std::lock_guard tree(TreeMutex());
+    SetOriginalDate(b, "old");
+  }
+  GetDownloadManager().AddJob(server.Url("/a.html"), "", false, a);
+  ASSERT_TRUE(WaitUntilIdle(std::chrono::seconds(60)));
+  Capture(server.Url("/b.html"), b);
+  std::lock_guard tree(TreeMutex());
+  EXPECT_EQ(a->originalDate, wwwc);
+  EXPECT_EQ(b->originalDate, "");
+  for (const DownloadJob& j : GetDownloadManager().Snapshot()) EXPECT_EQ(j.UpdateContents, "") << j.URL;
 }
 
 TEST_F(PipelineTest, LinkHandlingRules) {

@@ -7,7 +7,6 @@
 // protocol reports each request, so a link left pointing online, a file that
 // was not saved or a rewritten path that leads nowhere shows as a request
 // that is not a file, or as a failed one.
-#include <iconv.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,46 +25,20 @@
 #include "store/treefile.h"
 #include "tests/e2e/browser.h"
 #include "tests/e2e/json.h"
-#include "tests/support/testhome.h"
-#include "tests/support/testserver.h"
+#include "tests/support/sample_site.h"
 
 namespace zentu::testing {
 namespace {
 
 using namespace std::chrono_literals;
 
-std::string Iconv(const std::string& utf8, const char* to) {
-  iconv_t cd = iconv_open(to, "UTF-8");
-  std::string in = utf8, out(utf8.size() * 4 + 16, '\0');
-  char* ip = in.data();
-  size_t il = in.size();
-  char* op = out.data();
-  size_t ol = out.size();
-  iconv(cd, &ip, &il, &op, &ol);
-  iconv_close(cd);
-  out.resize(out.size() - ol);
-  return out;
-}
-
-// A real 1x1 GIF: the browser decodes it, so an image that loaded shows a width.
-const std::string& Gif() {
-  static const std::string gif(
-      "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!\xf9\x04\x01\x00\x00\x00\x00"
-      ",\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02"
-      "D\x01\x00;",
-      43);
-  return gif;
-}
-
-// The site: Shift_JIS, EUC-JP and UTF-8 pages (with two-byte characters whose
-// second byte is "\"), an iframe and a frameset reached by a meta refresh,
-// style sheets chained by @import with url() images, a script file and an
-// image named only in a script string, relative, root-relative and absolute
-// links, a redirect and one image the server does not have.
+// The sample site with Shift_JIS, EUC-JP and UTF-8 pages (with two-byte
+// characters whose second byte is "\"), an iframe and a frameset reached by a
+// meta refresh, a script file and an image named only in a script string,
+// relative, root-relative and absolute links, and real images.
 void ServeSite(TestServer& server) {
+  ServeSampleResources(server, SampleImages::Gif);
   HeaderList html = {{"Content-Type", "text/html"}};
-  HeaderList css = {{"Content-Type", "text/css"}};
-  HeaderList gif = {{"Content-Type", "image/gif"}};
   auto add = [&](const std::string& path, const std::string& body, const HeaderList& headers) {
     server.Add({.path = path, .headers = headers, .body = body});
   };
@@ -89,15 +62,12 @@ void ServeSite(TestServer& server) {
                      "<a href=\"sub/other.html\">表示ソース</a>\n"
                      "</body></html>\n"),
       html);
-  add("/css/main.css", "@import \"imported.css\";\nbody { background: url(../img/cssbg.png); }\n", css);
-  add("/css/imported.css", "@import url(\"deep.css\");\n.x { background-image: url('/img/imp.gif') }\n", css);
-  add("/css/deep.css", ".y{background:url(deep.png)}\n", css);
   add("/js/app.js", "document.documentElement.setAttribute(\"data-app\", \"ran\");\n",
       {{"Content-Type", "application/javascript"}});
   add("/frame/inner.html",
-      Iconv("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-JP\">"
-            "<title>内側の能力</title></head><body><img src=\"../img/inner.gif\">能力</body></html>\n",
-            "EUC-JP"),
+      FromUtf8("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-JP\">"
+               "<title>内側の能力</title></head><body><img src=\"../img/inner.gif\">能力</body></html>\n",
+               "EUC-JP"),
       html);
   add("/frame/refresh.html",
       "<html><head><meta http-equiv=\"refresh\" content=\"1; url=frameset.html\"><title>wait</title></head>"
@@ -108,14 +78,6 @@ void ServeSite(TestServer& server) {
       "charset=\"UTF-8\"><title>\xE6\x9E\xA0\xE3\x81\xAE\xE3\x83\x9A\xE3\x83\xBC\xE3\x82\xB8</title></head>\n"
       "<frameset cols=\"50%,50%\"><frame src=\"left.html\"><frame src=\"/frame/right.html\"></frameset></html>\n",
       {{"Content-Type", "text/html; charset=UTF-8"}});
-  add("/frame/left.html", "<html><body><img src=\"utf.png\">\xE5\xB7\xA6</body></html>\n", html);
-  add("/frame/right.html", "<html><body>right</body></html>\n", html);
-  for (const char* img :
-       {"/img/script.gif", "/img/bg.gif", "/img/a.gif", "/img/root.png", "/img/abs.jpg", "/img/cssbg.png",
-        "/img/imp.gif", "/css/deep.png", "/img/inner.gif", "/frame/utf.png", "/img/moved.gif"})
-    add(img, Gif(), gif);
-  server.Add({.path = "/redirect.gif", .status = 302, .headers = {{"Location", "/img/moved.gif"}}});
-  server.Add({.path = "/img/missing.png", .status = 404, .body = "no"});
 }
 
 // Files of the saved site (relative to the host's folder) that the browser
@@ -188,42 +150,12 @@ struct RequestLog {
 };
 
 // The parameter is the number of check threads and of download threads.
-class OfflineViewTest : public TempHome, public ::testing::WithParamInterface<int> {
+class OfflineViewTest : public CaptureHome, public ::testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
-    TempHome::SetUp();
-    ResetTreeState();
+    CaptureHome::SetUp();
     Profile& p = CurrentProfile();
-    p = Profile{};
-    SetProfileDefaults(p);
-    p.ProgramDirectory = home;
-    ResolveDirectories(p);
-    p.TimeOut = 3000;
-    p.CommentOutIFrameTag = false;  // the iframes are captured too
-    p.ShowByDownload = false;
     p.MaxNumberOfCheckThread = p.MaxNumberOfDownloadThread = GetParam();
-    ClearCaptureRules();
-    GetDownloadManager().Clear();
-    InstallPipeline();
-    SetWorkerIdleLimit(300ms);
-    BuildDefaultTree(TreeFileSettings{});
-    StartWinsock();
-  }
-  void TearDown() override {
-    (void)StopCaptureAndWait(30s);
-    GetDownloadManager().Clear();
-    GetDownloadManager().SetHooks({});
-    ResetTreeState();
-    CurrentProfile() = Profile{};
-    TempHome::TearDown();
-  }
-
-  TreeNode* AddUrlItem(const std::string& url) {
-    std::lock_guard tree(TreeMutex());
-    TreeNode* item = CreateNode("*", url, {}, kNodeItem);
-    SetDownloadFlag(item, kDownloadChanged);
-    EXPECT_EQ(Link(item, GetTreeState().receiveFolder, kLinkLastChild), item);
-    return item;
   }
 
   // Lets the browser show the page until every needed file was asked for and

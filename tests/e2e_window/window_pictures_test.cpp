@@ -179,6 +179,21 @@ TEST_F(WindowPicturesTest, MainWindowDownloadManagerAndLogWindowOnARealDisplay) 
   EXPECT_EQ(logWindow.frame, QRect(120, 200, 820, 460));
   Keep(x.Grab(logWindow.id), "log-window.png", QSize(820, 460));
 
+  // The settings dialog through the menu bar's keys; Escape closes it untouched.
+  x.Focus(main.id);
+  x.Key("t", {"Alt_L"});
+  x.Key("Return");
+  XSession::Window dialog = x.WaitForWindow(Q("環境設定"), 10000);
+  ASSERT_NE(dialog.id, 0u) << zentu.Output();
+  Keep(x.Grab(dialog.id), "settings.png", dialog.frame.size());
+  x.Focus(dialog.id);
+  x.Key("Escape");
+  EXPECT_TRUE(x.WaitForTitle(dialog.id, [&](const QString&) {
+    for (const XSession::Window& w : x.Windows())
+      if (w.id == dialog.id) return false;
+    return true;
+  }));
+
   zentu.Signal(SIGTERM);
   EXPECT_EQ(zentu.Wait(), 0) << zentu.Output();
 
