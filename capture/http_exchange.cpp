@@ -313,7 +313,8 @@ Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepT
   bool proxied = false;
   bool systemProxy = false;
   if (profile.UseIEProxySetting) {
-    SystemProxy proxy = SystemProxyFor(https);
+    // The system's bypass list sends its hosts straight to them.
+    SystemProxy proxy = SystemProxyBypassed(job.Host, port) ? SystemProxy{} : SystemProxyFor(https);
     if (proxy.valid) {
       proxyHost = proxy.host;
       proxyPort = proxy.port;

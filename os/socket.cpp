@@ -9,10 +9,17 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace zentu::os {
 namespace {
@@ -24,6 +31,80 @@ bool SetTimeout(int fd, int option, int timeoutMs) {
   tv.tv_sec = timeoutMs / 1000;
   tv.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
   return ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0;
+}
+
+// A name look-up bounded by a deadline. getaddrinfo has no time-out of its own
+// (a dead name server holds it for half a minute and more), so it runs on a
+// thread of its own; one that outlives the deadline finishes on its own and
+// frees its answer.
+std::atomic<NameLookup> g_lookup{nullptr};
+
+int LookUp(const std::string& host, const std::string& service, const addrinfo& hints, addrinfo** list) {
+  NameLookup f = g_lookup.load();
+  return f ? f(host.c_str(), service.c_str(), &hints, list) : ::getaddrinfo(host.c_str(), service.c_str(), &hints, list);
+}
+
+struct Lookup {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  int result = EAI_AGAIN;
+  int error = 0;
+  addrinfo* list = nullptr;
+  ~Lookup() {
+    if (list) ::freeaddrinfo(list);
+  }
+};
+
+}  // namespace
+
+void SetNameLookupForTesting(NameLookup lookup) { g_lookup = lookup; }
+
+namespace {
+
+bool IsAddressLiteral(const std::string& host) {
+  unsigned char buffer[sizeof(in6_addr)];
+  return ::inet_pton(AF_INET, host.c_str(), buffer) == 1 || ::inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+}
+
+// getaddrinfo's result code; `timedOut` when the deadline passed first.
+int Resolve(const std::string& host, const std::string& service, const addrinfo& hints,
+            std::chrono::steady_clock::time_point deadline, addrinfo** list, int* error, bool* timedOut) {
+  *timedOut = false;
+  if (IsAddressLiteral(host)) {
+    const int r = ::getaddrinfo(host.c_str(), service.c_str(), &hints, list);
+    *error = errno;
+    return r;
+  }
+  auto lookup = std::make_shared<Lookup>();
+  try {
+    std::thread([lookup, host, service, hints] {
+      addrinfo* answer = nullptr;
+      const int r = LookUp(host, service, hints, &answer);
+      const int e = errno;
+      std::lock_guard lock(lookup->mutex);
+      lookup->result = r;
+      lookup->error = e;
+      lookup->list = answer;
+      lookup->finished = true;
+      lookup->done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: look up here, without the bound.
+    const int r = LookUp(host, service, hints, list);
+    *error = errno;
+    return r;
+  }
+  std::unique_lock lock(lookup->mutex);
+  if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
+    *timedOut = true;
+    *error = ETIMEDOUT;
+    return EAI_AGAIN;
+  }
+  *list = lookup->list;
+  lookup->list = nullptr;  // the caller frees it
+  *error = lookup->error;
+  return lookup->result;
 }
 
 bool SetBlocking(int fd, bool blocking) {
@@ -118,14 +199,16 @@ ConnectStatus Connection::Connect(std::string_view hostView, int port, int timeo
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* list = nullptr;
   const std::string service = std::to_string(port);
-  int r = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+  // The time-out bounds the whole connect: the look-up and every address of the host.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  int lookupError = 0;
+  bool lookupTimedOut = false;
+  int r = Resolve(host, service, hints, deadline, &list, &lookupError, &lookupTimedOut);
   if (r != 0) {
-    error_ = r == EAI_SYSTEM ? errno : r;
+    error_ = lookupTimedOut ? ETIMEDOUT : r == EAI_SYSTEM ? lookupError : r;
+    timedOut_ = lookupTimedOut;
     return ConnectStatus::HostNotFound;
   }
-
-  // The time-out bounds the whole connect, over every address of the host.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   ConnectStatus status = ConnectStatus::ConnectFailed;
   for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
     int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);

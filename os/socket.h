@@ -9,12 +9,19 @@
 
 #include "os/tls.h"
 
+struct addrinfo;
+
 namespace zentu::os {
 
 // Process-wide socket set-up: a write to a connection the peer has closed
 // must come back as an error, never as SIGPIPE. Harmless to call twice.
 bool StartSockets();
 void StopSockets();
+
+// Replaces getaddrinfo for name look-ups (nullptr restores it): tests use it
+// to stand in for a name server that does not answer.
+using NameLookup = int (*)(const char* host, const char* service, const ::addrinfo* hints, ::addrinfo** result);
+void SetNameLookupForTesting(NameLookup lookup);
 
 // The text for an error code of a Connection: errno values and, as negative
 // numbers, the codes of name resolution.

@@ -1,5 +1,6 @@
 // The working directories derived from the profile, and the system proxy.
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 #include "os/cp932.h"
@@ -139,6 +140,60 @@ SystemProxy ParseProxySetting(std::string_view value) {
     result.port = 80;
   }
   return result;
+}
+
+bool ProxyBypassListMatches(std::string_view list, std::string_view host, int port) {
+  auto lower = [](std::string_view t) {
+    std::string out(t);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+  };
+  std::string h = lower(host);
+  if (h.size() >= 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
+  while (!h.empty() && h.back() == '.') h.pop_back();
+  if (h.empty()) return false;
+  size_t at = 0;
+  while (at <= list.size()) {
+    size_t end = list.find_first_of(", \t", at);
+    if (end == std::string_view::npos) end = list.size();
+    std::string entry = lower(list.substr(at, end - at));
+    at = end + 1;
+    if (entry.empty()) continue;
+    if (entry == "*") return true;
+    // An optional ":port" (an IPv6 address keeps its colons inside brackets).
+    int entryPort = 0;
+    if (entry.front() == '[') {
+      size_t close = entry.find(']');
+      if (close == std::string::npos) continue;
+      if (close + 1 < entry.size() && entry[close + 1] == ':') entryPort = std::atoi(entry.c_str() + close + 2);
+      entry = entry.substr(1, close - 1);
+    } else if (std::count(entry.begin(), entry.end(), ':') == 1) {
+      size_t colon = entry.find(':');
+      entryPort = std::atoi(entry.c_str() + colon + 1);
+      entry.resize(colon);
+    }
+    if (entryPort > 0 && entryPort != port) continue;
+    if (entry.rfind("*.", 0) == 0) entry.erase(0, 1);
+    if (entry.empty()) continue;
+    if (entry.front() == '.') {
+      if (h.size() > entry.size() && h.compare(h.size() - entry.size(), entry.size(), entry) == 0) return true;
+      if (h == entry.substr(1)) return true;
+      continue;
+    }
+    if (h == entry) return true;
+    if (h.size() > entry.size() && h.compare(h.size() - entry.size(), entry.size(), entry) == 0 &&
+        h[h.size() - entry.size() - 1] == '.')
+      return true;
+  }
+  return false;
+}
+
+bool SystemProxyBypassed(std::string_view host, int port) {
+  for (const char* name : {"no_proxy", "NO_PROXY"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return ProxyBypassListMatches(value, host, port);
+  }
+  return false;
 }
 
 SystemProxy ReadSystemProxy() {

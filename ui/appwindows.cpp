@@ -7,6 +7,7 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QToolBar>
 #include <QTreeView>
 #include <mutex>
 
@@ -342,7 +343,9 @@ bool AppWindows::ApplySettings(const Profile& edited) {
   }
   const Profile& p = CurrentProfile();
   log::SetDebugFlag(p.DebugFlag != 0);
-  main_->ApplyProfile(p);
+  // Only what the dialog changes: re-placing a maximised window would restore it.
+  main_->statusBar()->setVisible(p.StatusBar);
+  if (main_->toolBar()) main_->toolBar()->setVisible(p.MainToolBar);
   main_->UpdateTitle();
   SetTopMost(p.ViewTopMost);
   downloads_->Restyle();

@@ -549,6 +549,8 @@ TEST_F(HttpTest, ProxiesProfileAndSystem) {
   const std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.Port());
 
   // The system proxy, for http and, through CONNECT, for https.
+  ::unsetenv("no_proxy");
+  ::unsetenv("NO_PROXY");
   ::setenv("http_proxy", proxyUrl.c_str(), 1);
   CurrentProfile().UseIEProxySetting = true;
   CurrentProfile().UseProxy = true;  // the system setting wins
@@ -567,6 +569,14 @@ TEST_F(HttpTest, ProxiesProfileAndSystem) {
   EXPECT_EQ(seen[1].method, "CONNECT");
   EXPECT_EQ(seen[1].target, "127.0.0.1:" + std::to_string(tlsServer.Port()));
   EXPECT_EQ(tlsServer.Requests().back().target, "/s.html") << "inside the tunnel the server's own form";
+
+  // Hosts on the bypass list go straight to the server.
+  ::setenv("no_proxy", "localhost,127.0.0.1", 1);
+  job = MakeJob(server.Url("/p.html"));
+  EXPECT_EQ(HttpRequest(job, kHttpGet), kHttpOk) << job.Message;
+  EXPECT_FALSE(job.ViaProxy);
+  EXPECT_EQ(proxy.RequestCount(), 2u);
+  ::unsetenv("no_proxy");
 
   // Without a system proxy the request goes straight to the server.
   ::unsetenv("http_proxy");

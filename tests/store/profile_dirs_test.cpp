@@ -111,5 +111,46 @@ TEST_F(DirectoryTest, ProxySettings) {
   EXPECT_FALSE(ReadSystemProxy().valid);
 }
 
+TEST(ProxyBypassTest, ListEntriesMatchHostsDomainsAddressesAndPorts) {
+  struct Case {
+    const char* list;
+    const char* host;
+    int port;
+    bool bypassed;
+  };
+  const Case cases[] = {
+      {"*", "anything.example", 80, true},
+      {"localhost,127.0.0.1", "127.0.0.1", 8080, true},
+      {"localhost, 127.0.0.1", "LOCALHOST", 80, true},
+      {"example.org", "example.org", 80, true},
+      {"example.org", "www.example.org", 80, true},
+      {"example.org", "badexample.org", 80, false},
+      {".example.org", "www.example.org", 80, true},
+      {".example.org", "example.org", 80, true},
+      {"*.example.org", "a.b.example.org", 80, true},
+      {"example.org:8080", "example.org", 8080, true},
+      {"example.org:8080", "example.org", 80, false},
+      {"[::1]", "[::1]", 80, true},
+      {"::1", "::1", 80, true},
+      {"[::1]:8080", "::1", 80, false},
+      {"internal", "internal.", 80, true},
+      {"", "example.org", 80, false},
+      {",,", "example.org", 80, false},
+      {"other.org", "example.org", 80, false},
+      {"example.org", "", 80, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ProxyBypassListMatches(c.list, c.host, c.port), c.bypassed) << c.list << " / " << c.host << ":" << c.port;
+
+  ::unsetenv("no_proxy");
+  ::setenv("NO_PROXY", "example.org", 1);
+  EXPECT_TRUE(SystemProxyBypassed("www.example.org", 80));
+  ::setenv("no_proxy", "other.org", 1);  // the lower-case name wins, as with http_proxy
+  EXPECT_FALSE(SystemProxyBypassed("www.example.org", 80));
+  ::unsetenv("no_proxy");
+  ::unsetenv("NO_PROXY");
+  EXPECT_FALSE(SystemProxyBypassed("www.example.org", 80));
+}
+
 }  // namespace
 }  // namespace zentu

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <chrono>
 
 #include "capture/job.h"
@@ -79,6 +80,7 @@ TEST_F(UiTest, SettingsDialogOkTakesTheEntriesAndCancelTakesNothing) {
     EditorOf<QLineEdit>(d, "UserAgent")->setText(QString::fromUtf8("ゼンツ/0.99"));
     EditorOf<QCheckBox>(d, "FinishConfirm")->setChecked(false);
     EditorOf<QCheckBox>(d, "ShowVersionOnTitleBar")->setChecked(false);
+    EditorOf<QCheckBox>(d, "StatusBar")->setChecked(false);
     auto* colour = EditorOf<QPushButton>(d, "ErrorTextColor");
     colour->setProperty("colour", QColor(1, 2, 3));
     d.accept();
@@ -94,6 +96,7 @@ TEST_F(UiTest, SettingsDialogOkTakesTheEntriesAndCancelTakesNothing) {
   EXPECT_EQ(p.StatusTextColor[0], (Rgb{1, 2, 3}));
   EXPECT_EQ(w.mainWindow()->windowTitle().left(6), "Zentu ");
   EXPECT_FALSE(w.mainWindow()->windowTitle().contains("0.99"));
+  EXPECT_TRUE(w.mainWindow()->statusBar()->isHidden());
   // The file holds them, in its own units.
   const std::string file = ProfileFile();
   EXPECT_NE(file.find("TimeOut=30\r\n"), std::string::npos) << file;
