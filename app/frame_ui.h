@@ -62,6 +62,10 @@ class FrameUi {
   virtual void PlaceLogWindow(const Profile& profile) { (void)profile; }
   virtual void CreateDownloadManagerWindow() {}
 
+  // Runs the event loop until the main window has been painted once, at most
+  // `limit` (start-up measurements that end right after start-up).
+  virtual void WaitUntilShown(std::chrono::milliseconds limit) { (void)limit; }
+
   // --- Running ---------------------------------------------------------------------
   // A second start without a command line: show the window and bring it to the front.
   virtual void RaiseMainWindow() = 0;

@@ -5,7 +5,8 @@
 // Environment knobs for tests and measurements:
 //   ZENTU_WORKER_IDLE_MS    idle time after which capture threads end (default 10 s)
 //   ZENTU_SAVE_INTERVAL_MS  period of the save-and-backup timer instead of BackupInterval
-//   ZENTU_EXIT_WHEN_READY   end right after start-up ("# Ready"), saving nothing
+//   ZENTU_EXIT_WHEN_READY   end right after start-up ("# Ready", and the window's
+//                           first paint when there is one), saving nothing
 #include <QCoreApplication>
 #include <chrono>
 #include <clocale>
@@ -111,7 +112,11 @@ int main(int argc, char** argv) {
   });
 
   int code = frame.StartUp();
-  if (code < 0) code = EnvironmentSet("ZENTU_EXIT_WHEN_READY") ? 0 : QCoreApplication::exec();
+  if (code < 0 && EnvironmentSet("ZENTU_EXIT_WHEN_READY")) {
+    ui->WaitUntilShown(std::chrono::seconds(30));
+    code = 0;
+  }
+  if (code < 0) code = QCoreApplication::exec();
   code = frame.Finish(code);
   if (frame.WorkersAbandoned()) {
     // Capture threads still run: static destructors must not run under them.

@@ -4,6 +4,9 @@
 
 #ifdef ZENTU_WITH_WINDOWS
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QEventLoop>
 #include <QString>
 
 #include "os/log.h"
@@ -17,6 +20,22 @@ namespace zentu {
 
 #ifdef ZENTU_WITH_WINDOWS
 namespace {
+
+// Logs the main window's first paint: the moment the user sees the collection.
+class FirstPaintWatch : public QObject {
+ public:
+  bool painted = false;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint && !painted) {
+      painted = true;
+      watched->removeEventFilter(this);
+      WriteLog("> window: first paint");
+    }
+    return false;
+  }
+};
 
 class WindowUi : public FrameUi {
  public:
@@ -37,7 +56,16 @@ class WindowUi : public FrameUi {
   }
   void SelectRootInTree() override { windows_->SelectFolder(GetTreeState().root); }
   void FinishMainWindow(const Profile&, std::string_view) override { windows_->mainWindow()->UpdateTitle(); }
-  void ShowMainWindow(const Profile&, int showState) override { windows_->ShowMain(showState); }
+  void ShowMainWindow(const Profile&, int showState) override {
+    windows_->mainWindow()->installEventFilter(&firstPaint_);
+    windows_->ShowMain(showState);
+  }
+  void WaitUntilShown(std::chrono::milliseconds limit) override {
+    QElapsedTimer timer;
+    timer.start();
+    while (!firstPaint_.painted && timer.elapsed() < limit.count())
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+  }
   void AddTrayIcon(std::string_view tip) override { windows_->AddTrayIcon(tip); }
   void ShowCurrentGroup(TreeNode* currentFolder) override { windows_->ShowCurrentGroup(currentFolder); }
   void PlaceLogWindow(const Profile&) override { windows_->PlaceLogWindow(); }
@@ -63,6 +91,7 @@ class WindowUi : public FrameUi {
 
  private:
   std::function<void()> close_;
+  FirstPaintWatch firstPaint_;
   ui::QtDesktop desktop_;
   std::unique_ptr<ui::AppWindows> windows_;
 };
