@@ -113,6 +113,25 @@ std::string RelativeLocalFile(const std::string& local, const std::string& dataD
   return local;
 }
 
+// A title as one line of the file. Line breaks would end the line early; an
+// item's title ends at its first "<" when read back, and a "\">" inside it is
+// taken for the end of the attributes (the item, or its title, would be lost):
+// those become a space, a full-width "＜" and a "”". None of these
+// bytes can be the second byte of a Shift_JIS character, so bytes are compared.
+void AppendTitle(std::string& out, const std::string& title, const char* fallback, bool item) {
+  if (title.empty()) {
+    out += fallback;
+    return;
+  }
+  for (size_t i = 0; i < title.size(); ++i) {
+    const char c = title[i];
+    if (c == '\r' || c == '\n') out += ' ';
+    else if (item && c == '<') out += "\x81\x83";
+    else if (item && c == '"' && i + 1 < title.size() && title[i + 1] == '>') out += "\x81\x68";
+    else out += c;
+  }
+}
+
 void WriteItemLine(std::string& out, const TreeNode* n, const std::string& dataDir) {
   out += "<LI><A HREF=\"";
   out += n->url;
@@ -137,7 +156,7 @@ void WriteItemLine(std::string& out, const TreeNode* n, const std::string& dataD
   out += "\" DLFLAG=\"";
   AppendUnsigned(out, n->downloadFlag);
   out += "\">";
-  out += n->title.empty() ? std::string("no title") : n->title;
+  AppendTitle(out, n->title, "no title", true);
   out += "</A>\r\n";
 }
 
@@ -170,7 +189,7 @@ void WriteFolderLine(std::string& out, const TreeNode* n, TreeFormat format) {
     out += n->autoDelete ? '1' : '0';
   }
   out += "\">";
-  out += n->title.empty() ? std::string("No Name") : n->title;
+  AppendTitle(out, n->title, "No Name", false);
   out += "<UL>\r\n";
 }
 

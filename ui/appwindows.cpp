@@ -124,6 +124,9 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdToggleStatusBar, [this] { main_->ToggleStatusBar(); });
   c.Register(kCmdFocusTree, [this] { main_->treeView()->setFocus(); });
   c.Register(kCmdFocusList, [this] { main_->listView()->setFocus(); });
+  c.Register(kCmdRename, [this] { (void)RenameNode(TargetNode()); });
+  c.Register(kCmdNewFolder, [this] { (void)NewFolder(main_->CurrentFolder()); });
+  c.Register(kCmdProperties, [this] { ShowProperties(TargetNode()); });
   c.Register(kCmdSettings, [this] { OpenSettings(0); });
   c.Register(kCmdCaptureSettings, [this] { OpenSettings(1); });
   c.Register(kCmdToggleTopMost, [this] { SetTopMost(!CurrentProfile().ViewTopMost); });

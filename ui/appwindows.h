@@ -95,6 +95,16 @@ class AppWindows {
   bool ApplySettings(const Profile& edited);
   void SetTopMost(bool on);
 
+  // Node commands on the pane the user works in: the list's current row, else
+  // the tree's current folder.
+  TreeNode* TargetNode() const;
+  // Asks for a new name; false when cancelled or refused (the root keeps its name).
+  bool RenameNode(TreeNode* node);
+  // A folder "新しいフォルダ" in `parent`, named by the user right away; nullptr when refused.
+  TreeNode* NewFolder(TreeNode* parent);
+  // Title and URL (of a URL item) to edit, the rest to read.
+  void ShowProperties(TreeNode* node);
+
   // --- Close ---------------------------------------------------------------------------
   // The close request: asks "終了してもよいですか" when FinishConfirm is on;
   // No keeps everything running, Yes runs the shutdown.

@@ -33,6 +33,9 @@ inline constexpr int kCmdToggleTopMost = 40357;
 inline constexpr int kCmdSetTopMost = 40359;
 inline constexpr int kCmdClearTopMost = 40360;
 inline constexpr int kCmdShowVersion = 40105;
+inline constexpr int kCmdRename = 40001;
+inline constexpr int kCmdNewFolder = 40107;
+inline constexpr int kCmdProperties = 40010;
 // 41000..41022: the folder sort modes (store/tree.h).
 
 // Zentu's own identifiers for what the key configuration has none for.

@@ -153,6 +153,28 @@ MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
     }
   });
 
+  // Right clicks choose the row under the pointer first, then offer its commands.
+  treeView_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(treeView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    if (TreeNode* n = treeModel_->NodeAt(treeView_->indexAt(pos))) SelectFolder(n);
+    focusPane_ = treeView_;
+    QMenu menu(this);
+    for (int id : {kCmdNewFolder, kCmdRename, kCmdProperties, 0, kCmdOpenFolder, kCmdCloseFolder})
+      id ? (void)menu.addAction(action(id)) : (void)menu.addSeparator();
+    menu.exec(treeView_->viewport()->mapToGlobal(pos));
+  });
+  listView_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(listView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    const QModelIndex at = listView_->indexAt(pos);
+    if (!at.isValid()) return;
+    if (!listView_->selectionModel()->isSelected(at)) listView_->setCurrentIndex(at);
+    focusPane_ = listView_;
+    QMenu menu(this);
+    for (int id : {kCmdRename, kCmdProperties, 0, kCmdSetRead, kCmdSetUnread})
+      id ? (void)menu.addAction(action(id)) : (void)menu.addSeparator();
+    menu.exec(listView_->viewport()->mapToGlobal(pos));
+  });
+
   // The pane that had the focus gets it back when the window is active again.
   focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
     if (now == treeView_ || now == listView_) focusPane_ = now;
@@ -191,6 +213,7 @@ void MainWindow::BuildMenus() {
   const Profile& profile = CurrentProfile();
   QMenu* file = menuBar()->addMenu(U("ファイル(&F)"));
   file->addAction(Command(kCmdSave, U("セーブ(&S)"), QKeySequence(Qt::CTRL | Qt::Key_S)));
+  file->addAction(Command(kCmdNewFolder, U("フォルダを作成(&N)")));
   file->addSeparator();
   file->addAction(Command(kCmdExit, U("終了(&X)")));
 
@@ -209,6 +232,9 @@ void MainWindow::BuildMenus() {
   QMenu* item = menuBar()->addMenu(U("アイテム(&I)"));
   item->addAction(Command(kCmdSetRead, U("既読に設定"), QKeySequence(Qt::CTRL | Qt::Key_R)));
   item->addAction(Command(kCmdSetUnread, U("未読に設定"), QKeySequence(Qt::CTRL | Qt::Key_E)));
+  item->addSeparator();
+  item->addAction(Command(kCmdRename, U("名前の変更"), QKeySequence(Qt::Key_F2)));
+  item->addAction(Command(kCmdProperties, U("プロパティ")));
   item->addSeparator();
   item->addAction(Command(kCmdNextItem, U("次のアイテムを選択"), QKeySequence(Qt::CTRL | Qt::Key_N)));
   item->addAction(Command(kCmdPreviousItem, U("前のアイテムを選択"), QKeySequence(Qt::CTRL | Qt::Key_P)));
@@ -340,6 +366,8 @@ void MainWindow::OnListCurrentChanged() {
   }
   ShowDetails(node);
 }
+
+bool MainWindow::ListPaneActive() const { return focusPane_ && focusPane_ == listView_; }
 
 TreeNode* MainWindow::CurrentListNode() const { return listModel_->NodeAt(listView_->currentIndex().row()); }
 

@@ -51,6 +51,8 @@ class MainWindow : public QMainWindow {
   // The list's selected nodes, or its current one when none is selected.
   std::vector<TreeNode*> SelectedNodes() const;
   TreeNode* CurrentListNode() const;
+  // True when the list, not the tree, is the pane the user works in.
+  bool ListPaneActive() const;
 
   // Rebuilds both views from the collection (reload, group change).
   void Rebuild();

@@ -194,6 +194,20 @@ TEST_F(WindowPicturesTest, MainWindowDownloadManagerAndLogWindowOnARealDisplay) 
     return true;
   }));
 
+  // The properties of a captured item, through the item menu.
+  x.Focus(main.id);
+  x.Key("l", {"Control_L"});
+  x.Key("End");
+  x.Key("Up");
+  x.Key("i", {"Alt_L"});
+  for (int i = 0; i < 3; ++i) x.Key("Down");
+  x.Key("Return");
+  XSession::Window properties = x.WaitForWindow(Q("プロパティ"), 10000);
+  ASSERT_NE(properties.id, 0u) << zentu.Output();
+  Keep(x.Grab(properties.id), "properties.png", properties.frame.size());
+  x.Focus(properties.id);
+  x.Key("Escape");
+
   zentu.Signal(SIGTERM);
   EXPECT_EQ(zentu.Wait(), 0) << zentu.Output();
 

@@ -461,5 +461,50 @@ TEST_F(TreeFileTest, LocalIndexPage) {
   EXPECT_NE(ReadNative("local.html").find("<base href=\"http://mirror/\"></HEAD>"), std::string::npos);
 }
 
+// Titles come from pages and from the user: markup-like text and line breaks
+// in them must not change the collection's shape or lose nodes when the file
+// is read back. An item's "<" comes back as "＜", a "\">" as "”>", a line
+// break as a space.
+TEST_F(TreeFileTest, BadInputTitlesWithMarkupRoundTrip) {
+  const std::vector<std::string> titles = {"a</A>b", "x<UL>y", "<LI><A HREF=\"q\">z", "</UL>", "p\"q",
+                                           "1 > 0 < 2", "two\r\nlines", SJ("表</A>示<UL>")};
+  BuildDefaultTree(settings);
+  TreeNode* root = GetTreeState().root;
+  int n = 0;
+  for (const std::string& t : titles) {
+    TreeNode* f = CreateNode(t, {}, {}, kNodeFolder);
+    Link(f, root, kLinkLastChild);
+    TreeNode* item = CreateNode(t, "http://example.org/" + std::to_string(n++), {}, kNodeItem);
+    Link(item, f, kLinkLastChild);
+  }
+  ASSERT_EQ(SaveTree(settings), 1);
+  ResetTreeState();
+  TreeLoadResult r = LoadTree(settings.treeFile, nullptr, settings);
+  EXPECT_EQ(r.readErrors, 0);
+  root = GetTreeState().root;
+  ASSERT_NE(root, nullptr);
+  std::vector<std::string> folders, items, expectedFolders, expectedItems;
+  for (const std::string& t : titles) {
+    std::string folder = t, item;
+    for (char& c : folder)
+      if (c == '\r' || c == '\n') c = ' ';
+    for (size_t i = 0; i < folder.size(); ++i) {
+      if (folder[i] == '<') item += SJ("＜");
+      else if (folder[i] == '"' && i + 1 < folder.size() && folder[i + 1] == '>') item += SJ("”");
+      else item += folder[i];
+    }
+    expectedFolders.push_back(folder);
+    expectedItems.push_back(item);
+  }
+  for (TreeNode* f = root->firstChild; f; f = f->next) {
+    if (!IsFolder(f) || IsReceiveFolder(f) || IsSearchFolder(f) || f->title == "Zentu Site") continue;
+    folders.push_back(f->title);
+    ASSERT_NE(f->firstChild, nullptr) << f->title;
+    items.push_back(f->firstChild->title);
+  }
+  EXPECT_EQ(folders, expectedFolders);
+  EXPECT_EQ(items, expectedItems);
+}
+
 }  // namespace
 }  // namespace zentu

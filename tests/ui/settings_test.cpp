@@ -21,28 +21,7 @@
 namespace zentu::testing {
 namespace {
 
-// Runs `step` on the settings dialog once it is open (it runs modally).
-class DialogDriver {
- public:
-  explicit DialogDriver(std::function<void(ui::SettingsDialog&)> step) : step_(std::move(step)) {
-    timer_.setInterval(5);
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      auto* dialog = dynamic_cast<ui::SettingsDialog*>(QApplication::activeModalWidget());
-      if (!dialog || running_) return;
-      running_ = true;
-      timer_.stop();
-      ++ran;
-      step_(*dialog);
-    });
-    timer_.start();
-  }
-  int ran = 0;
-
- private:
-  std::function<void(ui::SettingsDialog&)> step_;
-  bool running_ = false;
-  QTimer timer_;
-};
+using DialogDriver = ModalStep<ui::SettingsDialog>;
 
 template <typename W>
 W* EditorOf(ui::SettingsDialog& d, const char* key) {

@@ -73,6 +73,29 @@ class BoxAnswerer {
   QTimer timer_;
 };
 
+// Runs `step` once on the first modal dialog of type D that opens (dialogs
+// run their own event loop, so the test acts from inside it).
+template <typename D>
+class ModalStep {
+ public:
+  explicit ModalStep(std::function<void(D&)> step) : step_(std::move(step)) {
+    timer_.setInterval(5);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      auto* dialog = dynamic_cast<D*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      timer_.stop();
+      ++ran;
+      step_(*dialog);
+    });
+    timer_.start();
+  }
+  int ran = 0;
+
+ private:
+  std::function<void(D&)> step_;
+  QTimer timer_;
+};
+
 // A temporary home with the default collection (root, receive folder,
 // search-result folder, site folder) and the Qt desktop installed.
 class UiTest : public TempHome {
