@@ -176,6 +176,13 @@ void XSession::Focus(unsigned long id) {
   XRaiseWindow(display_, id);
   XSetInputFocus(display_, id, RevertToPointerRoot, CurrentTime);
   XSync(display_, False);
+  for (int i = 0; i < 40; ++i) {
+    ::Window focused = 0;
+    int revert = 0;
+    XGetInputFocus(display_, &focused, &revert);
+    if (focused == id) break;
+    Sleep(50);
+  }
   Sleep(150);  // the program takes the focus-in before the first key
 }
 
