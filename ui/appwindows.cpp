@@ -334,6 +334,7 @@ void AppWindows::OpenSettings(int page) {
 bool AppWindows::ApplySettings(const Profile& edited) {
   Profile next = edited;
   StoreGeometry(next);  // the windows as they are now, not as when the dialog opened
+  next.LogViewFlag = edited.LogViewFlag;  // the dialog's choice, not the window's state
   const bool taken = RunWhileCaptureIdle([&next] {
     CurrentProfile() = next;
     CurrentTreeFileSettings() = TreeFileSettingsFrom(next, CurrentTreeFileSettings());
@@ -351,6 +352,8 @@ bool AppWindows::ApplySettings(const Profile& edited) {
   if (main_->toolBar()) main_->toolBar()->setVisible(p.MainToolBar);
   main_->UpdateTitle();
   SetTopMost(p.ViewTopMost);
+  // The log window's flag follows the window: shown now as it will be at the next start.
+  if (log_->isVisible() != p.LogViewFlag) ShowLogWindow(p.LogViewFlag);
   downloads_->Restyle();
   WriteLog("# SaveProfileData : %s", ProfilePath().c_str());
   (void)SaveProfile(p, ProfilePath());  // a failure is shown by the save itself

@@ -15,6 +15,7 @@
 #include "tests/ui/ui_fixture.h"
 #include "ui/commands.h"
 #include "ui/downloadwindow.h"
+#include "ui/logwindow.h"
 #include "ui/mainwindow.h"
 #include "ui/settingsdialog.h"
 
@@ -60,6 +61,7 @@ TEST_F(UiTest, SettingsDialogOkTakesTheEntriesAndCancelTakesNothing) {
     EditorOf<QCheckBox>(d, "FinishConfirm")->setChecked(false);
     EditorOf<QCheckBox>(d, "ShowVersionOnTitleBar")->setChecked(false);
     EditorOf<QCheckBox>(d, "StatusBar")->setChecked(false);
+    EditorOf<QCheckBox>(d, "LogViewFlag")->setChecked(true);
     auto* colour = EditorOf<QPushButton>(d, "ErrorTextColor");
     colour->setProperty("colour", QColor(1, 2, 3));
     d.accept();
@@ -76,6 +78,8 @@ TEST_F(UiTest, SettingsDialogOkTakesTheEntriesAndCancelTakesNothing) {
   EXPECT_EQ(w.mainWindow()->windowTitle().left(6), "Zentu ");
   EXPECT_FALSE(w.mainWindow()->windowTitle().contains("0.99"));
   EXPECT_TRUE(w.mainWindow()->statusBar()->isHidden());
+  EXPECT_TRUE(p.LogViewFlag) << "the dialog's choice, not the hidden window's state";
+  EXPECT_TRUE(w.logWindow()->isVisible());
   // The file holds them, in its own units.
   const std::string file = ProfileFile();
   EXPECT_NE(file.find("TimeOut=30\r\n"), std::string::npos) << file;
