@@ -123,6 +123,10 @@ void AppendTitle(std::string& out, const std::string& title, const char* fallbac
     out += fallback;
     return;
   }
+  if (title.find_first_of(item ? "\r\n<\"" : "\r\n") == std::string::npos) {
+    out += title;  // the usual title, as it is
+    return;
+  }
   for (size_t i = 0; i < title.size(); ++i) {
     const char c = title[i];
     if (c == '\r' || c == '\n') out += ' ';
