@@ -117,7 +117,7 @@ int rulefile::WriteReferrerFile(std::string_view path) {
     std::shared_lock lock(g_referrers.mu);
     for (const auto& e : g_referrers.entries) text += e.prefix + '\t' + e.referer + '\n';
   }
-  if (!rulefile::WriteTextFile(path, text)) {
+  if (!os::WriteCrLfTextFile(path, text)) {
     WriteLog("# File not found : %s", std::string(path).c_str());
     return 0;
   }
@@ -224,7 +224,7 @@ int rulefile::WritePasswordFile(std::string_view path) {
     for (const auto& e : g_passwords.entries)
       text += e.url + '\t' + e.user + '\t' + EncodePassword(e.password) + '\n';
   }
-  if (!rulefile::WriteTextFile(path, text)) {
+  if (!os::WriteCrLfTextFile(path, text)) {
     WriteLogVerbose("Can't open file %s", std::string(path).c_str());
     return 0;
   }

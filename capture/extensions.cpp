@@ -175,7 +175,7 @@ int SaveExtensionList(std::string_view path) {
     std::shared_lock lock(g_extensions.mu);
     text = FormatExtensionFile(g_extensions.binary, g_extensions.browser);
   }
-  if (!rulefile::WriteTextFile(path, text)) {
+  if (!os::WriteCrLfTextFile(path, text)) {
     WriteLog("Can't create file %s", std::string(path).c_str());
     return 0;
   }
@@ -183,7 +183,7 @@ int SaveExtensionList(std::string_view path) {
 }
 
 int WriteDefaultExtensionFile(std::string_view path) {
-  return rulefile::WriteTextFile(path, FormatExtensionFile(DefaultBinary(), DefaultBrowser())) ? 1 : 0;
+  return os::WriteCrLfTextFile(path, FormatExtensionFile(DefaultBinary(), DefaultBrowser())) ? 1 : 0;
 }
 
 RuleList GetExtensionList(int which) {

@@ -20,6 +20,7 @@
 
 #include "capture/job.h"
 #include "os/socket.h"
+#include "pagelib/url.h"
 
 namespace zentu {
 
@@ -129,6 +130,10 @@ std::optional<std::string> DetectSnsUserId(std::string_view profileUrl = kSnsPro
 
 // RFC 4648 Base64 with "=" padding.
 std::string EncodeBase64(std::string_view data);
+
+// How captures map URLs to local files: below the data directory, with the
+// profile's archive-path rule.
+UrlMapProfile CaptureMapProfile();
 
 // Fills Host, Port, RequestURL, BaseURL, LocalLink, DirName and LocalFile from
 // URL with the capture mapping (the first step of job initialisation). False

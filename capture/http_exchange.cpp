@@ -400,11 +400,16 @@ Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepT
 
 int HttpRequest(DownloadJob& job, int kind) { return RunExchange(job, kind, false, false).result; }
 
+UrlMapProfile CaptureMapProfile() {
+  const Profile& p = CurrentProfile();
+  UrlMapProfile map = CaptureProfile(p.dirs.data);
+  map.convertArchivePaths = p.ConvertPathForArchiveOrg;
+  return map;
+}
+
 bool MapJobLocation(DownloadJob& job) {
-  UrlMapProfile map = CaptureProfile(CurrentProfile().dirs.data);
-  map.convertArchivePaths = CurrentProfile().ConvertPathForArchiveOrg;
   UrlLocation location;
-  if (!MapUrlToLocation(job.URL, map, location)) return false;
+  if (!MapUrlToLocation(job.URL, CaptureMapProfile(), location)) return false;
   job.Host = location.hostName;
   job.Port = location.port;
   job.RequestURL = location.urlNoFragment;

@@ -47,17 +47,6 @@ bool ContainsNoCase(std::string_view text, std::string_view needle) {
   return false;
 }
 
-std::string CutText(std::string_view text, size_t limit) {
-  if (text.size() <= limit) return std::string(text);
-  size_t i = 0;
-  while (i < limit) {
-    size_t step = os::IsSjisLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
-    if (i + step > limit) break;
-    i += step;
-  }
-  return std::string(text.substr(0, i));
-}
-
 size_t FindHeadEnd(std::string_view data) {
   size_t line = 0;
   while (line < data.size()) {
@@ -415,7 +404,7 @@ int ParseResponseHeader(DownloadJob& job) {
       }
     } else if (StartsWithNoCase(name, "Location")) {
       while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-      job.MovedURL = CutText(HeaderSafe(value), kMaxUrlLength);
+      job.MovedURL = os::CutSjis(HeaderSafe(value), kMaxUrlLength);
     } else if (StartsWithNoCase(name, "date")) {
       std::string lower(value);
       for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -431,9 +420,9 @@ int ParseResponseHeader(DownloadJob& job) {
         return kHttpSizeOver;
       }
     } else if (StartsWithNoCase(name, "content-encoding")) {
-      job.ContentEncoding = CutText(value, kMaxUrlLength);
+      job.ContentEncoding = os::CutSjis(value, kMaxUrlLength);
     } else if (StartsWithNoCase(name, "content-type")) {
-      job.ContentType = CutText(value, kMaxUrlLength);
+      job.ContentType = os::CutSjis(value, kMaxUrlLength);
       static const char* const kTextTypes[] = {"text/", "application/x-pointplus", "application/xml",
                                                "application/rdf", "application/octet-stream", "javascript"};
       for (const char* type : kTextTypes) {
@@ -492,29 +481,29 @@ std::string EncodeBase64(std::string_view data) {
 // --- Redirect targets -----------------------------------------------------------------
 
 std::string AbsoluteMovedURL(const DownloadJob& job, std::string_view location) {
-  if (location.find("://") != std::string_view::npos || location.empty()) return CutText(location, kMaxUrlLength);
+  if (location.find("://") != std::string_view::npos || location.empty()) return os::CutSjis(location, kMaxUrlLength);
   std::string_view base = RequestBaseUrl(job);
   size_t scheme = base.find("://");
   if (scheme == std::string_view::npos) {
     // No absolute request URL to lean on: the classic "http://" + Host.
-    if (location.front() == '/') return CutText("http://" + job.Host + std::string(location), kMaxUrlLength);
-    return CutText(location, kMaxUrlLength);
+    if (location.front() == '/') return os::CutSjis("http://" + job.Host + std::string(location), kMaxUrlLength);
+    return os::CutSjis(location, kMaxUrlLength);
   }
   const std::string_view schemePart = base.substr(0, scheme);  // "http"
   if (location.size() >= 2 && location[0] == '/' && location[1] == '/')
-    return CutText(std::string(schemePart) + ":" + std::string(location), kMaxUrlLength);
+    return os::CutSjis(std::string(schemePart) + ":" + std::string(location), kMaxUrlLength);
   size_t pathStart = base.find_first_of("/?#", scheme + 3);
   std::string_view origin = base.substr(0, pathStart);  // "http://host:port"
-  if (location.front() == '/') return CutText(std::string(origin) + std::string(location), kMaxUrlLength);
+  if (location.front() == '/') return os::CutSjis(std::string(origin) + std::string(location), kMaxUrlLength);
   // Relative to the request's directory.
   std::string_view path = pathStart == std::string_view::npos ? std::string_view("/") : base.substr(pathStart);
   path = path.substr(0, path.find_first_of("?#"));
   if (path.empty() || path.front() != '/') path = "/";
   std::string dir(path.substr(0, path.rfind('/') + 1));
   if (location.front() == '?') {
-    return CutText(std::string(origin) + std::string(path) + std::string(location), kMaxUrlLength);
+    return os::CutSjis(std::string(origin) + std::string(path) + std::string(location), kMaxUrlLength);
   }
-  return CutText(std::string(origin) + dir + std::string(location), kMaxUrlLength);
+  return os::CutSjis(std::string(origin) + dir + std::string(location), kMaxUrlLength);
 }
 
 }  // namespace zentu

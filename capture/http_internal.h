@@ -13,8 +13,6 @@ const std::string& SJ(const char* utf8);
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 bool ContainsNoCase(std::string_view text, std::string_view needle);
-// Cut to `limit` bytes without splitting a two-byte character.
-std::string CutText(std::string_view text, size_t limit);
 
 // Offset just behind the line that ends the head (the first line that is
 // empty or starts with CR or LF), or npos when `data` holds no such line.

@@ -5,6 +5,7 @@
 #include "capture/http.h"
 #include "capture/http_internal.h"
 #include "capture/rules.h"
+#include "os/cp932.h"
 #include "os/desktop.h"
 #include "os/file.h"
 #include "os/log.h"
@@ -218,7 +219,7 @@ void EndErrorProcedure(DownloadJob& job, DownloadManager& manager) {
 std::string ResolveMovedURL(std::string_view url) {
   if (url.size() <= 3) return {};
   DownloadJob job;
-  job.URL = CutText(url, kMaxUrlLength);
+  job.URL = os::CutSjis(url, kMaxUrlLength);
   if (!MapJobLocation(job)) return job.URL;
   HttpRequest(job, kHttpHead);
   if (!job.MovedURL.empty()) return AbsoluteMovedURL(job, job.MovedURL);
@@ -227,7 +228,7 @@ std::string ResolveMovedURL(std::string_view url) {
 
 std::optional<std::string> DetectSnsUserId(std::string_view profileUrl) {
   DownloadJob job;
-  job.URL = CutText(profileUrl, kMaxUrlLength);
+  job.URL = os::CutSjis(profileUrl, kMaxUrlLength);
   if (!MapJobLocation(job) || HttpRequest(job, kHttpGet) != kHttpOk) return std::nullopt;
   os::File file;
   if (!file.Open(job.LocalFile, os::File::Mode::Read)) return std::nullopt;

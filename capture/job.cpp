@@ -13,16 +13,7 @@
 
 namespace zentu {
 
-std::string CutToUrlBuffer(std::string_view text) {
-  if (text.size() <= kMaxUrlLength) return std::string(text);
-  size_t i = 0;
-  while (i < kMaxUrlLength) {
-    size_t step = os::IsSjisLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
-    if (i + step > kMaxUrlLength) break;
-    i += step;
-  }
-  return std::string(text.substr(0, i));
-}
+std::string CutToUrlBuffer(std::string_view text) { return os::CutSjis(text, kMaxUrlLength); }
 
 // --- Labels and messages -------------------------------------------------------
 
@@ -346,24 +337,17 @@ void DownloadManager::Commit(Entry& entry, const DownloadJob& job) {
   entry.job.claim = claim;
 }
 
-int DownloadManager::UpdateJob(const DownloadJob& job) {
-  std::lock_guard lock(mutex_);
+DownloadManager::Entry* DownloadManager::Claimed(const DownloadJob& job) {
   auto it = queue_.find(job.URL);
-  if (it == queue_.end() || job.claim == 0 || it->second.job.claim != job.claim) return 0;
-  Commit(it->second, job);
-  NotifyChanged(it->second);
-  return 1;
+  if (it == queue_.end() || job.claim == 0 || it->second.job.claim != job.claim) return nullptr;
+  return &it->second;
 }
 
-int DownloadManager::ReleaseJob(const DownloadJob& job) {
-  std::lock_guard lock(mutex_);
-  auto it = queue_.find(job.URL);
-  if (it == queue_.end() || job.claim == 0 || it->second.job.claim != job.claim) return 0;
-  Entry& entry = it->second;
-  Commit(entry, job);
+void DownloadManager::EndClaim(Entry& entry, bool finished) {
   entry.job.claim = 0;
   if (entry.pendingRearm) {
-    if (entry.job.Status == kJobAnalyzed || entry.job.Status == kJobComplete) {
+    // A finished job that starts over is a fresh capture, not a resource of its old page.
+    if (finished && (entry.job.Status == kJobAnalyzed || entry.job.Status == kJobComplete)) {
       entry.job.SourceURL.clear();
       entry.job.FromLocal = false;
     }
@@ -374,23 +358,31 @@ int DownloadManager::ReleaseJob(const DownloadJob& job) {
   entry.pendingRearm = false;
   entry.pendingStatus = kNoPending;
   NotifyChanged(entry);
+}
+
+int DownloadManager::UpdateJob(const DownloadJob& job) {
+  std::lock_guard lock(mutex_);
+  Entry* entry = Claimed(job);
+  if (!entry) return 0;
+  Commit(*entry, job);
+  NotifyChanged(*entry);
+  return 1;
+}
+
+int DownloadManager::ReleaseJob(const DownloadJob& job) {
+  std::lock_guard lock(mutex_);
+  Entry* entry = Claimed(job);
+  if (!entry) return 0;
+  Commit(*entry, job);
+  EndClaim(*entry, true);
   return 1;
 }
 
 int DownloadManager::AbandonJob(const DownloadJob& job) {
   std::lock_guard lock(mutex_);
-  auto it = queue_.find(job.URL);
-  if (it == queue_.end() || job.claim == 0 || it->second.job.claim != job.claim) return 0;
-  Entry& entry = it->second;
-  entry.job.claim = 0;
-  if (entry.pendingRearm) {
-    entry.job.Status = kJobUntreated;
-  } else if (entry.pendingStatus != kNoPending) {
-    entry.job.Status = entry.pendingStatus;
-  }
-  entry.pendingRearm = false;
-  entry.pendingStatus = kNoPending;
-  NotifyChanged(entry);
+  Entry* entry = Claimed(job);
+  if (!entry) return 0;
+  EndClaim(*entry, false);
   return 1;
 }
 

@@ -273,6 +273,10 @@ class DownloadManager {
   void NotifyAdded(Entry& entry);  // lock held
   void NotifyChanged(const Entry& entry);  // lock held
   void Commit(Entry& entry, const DownloadJob& job);  // lock held
+  // The entry the job's claim still holds, or nullptr (lock held).
+  Entry* Claimed(const DownloadJob& job);
+  // Ends the claim; a re-download or a status asked for meanwhile takes effect (lock held).
+  void EndClaim(Entry& entry, bool finished);
   bool HasFree(int status) const;  // lock held
   bool IsWaited(const std::string& url) const;  // lock held
   void CallStartWorkers();

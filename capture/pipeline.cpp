@@ -335,12 +335,6 @@ std::string EscapeLinkPath(std::string_view path) {
 
 std::string DataDirectory() { return CurrentProfile().dirs.data; }
 
-UrlMapProfile MapProfile() {
-  UrlMapProfile p = CaptureProfile(DataDirectory());
-  p.convertArchivePaths = CurrentProfile().ConvertPathForArchiveOrg;
-  return p;
-}
-
 void SleepUnlessStopped(int ms, const std::atomic<bool>& stop) {
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!stop.load() && std::chrono::steady_clock::now() < until)
@@ -943,7 +937,7 @@ std::string HandleLink(DownloadJob& job, std::string_view found, int hop) {
   if (!IsLinkAllowed(url)) return url + fragment;
 
   UrlLocation location;
-  UrlMapProfile profile = MapProfile();
+  UrlMapProfile profile = CaptureMapProfile();
   if (!MapUrlToLocation(url, profile, location)) return url + fragment;
 
   std::function<bool(std::string_view)> isLocked;

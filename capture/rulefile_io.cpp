@@ -51,16 +51,6 @@ bool ForEachLine(std::string_view path, const std::function<void(const std::stri
   return true;
 }
 
-bool WriteTextFile(std::string_view path, std::string_view text) {
-  std::string bytes;
-  bytes.reserve(text.size() + text.size() / 16 + 16);
-  for (char c : text) {
-    if (c == '\n') bytes += '\r';
-    bytes += c;
-  }
-  return os::WriteFileAtomic(path, bytes);
-}
-
 int CountDelimiters(std::string_view line) {
   int count = 0;
   size_t i = 0;

@@ -18,10 +18,6 @@ constexpr size_t kMaxLineBytes = 2047;
 bool ForEachLine(std::string_view path, const std::function<void(const std::string&)>& onLine,
                  size_t limit = kMaxLineBytes);
 
-// Writes `text` (LF line ends) as CR LF text through a temporary file and a
-// rename, so that a failed save leaves the old file as it was.
-[[nodiscard]] bool WriteTextFile(std::string_view path, std::string_view text);
-
 // Counts the "/" that are not escaped by a backslash, stepping over Shift_JIS
 // two-byte characters (their trail byte may be 0x5C).
 int CountDelimiters(std::string_view line);

@@ -12,6 +12,7 @@
 #include "capture/rulefile_io.h"
 #include "capture/rules_internal.h"
 #include "os/cp932.h"
+#include "os/file.h"
 #include "os/log.h"
 #include "pagelib/bregexp.h"
 #include "store/configfiles.h"
@@ -166,7 +167,7 @@ int SavePatternFile(std::string_view path, const PatternList& list, const std::s
       text += '\n';
     }
   }
-  if (!rulefile::WriteTextFile(path, text)) {
+  if (!os::WriteCrLfTextFile(path, text)) {
     WriteLog("# File locked? : %s", std::string(path).c_str());
     return 0;
   }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <system_error>
@@ -89,18 +90,6 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
-// Cuts to `limit` bytes without splitting a two-byte character.
-std::string Cut(std::string_view text, size_t limit) {
-  if (text.size() <= limit) return std::string(text);
-  size_t i = 0;
-  while (i < limit) {
-    size_t step = os::IsSjisLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
-    if (i + step > limit) break;
-    i += step;
-  }
-  return std::string(text.substr(0, i));
-}
-
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
   std::string out;
   out.reserve(text.size());
@@ -166,6 +155,21 @@ bool FileItem(TreeNode* folder, TreeNode* item) {
 
 void LogNoCollection() { WriteLog("> no collection: command dropped"); }
 
+// A new URL item filed in the receive folder (`prepare` sets more fields before
+// it is linked, so the folder counts take them in). nullptr when there is no
+// collection (logged) or the link is refused (the item is freed).
+TreeNode* FileInReceiveFolder(std::string_view title, std::string_view url, uint32_t downloadFlag,
+                              TreeNode*& folder, const std::function<void(TreeNode*)>& prepare = {}) {
+  folder = IntakeReceiveFolder();
+  if (!folder) {
+    LogNoCollection();
+    return nullptr;
+  }
+  TreeNode* item = NewUrlItem(title, url, downloadFlag);
+  if (prepare) prepare(item);
+  return FileItem(folder, item) ? item : nullptr;
+}
+
 // The views learn of the new nodes (outside the tree lock: the window side
 // may marshal to the main thread and wait).
 void ShowAdded(std::initializer_list<const TreeNode*> nodes) {
@@ -182,9 +186,9 @@ void ReadKeyLines(std::string_view body, std::string& url, std::string& title) {
   while (!body.empty()) {
     std::string_view line = FirstLine(body);
     if (StartsWith(line, "URL=")) {
-      url = Cut(TrimBlanks(line.substr(4)), kChannelMaxUrl);
+      url = os::CutSjis(TrimBlanks(line.substr(4)), kChannelMaxUrl);
     } else if (StartsWith(line, "TITLE=")) {
-      title = Cut(line.substr(6), kChannelMaxTitle);
+      title = os::CutSjis(line.substr(6), kChannelMaxTitle);
     } else {
       break;
     }
@@ -195,7 +199,7 @@ void ReadKeyLines(std::string_view body, std::string& url, std::string& title) {
 // --- Commands ------------------------------------------------------------------------------
 
 int UseCache(std::string_view body) {
-  const std::string url = Cut(TrimBlanks(FirstLine(SkipLineEnd(body))), kChannelMaxUrl);
+  const std::string url = os::CutSjis(TrimBlanks(FirstLine(SkipLineEnd(body))), kChannelMaxUrl);
   if (url.empty()) {
     WriteLog("Error [Use Cache] not exist URL");
     return 0;
@@ -204,13 +208,8 @@ int UseCache(std::string_view body) {
   TreeNode* item;
   {
     std::lock_guard tree(TreeMutex());
-    folder = IntakeReceiveFolder();
-    if (!folder) {
-      LogNoCollection();
-      return 0;
-    }
-    item = NewUrlItem("*", url, kDownloadChanged);
-    if (!FileItem(folder, item)) return 0;
+    item = FileInReceiveFolder("*", url, kDownloadChanged, folder);
+    if (!item) return 0;
     // Queued under the tree lock: nobody can free the item before the job knows it.
     GetDownloadManager().AddJob(url, "", true, item);
   }
@@ -233,7 +232,7 @@ void RunDownloadReservation(const std::string& text, bool save, const TreeFileSe
     rest = lf == std::string_view::npos ? std::string_view{} : rest.substr(lf + 1);
     // A CR LF line end leaves its CR on the name.
     while (!name.empty() && name.back() == '\r') name.remove_suffix(1);
-    folderName = Cut(name, kChannelMaxTitle);
+    folderName = os::CutSjis(name, kChannelMaxTitle);
     named = !folderName.empty();
     WriteLogVerbose("# Set Insert Folder : %s", folderName.c_str());
   }
@@ -244,7 +243,7 @@ void RunDownloadReservation(const std::string& text, bool save, const TreeFileSe
     rest = rest.substr(line.size());
     if (!rest.empty()) rest.remove_prefix(1);  // a CR and an LF each end a line
     line = TrimBlanks(line);
-    if (!line.empty()) urls.push_back(Cut(line, kChannelMaxUrl));
+    if (!line.empty()) urls.push_back(os::CutSjis(line, kChannelMaxUrl));
   }
 
   // The items go in small batches, so that the main thread is never kept
@@ -351,13 +350,8 @@ int AddItemOnly(std::string_view body) {
   TreeNode* item;
   {
     std::lock_guard tree(TreeMutex());
-    folder = IntakeReceiveFolder();
-    if (!folder) {
-      LogNoCollection();
-      return 0;
-    }
-    item = NewUrlItem(title, url, kDownloadNone);
-    if (!FileItem(folder, item)) return 0;
+    item = FileInReceiveFolder(title, url, kDownloadNone, folder);
+    if (!item) return 0;
   }
   ShowAdded({item, folder});
   return 1;
@@ -413,13 +407,8 @@ int SiteDownload(std::string_view body) {
   TreeNode* item;
   {
     std::lock_guard tree(TreeMutex());
-    folder = IntakeReceiveFolder();
-    if (!folder) {
-      LogNoCollection();
-      return 0;
-    }
-    item = NewUrlItem(title.empty() ? kNoTitle : title, url, kDownloadChanged);
-    if (!FileItem(folder, item)) return 0;
+    item = FileInReceiveFolder(title.empty() ? kNoTitle : title, url, kDownloadChanged, folder);
+    if (!item) return 0;
     if (!external) {
       GetDownloadManager().AddSiteJob(url, "", true, settings.linkHop, settings.sizeLimitKBytes,
                                       settings.filter, false, item);
@@ -440,7 +429,7 @@ int SiteDownload(std::string_view body) {
 int DownloadOnly(std::string_view body) {
   std::string_view line = FirstLine(SkipLineEnd(body));
   std::string url;
-  if (StartsWith(line, "URL=")) url = Cut(TrimBlanks(line.substr(4)), kChannelMaxUrl);
+  if (StartsWith(line, "URL=")) url = os::CutSjis(TrimBlanks(line.substr(4)), kChannelMaxUrl);
   if (url.empty()) {
     const std::string shown(line);
     WriteLog("Error [Download Only] not exist URL=%s", shown.c_str());
@@ -453,7 +442,7 @@ int DownloadOnly(std::string_view body) {
 int ScrapHtml(std::string_view body) {
   if (StartsWith(body, "\r")) body.remove_prefix(1);
   if (StartsWith(body, "\n")) body.remove_prefix(1);
-  const std::string url = Cut(TrimBlanks(FirstLine(body)), kChannelMaxUrl);
+  const std::string url = os::CutSjis(TrimBlanks(FirstLine(body)), kChannelMaxUrl);
   if (url.size() < 5) {
     WriteLog("Error [Scrap HTML] not exist URL=%s", url.c_str());
     return 0;
@@ -491,7 +480,7 @@ int OpenUrl(std::string_view rest) {
     LogMissingUrl(rest);
     return 0;
   }
-  const std::string url = Cut(TrimBlanks(FirstLine(rest.substr(4))), kChannelMaxOpenUrl);
+  const std::string url = os::CutSjis(TrimBlanks(FirstLine(rest.substr(4))), kChannelMaxOpenUrl);
   if (url.empty()) {
     LogMissingUrl(rest);
     return 0;
@@ -581,23 +570,19 @@ TreeNode* IntakeReceiveFolder() {
 }
 
 TreeNode* AddTextFragment(std::string_view url, std::string_view html) {
-  const std::string link = Cut(TrimBlanks(url), kChannelMaxUrl);
+  const std::string link = os::CutSjis(TrimBlanks(url), kChannelMaxUrl);
   if (link.empty()) return nullptr;
   const std::string page = ReplaceAll(html, "&amp;", "&");
   TreeNode* folder;
   TreeNode* item;
   {
     std::lock_guard tree(TreeMutex());
-    folder = IntakeReceiveFolder();
-    if (!folder) {
-      LogNoCollection();
-      return nullptr;
-    }
-    item = NewUrlItem("*", link, kDownloadDone);
-    item->unread = true;  // detached still: linking counts it
-    item->size = static_cast<uint32_t>(std::min<size_t>(html.size(), UINT32_MAX));
-    item->lastCheck = NowText();
-    if (!FileItem(folder, item)) return nullptr;
+    item = FileInReceiveFolder("*", link, kDownloadDone, folder, [&](TreeNode* n) {
+      n->unread = true;
+      n->size = static_cast<uint32_t>(std::min<size_t>(html.size(), UINT32_MAX));
+      n->lastCheck = NowText();
+    });
+    if (!item) return nullptr;
     GetDownloadManager().AddBufferJob(link, page, item);
   }
   ShowAdded({item, folder});

@@ -24,6 +24,22 @@ void ForEachSjisChar(std::string_view text, F&& f) {
   }
 }
 
+// The length of the longest start of `text` of at most `limit` bytes that does
+// not split a two-byte character.
+inline size_t SjisCutLength(std::string_view text, size_t limit) {
+  if (text.size() <= limit) return text.size();
+  size_t i = 0;
+  while (i < limit) {
+    const size_t step = IsSjisLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+    if (i + step > limit) break;
+    i += step;
+  }
+  return i;
+}
+inline std::string CutSjis(std::string_view text, size_t limit) {
+  return std::string(text.substr(0, SjisCutLength(text, limit)));
+}
+
 // One code: a single byte (0x00-0xFF) or a two-byte code (lead << 8 | trail).
 // Returns 0xFFFF's Unicode sibling U+FFFD-free answer: 0 when the code is unmapped
 // (except code 0 itself, which maps to U+0000).

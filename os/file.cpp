@@ -250,6 +250,16 @@ bool ReadWholeFile(std::string_view path, std::string& out) {
   return true;
 }
 
+bool WriteCrLfTextFile(std::string_view path, std::string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size() + text.size() / 16 + 16);
+  for (char c : text) {
+    if (c == '\n') bytes += '\r';
+    bytes += c;
+  }
+  return WriteFileAtomic(path, bytes);
+}
+
 bool WriteFileAtomic(std::string_view path, std::string_view data) {
   std::string temp(path);
   temp += ".tmp";

@@ -60,6 +60,9 @@ struct DirEntry {
 // Writes a temporary file beside `path`, syncs it and renames it over `path`:
 // a crash leaves the old file or the new one, never half of one.
 [[nodiscard]] bool WriteFileAtomic(std::string_view path, std::string_view data);
+// Writes `text` (LF line ends) as CR LF text with WriteFileAtomic: a failed
+// save leaves the old file as it was.
+[[nodiscard]] bool WriteCrLfTextFile(std::string_view path, std::string_view text);
 bool FileExists(std::string_view path);       // a regular file
 bool DirectoryExists(std::string_view path);
 bool PathExists(std::string_view path);

@@ -139,7 +139,7 @@ std::string FormatCustomIcons() {
 
 int SaveCustomIcons(const std::string& path) {
   WriteLog("# Save custom icon file: %s", path.c_str());
-  if (!listfile::WriteTextFile(path, FormatCustomIcons())) {
+  if (!os::WriteCrLfTextFile(path, FormatCustomIcons())) {
     WriteLog("[Error] File not found : %s", path.c_str());
     return 0;
   }

@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "os/cp932.h"
+#include "os/file.h"
 #include "os/log.h"
 #include "store/listfile_io.h"
 
@@ -114,7 +115,7 @@ std::string FormatGroups() {
 
 int SaveGroups(const std::string& path, bool flagSave) {
   if (!flagSave) return 0;
-  if (!listfile::WriteTextFile(path, FormatGroups())) {
+  if (!os::WriteCrLfTextFile(path, FormatGroups())) {
     WriteLog("# Can't open / create group file");
     return -1;
   }

@@ -41,16 +41,6 @@ bool ForEachLine(std::string_view path, const std::function<void(std::string_vie
   return true;
 }
 
-bool WriteTextFile(std::string_view path, std::string_view text) {
-  std::string bytes;
-  bytes.reserve(text.size() + text.size() / 16 + 16);
-  for (char c : text) {
-    if (c == '\n') bytes += '\r';
-    bytes += c;
-  }
-  return os::WriteFileAtomic(path, bytes);
-}
-
 bool BreaksLine(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
 
 }  // namespace zentu::listfile

@@ -16,10 +16,6 @@ inline constexpr size_t kMaxLineBytes = 2047;
 // false when the file cannot be opened.
 bool ForEachLine(std::string_view path, const std::function<void(std::string_view)>& onLine);
 
-// Writes `text` (LF line ends) as CR LF text through a temporary file and a
-// rename, so that a failed save leaves the old file as it was.
-[[nodiscard]] bool WriteTextFile(std::string_view path, std::string_view text);
-
 // True when the text holds CR, LF or NUL: it would not survive being written
 // as (part of) one line.
 bool BreaksLine(std::string_view text);

@@ -5,6 +5,7 @@
 #include <shared_mutex>
 
 #include "os/desktop.h"
+#include "os/file.h"
 #include "os/log.h"
 #include "store/listfile_io.h"
 
@@ -70,7 +71,7 @@ std::string FormatLockList() {
 
 int SaveLockList(const std::string& path) {
   WriteLog("# Save Lock List");
-  if (!listfile::WriteTextFile(path, FormatLockList())) {
+  if (!os::WriteCrLfTextFile(path, FormatLockList())) {
     WriteLog("# File not found : %s", path.c_str());
     return 0;
   }

@@ -79,17 +79,7 @@ std::string_view LineValue(std::string_view rest) {
 }
 
 // Keeps at most `maxBytes` bytes without splitting a two-byte character.
-void CutText(std::string& text, size_t maxBytes) {
-  if (text.size() <= maxBytes) return;
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  size_t i = 0;
-  while (i < maxBytes) {
-    size_t step = (os::IsSjisLeadByte(p[i]) && i + 1 < text.size()) ? 2 : 1;
-    if (i + step > maxBytes) break;
-    i += step;
-  }
-  text.resize(i);
-}
+void CutText(std::string& text, size_t maxBytes) { text.resize(os::SjisCutLength(text, maxBytes)); }
 
 // Index of the last character of a Shift_JIS text, or npos when empty.
 size_t LastCharStart(std::string_view text) {

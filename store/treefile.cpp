@@ -63,18 +63,6 @@ std::string Format(const std::string& format, const std::string& arg) {
 }
 
 // Cuts a Shift_JIS text to at most `max` bytes without splitting a character.
-std::string CutSjis(std::string_view s, size_t max) {
-  if (s.size() <= max) return std::string(s);
-  size_t i = 0;
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  while (i < max) {
-    size_t step = (os::IsSjisLeadByte(p[i]) && i + 1 < s.size()) ? 2 : 1;
-    if (i + step > max) break;
-    i += step;
-  }
-  return std::string(s.substr(0, i));
-}
-
 bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
@@ -452,7 +440,7 @@ struct Loader {
     size_t end = line.find('"', at);
     if (end == std::string_view::npos) end = line.size();
     *after = end;
-    return CutSjis(line.substr(at, end - at), max);
+    return os::CutSjis(line.substr(at, end - at), max);
   }
 
   static std::string OptionDigits(std::string_view line) {
@@ -509,7 +497,7 @@ struct Loader {
       std::string_view rest = line.substr(gt + 1);
       size_t ul = rest.rfind("<UL>");
       if (ul != std::string_view::npos) rest = rest.substr(0, ul);
-      title = CutSjis(rest, 511);
+      title = os::CutSjis(rest, 511);
     }
     return title.empty() ? std::string(fallback) : title;
   }
@@ -543,7 +531,7 @@ struct Loader {
     size_t gt = line.find('>');
     std::string_view rest = gt == std::string_view::npos ? std::string_view() : line.substr(gt + 1);
     if (rest.size() >= 4 && rest.substr(rest.size() - 4) == "<UL>") rest.remove_suffix(4);
-    std::string title = CutSjis(rest, 512);
+    std::string title = os::CutSjis(rest, 512);
     if (title.empty()) title = "No title";
     OpenFolder(NewFolder(line, title));
   }

@@ -36,17 +36,7 @@ std::string OneLine(const QString& text, size_t limit) {
   line.replace(QLatin1Char('\n'), QLatin1Char(' '));
   line.replace(QLatin1Char('\t'), QLatin1Char(' '));
   line.remove(QChar(0));
-  const std::string sjis = S(line.trimmed());
-  std::string out;
-  bool full = false;
-  os::ForEachSjisChar(sjis, [&](std::string_view ch) {
-    if (full || out.size() + ch.size() > limit) {
-      full = true;
-      return;
-    }
-    out += ch;
-  });
-  return out;
+  return os::CutSjis(S(line.trimmed()), limit);
 }
 
 // True when the node is still in the collection (the UI thread frees nodes
