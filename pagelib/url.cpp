@@ -205,6 +205,28 @@ bool urltext::MapUrlQuietly(std::string_view url, const UrlMapProfile& profile,
   return MapUrl(url, profile, location, true);
 }
 
+namespace {
+
+// The file-name form of a one-byte character other than "/": the characters
+// a Windows file name cannot hold get stand-ins, and "?" starts the query.
+char FileNameChar(std::string_view text, size_t i, bool& inQuery, bool spaceToUnderscore) {
+  switch (text[i]) {
+    case '?': inQuery = true; return '7';
+    case '"': return '\'';
+    case '%': return 'X';
+    case '*': return 'x';
+    case '<': return 'L';
+    case '>': return 'J';
+    case '|': return '1';
+    // Only a drive colon survives.
+    case ':': return (i == 1 && i + 1 < text.size() && IsSep(text[i + 1])) ? ':' : ';';
+    case ' ': return spaceToUnderscore ? '_' : ' ';
+    default: return text[i];
+  }
+}
+
+}  // namespace
+
 std::string MapPathCharacters(std::string_view textIn, bool toLocal, bool spaceToUnderscore,
                               size_t maxLength) {
   std::string_view text = UpToNul(textIn);
@@ -242,24 +264,7 @@ std::string MapPathCharacters(std::string_view textIn, bool toLocal, bool spaceT
         }
         o = '1';
         break;
-      case '?':
-        o = '7';
-        inQuery = true;
-        break;
-      case '"': o = '\''; break;
-      case '%': o = 'X'; break;
-      case '*': o = 'x'; break;
-      case '<': o = 'L'; break;
-      case '>': o = 'J'; break;
-      case '|': o = '1'; break;
-      case ':':
-        // Only a drive colon survives.
-        o = (i == 1 && i + 1 < text.size() && IsSep(text[i + 1])) ? ':' : ';';
-        break;
-      case ' ':
-        if (spaceToUnderscore) o = '_';
-        break;
-      default: break;
+      default: o = FileNameChar(text, i, inQuery, spaceToUnderscore); break;
     }
     out.push_back(o);
     endsWithSeparator = IsSep(o);
@@ -296,19 +301,7 @@ void MapPathInPlace(std::string& path, std::string_view dataDirectory) {
     char o = c;
     switch (c) {
       case '/': o = inQuery ? '1' : '\\'; break;
-      case '?':
-        o = '7';
-        inQuery = true;
-        break;
-      case '"': o = '\''; break;
-      case '%': o = 'X'; break;
-      case '*': o = 'x'; break;
-      case '<': o = 'L'; break;
-      case '>': o = 'J'; break;
-      case '|': o = '1'; break;
-      case ':': o = (i == 1 && i + 1 < path.size() && IsSep(path[i + 1])) ? ':' : ';'; break;
-      case ' ': o = '_'; break;
-      default: break;
+      default: o = FileNameChar(path, i, inQuery, true); break;
     }
     out.push_back(o);
     endsWithSeparator = IsSep(o);
