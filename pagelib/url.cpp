@@ -2,6 +2,7 @@
 #include "pagelib/url.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "os/log.h"
 #include "pagelib/urltext.h"
@@ -54,11 +55,13 @@ std::string_view DrivePathRest(std::string_view path, std::string_view dataDirec
 
 // The lookup profile's "file://" rest: a drive path below the data directory
 // loses the directory, another drive path its drive and separator.
-std::string_view LookupFileRest(std::string_view rest, std::string_view dataDirectory) {
+std::string_view LookupFileRest(std::string_view rest, std::string_view dataDirectory, std::string& drivePath) {
   if (!HasDriveColon(rest)) return rest;
-  size_t under = UnderDataDirectory(rest, dataDirectory);
-  if (under != npos) return rest.substr(under);
-  return rest.size() >= 3 ? rest.substr(3) : std::string_view{};
+  drivePath = CollapsePathSegments(rest, 2);
+  std::string_view path = drivePath;
+  size_t under = UnderDataDirectory(path, dataDirectory);
+  if (under != npos) return path.substr(under);
+  return path.size() >= 3 ? path.substr(3) : std::string_view{};
 }
 
 std::string LocalTimeName(const os::LocalTime& t) {
@@ -82,6 +85,7 @@ bool MapUrl(std::string_view urlIn, const UrlMapProfile& profile, UrlLocation& l
   loc.url = std::string(url);
 
   std::string_view rest;
+  std::string drivePath;  // a local path with its dot segments resolved; rest may point into it
   const size_t scheme = url.find("://");
   if (scheme != npos) {
     if (lookup) {
@@ -90,9 +94,9 @@ bool MapUrl(std::string_view urlIn, const UrlMapProfile& profile, UrlLocation& l
       else if (StartsWithNoCase(url, "https://"))
         rest = url.substr(8);
       else if (StartsWithNoCase(url, "file:///"))
-        rest = LookupFileRest(url.substr(8), dataDir);
+        rest = LookupFileRest(url.substr(8), dataDir, drivePath);
       else if (StartsWithNoCase(url, "file://"))
-        rest = LookupFileRest(url.substr(7), dataDir);
+        rest = LookupFileRest(url.substr(7), dataDir, drivePath);
       else
         rest = url;  // ftp and the like are taken whole
       if (rest.empty()) return false;
@@ -104,20 +108,25 @@ bool MapUrl(std::string_view urlIn, const UrlMapProfile& profile, UrlLocation& l
       if (at >= url.size()) return m.Fail("URL has error. [file]");
       if (url[at] == '/') ++at;  // "file:///"
       rest = url.substr(at);
-      if (HasDriveColon(rest)) rest = DrivePathRest(rest, dataDir, false);
+      if (HasDriveColon(rest)) {
+        drivePath = CollapsePathSegments(rest, 2);
+        rest = DrivePathRest(drivePath, dataDir, false);
+      }
       if (rest.empty()) return m.Fail("URL is null. [file]");
     }
     // Any other scheme maps to the data directory itself; callers decide.
   } else if (HasDriveColon(url)) {
     if (lookup) {
-      size_t under = UnderDataDirectory(url, dataDir);
+      drivePath = CollapsePathSegments(url, 2);
+      size_t under = UnderDataDirectory(drivePath, dataDir);
       if (under != npos)
-        rest = url.substr(under);
-      else if (url.size() >= 4)
-        rest = url.substr(3);
+        rest = std::string_view(drivePath).substr(under);
+      else if (drivePath.size() >= 4)
+        rest = std::string_view(drivePath).substr(3);
       if (rest.empty()) return false;
     } else {
-      rest = DrivePathRest(url, dataDir, true);
+      drivePath = CollapsePathSegments(url, 2);
+      rest = DrivePathRest(drivePath, dataDir, true);
       if (rest.empty()) return m.Fail("URL is null. [others]");
     }
   } else if (StartsWithNoCase(url, "about:blank")) {
@@ -182,8 +191,15 @@ bool MapUrl(std::string_view urlIn, const UrlMapProfile& profile, UrlLocation& l
   }
 
   loc.localLink = std::string(rest);
-  if (!rest.empty())
-    loc.relativePath = MapPathCharacters(rest, true, profile.spaceToUnderscore, profile.mappedLengthCap);
+  // The name below the data directory comes from the path with its dot
+  // segments resolved: "..", "\" and their mixtures from any source (a
+  // redirect, a command line, a timer file) never climb out of the host folder.
+  std::string path(rest);
+  if (const size_t hash = path.rfind('#'); hash != npos && hash >= 1) path.resize(hash);
+  path = CollapsePathSegments(path, HostEnd(path));
+  if (IsDotSegment(std::string_view(path).substr(0, HostEnd(path)))) return m.Fail("URL has error. [host name]");
+  if (!path.empty())
+    loc.relativePath = MapPathCharacters(path, true, profile.spaceToUnderscore, profile.mappedLengthCap);
   loc.localPath = std::string(dataDir) + "\\" + loc.relativePath;
   CutAt(loc.relativePath, kMaxUrlLength);
   CutAt(loc.localPath, kMaxUrlLength);
@@ -205,6 +221,51 @@ bool urltext::MapUrlQuietly(std::string_view url, const UrlMapProfile& profile,
   return MapUrl(url, profile, location, true);
 }
 
+size_t urltext::HostEnd(std::string_view s) {
+  for (size_t i = 0; i < s.size(); i += CharLen(s, i))
+    if (IsSep(s[i])) return i;
+  return s.size();
+}
+
+bool urltext::IsDotSegment(std::string_view segment) { return segment == "." || segment == ".."; }
+
+std::string urltext::CollapsePathSegments(std::string_view s, size_t from) {
+  if (from >= s.size()) return std::string(s);
+  size_t end = from;
+  while (end < s.size() && s[end] != '?') end += CharLen(s, end);
+  // Each kept segment with the separator in front of it.
+  struct Segment {
+    char separator;
+    std::string_view name;
+  };
+  std::vector<Segment> kept;
+  bool changed = false;
+  size_t i = from;
+  if (!IsSep(s[i])) return std::string(s);  // no path: nothing to resolve
+  while (i < end) {
+    const char separator = s[i++];
+    const size_t start = i;
+    while (i < end && !(CharLen(s, i) == 1 && IsSep(s[i]))) i += CharLen(s, i);
+    const std::string_view name = s.substr(start, i - start);
+    if (!IsDotSegment(name)) {
+      kept.push_back({separator, name});
+      continue;
+    }
+    changed = true;
+    if (name == ".." && !kept.empty()) kept.pop_back();
+    // "a/b/.." names the folder a/: keep the separator that ends it.
+    if (i >= end) kept.push_back({separator, {}});
+  }
+  if (!changed) return std::string(s);
+  std::string out(s.substr(0, from));
+  for (const Segment& seg : kept) {
+    out.push_back(seg.separator);
+    out.append(seg.name);
+  }
+  out.append(s.substr(end));
+  return out;
+}
+
 namespace {
 
 // The file-name form of a one-byte character other than "/": the characters
@@ -223,6 +284,27 @@ char FileNameChar(std::string_view text, size_t i, bool& inQuery, bool spaceToUn
     case ' ': return spaceToUnderscore ? '_' : ' ';
     default: return text[i];
   }
+}
+
+// A "." or ".." that is still a whole name here (a "\\" in a query, say) would
+// lead the file system elsewhere: it becomes the stand-in of its escaped dots.
+void NeutraliseDotSegments(std::string& out) {
+  std::string fixed;
+  size_t start = 0;
+  bool changed = false;
+  for (size_t i = 0; i <= out.size(); i += i < out.size() ? CharLen(out, i) : 1) {
+    if (i < out.size() && !IsSep(out[i])) continue;
+    const std::string_view name = std::string_view(out).substr(start, i - start);
+    if (IsDotSegment(name)) {
+      fixed.append(name == "." ? "X2E" : "X2EX2E");
+      changed = true;
+    } else {
+      fixed.append(name);
+    }
+    if (i < out.size()) fixed.push_back(out[i]);
+    start = i + 1;
+  }
+  if (changed) out.swap(fixed);
 }
 
 }  // namespace
@@ -272,6 +354,7 @@ std::string MapPathCharacters(std::string_view textIn, bool toLocal, bool spaceT
     ++i;
   }
   if (out.empty()) return out;
+  NeutraliseDotSegments(out);
   if (toLocal && !anySeparator)
     out += "\\index.html";  // a bare host
   else if (endsWithSeparator)

@@ -132,6 +132,15 @@ bool MapUrlQuietly(std::string_view url, const UrlMapProfile& profile, UrlLocati
 enum class DotRule { DotSegment, NamedParent, ParentWithoutSpace };
 bool ApplyDotRule(std::string& s, DotRule rule, int separators, char repl);
 
+// Index of the first real "/" or "\\" of `s` (the end of a host), or its size.
+size_t HostEnd(std::string_view s);
+// "." or "..": a name that means another folder to the file system.
+bool IsDotSegment(std::string_view segment);
+// `s` with the "." and ".." segments of its path resolved. The path runs from
+// `from` (a separator, or the end) to the first "?"; "/" and "\\" both separate
+// and are kept as written, and ".." never climbs above `from`.
+std::string CollapsePathSegments(std::string_view s, size_t from);
+
 // The collapse loops: a link target whose site root lies after
 // `rootSeparators` separators, and a local path.
 void CollapseLinkTarget(std::string& target, size_t rootSeparators);

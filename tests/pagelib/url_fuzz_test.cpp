@@ -91,6 +91,17 @@ bool CleanName(const std::string& rel) {
   return true;
 }
 
+// No name on the way down from the data directory is "." or "..".
+bool NoDotSegment(const std::string& rel) {
+  size_t start = 0;
+  for (size_t i = 0; i <= rel.size(); i += i < rel.size() ? urltext::CharLen(rel, i) : 1) {
+    if (i < rel.size() && !urltext::IsSep(rel[i])) continue;
+    if (urltext::IsDotSegment(std::string_view(rel).substr(start, i - start))) return false;
+    start = i + 1;
+  }
+  return true;
+}
+
 TEST(UrlFuzz, HostileUrlsStayWithinCaps) {
   Mutator gen(20070102);
   const UrlMapProfile capture = CaptureProfile(kData);
@@ -114,6 +125,7 @@ TEST(UrlFuzz, HostileUrlsStayWithinCaps) {
       ASSERT_EQ(loc.localPath.compare(0, kData.size() + 1, kData + "\\"), 0);
       ASSERT_EQ(loc.localPath.compare(0, loc.localDirectory.size(), loc.localDirectory), 0);
       ASSERT_TRUE(CleanName(loc.relativePath)) << loc.relativePath;
+      ASSERT_TRUE(NoDotSegment(loc.relativePath)) << loc.relativePath;
       if (profile == &lookup) {
         ASSERT_LE(loc.relativePath.size(), kLookupMappedLength + 11);
       }

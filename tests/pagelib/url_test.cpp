@@ -384,5 +384,87 @@ TEST_F(UrlMapTest, ShiftJisTrailBytesAreNeverSeparatorsOrMapped) {
   EXPECT_EQ(loc.relativePath, "server\\x.html");
 }
 
+// A URL from anywhere (a redirect, a command line, a page, a timer file)
+// names a file below the data directory, in the host's folder.
+TEST_F(UrlMapTest, HostileDotSegmentsNeverLeaveTheHostFolder) {
+  const std::string hyo = SJ("表");
+  struct Row {
+    std::string url;
+    std::string relativePath;  // empty: refused as "URL has error. [host name]"
+  };
+  const Row rows[] = {
+      {"http://h/../../../../home/victim/r1.png", "h\\home\\victim\\r1.png"},
+      {"http://h/\\..\\..\\x", "h\\x"},
+      {"http://h/a/..\\..\\..\\x", "h\\x"},
+      {"http://h/a\\../b/./c/../d.html", "h\\b\\d.html"},
+      {"http://h/dir/../../../../home/victim/x.html", "h\\home\\victim\\x.html"},
+      {"http://h/a/b/..", "h\\a\\index.html"},
+      {"http://h/a/.", "h\\a\\index.html"},
+      {"http://h/..", "h\\index.html"},
+      {"http://h:8080/../x", "h;8080\\x"},
+      // The query keeps its text, but a "\" in it never makes ".." a folder.
+      {"http://h/a?x=\\..\\..\\y", "h\\a7x=\\X2EX2E\\X2EX2E\\y"},
+      {"http://h/a?/../b", "h\\a71..1b"},
+      // A fragment is no path.
+      {"http://h/p.html#/../../x", "h\\p.html"},
+      // Escaped dots are names, not folders.
+      {"http://h/%2e%2e/x", "h\\X2eX2e\\x"},
+      // Two-byte characters whose trail byte is "\" stay names.
+      {"http://h/" + hyo + "../x", "h\\" + hyo + "..\\x"},
+      {"http://h/a" + hyo + "\\..\\x", "h\\x"},
+      // Hosts that would be folders of their own, with or without a proxy.
+      {"http://../x", ""},
+      {"http://./x", ""},
+      {"https://..:8080/x", "..;8080\\x"},
+      {"../../x", ""},
+      {"..\\..\\x", ""},
+      // Local files keep their place; ".." is resolved before the data
+      // directory is recognised.
+      {"Z:\\tmp\\data\\..\\..\\etc\\passwd", "etc\\passwd"},
+      {"Z:\\tmp\\data\\s\\..\\..\\data\\s\\a.html", "s\\a.html"},
+      {"file:///Z:/tmp/data/../../../etc/x", "\\etc\\x"},
+      {"file:///../../etc/x", ""},
+      {"C:..\\x", ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.url);
+    for (const UrlMapProfile& profile : {CaptureProfile(kData), LookupProfile(kData)}) {
+      const bool lookup = profile.kind == MapProfileKind::Lookup;
+      log::Clear();
+      UrlLocation loc;
+      const bool ok = MapUrlToLocation(r.url, profile, loc);
+      if (r.relativePath.empty()) {
+        EXPECT_FALSE(ok);
+        if (!lookup) {
+          EXPECT_TRUE(LogContains("URL has error. [host name]"));
+        }
+        continue;
+      }
+      ASSERT_TRUE(ok);
+      if (!lookup) {
+        EXPECT_EQ(loc.relativePath, r.relativePath);
+      }
+      EXPECT_EQ(loc.localPath, kData + "\\" + loc.relativePath);
+      // No name on the way down is a dot segment, whatever the separator.
+      std::string name;
+      for (size_t i = 0; i <= loc.relativePath.size(); ++i) {
+        const bool sep = i == loc.relativePath.size() || loc.relativePath[i] == '\\' || loc.relativePath[i] == '/';
+        if (i > 0 && i < loc.relativePath.size() && static_cast<unsigned char>(loc.relativePath[i - 1]) >= 0x81 &&
+            loc.relativePath[i] == '\\' && name.size() % 2 == 1) {
+          name += loc.relativePath[i];  // the trail byte of a two-byte character
+          continue;
+        }
+        if (!sep) {
+          name += loc.relativePath[i];
+          continue;
+        }
+        EXPECT_NE(name, "..");
+        EXPECT_NE(name, ".");
+        name.clear();
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zentu
