@@ -209,6 +209,8 @@ int LoadPasswordList(std::string_view pathView) {
     entries.push_back(std::move(e));
   });
   if (!opened) WriteLogVerbose("Can't open file %s", path.c_str());
+  // Stored passwords are only encoded, not encrypted: nobody else may read them.
+  if (opened && os::RestrictToOwner(path)) WriteLog("> password file made private: %s", path.c_str());
   StorePasswords(std::move(entries));
   return opened ? 1 : 0;
 }
@@ -224,7 +226,7 @@ int rulefile::WritePasswordFile(std::string_view path) {
     for (const auto& e : g_passwords.entries)
       text += e.url + '\t' + e.user + '\t' + EncodePassword(e.password) + '\n';
   }
-  if (!os::WriteCrLfTextFile(path, text)) {
+  if (!os::WriteCrLfTextFile(path, text, os::Access::Private)) {
     WriteLogVerbose("Can't open file %s", std::string(path).c_str());
     return 0;
   }

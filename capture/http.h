@@ -140,6 +140,14 @@ UrlMapProfile CaptureMapProfile();
 // when the URL cannot be mapped.
 bool MapJobLocation(DownloadJob& job);
 
+// Readies `file` (the job's local file, or a name beside it) to be written
+// below the data directory: missing folders are made, a link in the file's
+// place is removed. 1 ready; -1 the place lies outside the data directory or
+// behind a symbolic link (logged, message set; a retry cannot help); 0 a
+// folder could not be made (message set).
+enum class LocalWrite { File, FileInExistingFolder, Folder };
+int PrepareLocalWrite(DownloadJob& job, std::string_view file, LocalWrite what = LocalWrite::File);
+
 // Called with the running byte count while a response arrives, and with the
 // stored size at the end of StoreBody (the download manager window shows it).
 // Called on the worker's thread. An empty function turns it off.

@@ -407,6 +407,27 @@ UrlMapProfile CaptureMapProfile() {
   return map;
 }
 
+int PrepareLocalWrite(DownloadJob& job, std::string_view file, LocalWrite what) {
+  const std::string path(file);
+  const std::string& data = CurrentProfile().dirs.data;
+  const os::BelowStatus status = what == LocalWrite::Folder ? os::PrepareFolderBelow(data, path)
+                                 : os::PrepareFileBelow(data, path, what == LocalWrite::File);
+  switch (status) {
+    case os::BelowStatus::Ok: return 1;
+    case os::BelowStatus::Outside:
+      WriteLog("> Refused: %s lies outside the data folder", path.c_str());
+      SetJobMessage(job, "%s%s", SJ("データフォルダの外には保存しません: ").c_str(), path.c_str());
+      return -1;
+    case os::BelowStatus::Link:
+      WriteLog("> Refused: a symbolic link leads %s elsewhere", path.c_str());
+      SetJobMessage(job, "%s%s", SJ("シンボリックリンクの先には保存しません: ").c_str(), path.c_str());
+      return -1;
+    case os::BelowStatus::Failed: break;
+  }
+  SetJobMessage(job, "%s%s", SJ("フォルダ作成に失敗しました: ").c_str(), job.DirName.c_str());
+  return 0;
+}
+
 bool MapJobLocation(DownloadJob& job) {
   UrlLocation location;
   if (!MapUrlToLocation(job.URL, CaptureMapProfile(), location)) return false;

@@ -48,9 +48,9 @@ int StoreBody(DownloadJob& job) {
       }
     }
   }
-  if (!job.DirName.empty() && !os::DirectoryExists(job.DirName) && !os::CreateDirectories(job.DirName)) {
-    SetJobMessage(job, "%s%s", SJ("フォルダ作成に失敗しました: ").c_str(), job.DirName.c_str());
-    return kHttpRetry;
+  if (!job.LocalFile.empty()) {
+    const int ready = PrepareLocalWrite(job, job.LocalFile);
+    if (ready <= 0) return ready < 0 ? kHttpFailed : kHttpRetry;
   }
   // The body is in a file of its own when this client received it; a spooled
   // response of the classic form has it behind the head.
@@ -91,7 +91,7 @@ int StoreBody(DownloadJob& job) {
 
   const std::string part = job.LocalFile + ".part";
   os::File out;
-  if (!out.Open(part, os::File::Mode::Write)) {
+  if (PrepareLocalWrite(job, part) <= 0 || !out.Open(part, os::File::Mode::Write)) {
     WriteLog("Can't create file: %s", part.c_str());
     SetJobMessage(job, "%s: %s", SJ("ファイルを作成できませんでした").c_str(), job.LocalFile.c_str());
     return kHttpFailed;

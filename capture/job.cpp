@@ -1,5 +1,7 @@
 #include "capture/job.h"
 
+#include "capture/http.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <utility>
@@ -70,9 +72,13 @@ int WriteBufferJob(DownloadJob& job, std::string_view content) {
   }
   job.Code = 1;  // the text is Shift_JIS already
   WriteLogVerbose("# fopen : %s", job.LocalFile.c_str());
-  if (job.DirName.empty() || (!os::DirectoryExists(job.DirName) && !os::CreateDirectories(job.DirName))) {
-    WriteLog("Can't create file: Folder not found.");
-    SetJobMessage(job, "%s%s", kFolderFailed.c_str(), job.DirName.c_str());
+  int ready = job.DirName.empty() || job.LocalFile.empty() ? 0 : PrepareLocalWrite(job, job.DirName, LocalWrite::Folder);
+  if (ready > 0 && PrepareLocalWrite(job, job.LocalFile, LocalWrite::FileInExistingFolder) < 0) ready = -1;
+  if (ready <= 0) {
+    if (ready == 0) {
+      WriteLog("Can't create file: Folder not found.");
+      SetJobMessage(job, "%s%s", kFolderFailed.c_str(), job.DirName.c_str());
+    }
     job.Status = kJobError;  // left in "downloading" it would never be taken up again
     return 0;
   }

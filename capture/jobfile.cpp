@@ -7,11 +7,13 @@
 #include <utility>
 #include <vector>
 
+#include "capture/http.h"
 #include "capture/job.h"
 #include "os/clock.h"
 #include "os/file.h"
 #include "os/log.h"
 #include "os/path.h"
+#include "pagelib/url.h"
 #include "store/profile.h"
 
 namespace zentu {
@@ -346,6 +348,24 @@ int LoadTimerFile(DownloadManager& manager) {
     return 0;
   }
   std::vector<JobRecord> records = ParseJobRecords(text);
+  const std::string dataDirectory = CurrentProfile().dirs.data;
+  for (JobRecord& r : records) {
+    DownloadJob& job = r.job;
+    if ((job.LocalFile.empty() || IsPathBelow(dataDirectory, job.LocalFile)) &&
+        (job.DirName.empty() || IsPathBelow(dataDirectory, job.DirName)))
+      continue;
+    // The file is edited by hand or by others: a place outside the data
+    // folder is never written to. The job starts again from its URL.
+    WriteLog("> timer.dat: %s lies outside the data folder; the job starts anew", job.LocalFile.c_str());
+    job.LocalFile.clear();
+    job.DirName.clear();
+    if (!MapJobLocation(job)) {
+      job.Status = kJobError;
+      SetJobMessage(job, "URL has error.");
+    } else if (job.Status != kJobComplete && job.Status != kJobError) {
+      job.Status = kJobUntreated;
+    }
+  }
   std::vector<DownloadJob> jobs;
   jobs.reserve(records.size());
   {

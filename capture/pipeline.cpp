@@ -424,8 +424,9 @@ void ServeRedirectSource(const DownloadJob& job) {
   if (job.Flag != kContentBinary && os::DirectoryOf(src.LocalFile) != os::DirectoryOf(job.LocalFile)) return;
   if (!os::FileExists(job.LocalFile)) return;
   std::string part = src.LocalFile + ".part";
-  if (!os::DirectoryExists(src.DirName)) (void)os::CreateDirectories(src.DirName);
-  if (os::CopyFile(job.LocalFile, part) && os::RenameFile(part, src.LocalFile)) {
+  DownloadJob scratch = src;  // its messages are not the finished job's
+  if (PrepareLocalWrite(scratch, src.LocalFile) > 0 && PrepareLocalWrite(scratch, part) > 0 &&
+      os::CopyFile(job.LocalFile, part) && os::RenameFile(part, src.LocalFile)) {
     WriteLogVerbose("Copy file: %s => %s", job.LocalFile.c_str(), src.LocalFile.c_str());
   } else {
     (void)os::DeleteFile(part);
@@ -659,8 +660,9 @@ bool InitJob(DownloadJob& job) {
     job.Status = kJobWaiting;
     return true;
   }
-  if (!os::DirectoryExists(job.DirName)) (void)os::CreateDirectories(job.DirName);
-  if (os::CopyFile(job.URL, job.LocalFile)) {
+  if (PrepareLocalWrite(job, job.LocalFile) < 0) {
+    job.Status = kJobError;
+  } else if (os::CopyFile(job.URL, job.LocalFile)) {
     job.Status = kJobDownloaded;
   } else {
     job.Status = kJobError;
@@ -680,10 +682,10 @@ bool CopyFromCache(DownloadJob& job) {
   }
   job.FromCache = 1;
   job.Status = kJobDownloading;
-  if (!os::DirectoryExists(job.DirName) && !os::CreateDirectories(job.DirName)) {
-    job.Status = kJobWaiting;
-    SetJobMessage(job, "Can't create folder: %s", job.DirName.c_str());
-    return false;
+  if (const int ready = PrepareLocalWrite(job, job.LocalFile); ready <= 0) {
+    job.Status = ready < 0 ? kJobError : kJobWaiting;
+    if (ready == 0) SetJobMessage(job, "Can't create folder: %s", job.DirName.c_str());
+    return ready < 0;
   }
   if (!os::CopyFile(cached, job.LocalFile)) {
     SetJobMessage(job, "Can't copy file: %s", cached.c_str());
@@ -805,13 +807,13 @@ int AnalyzePage(DownloadJob& job, std::string& text) {
     SetJobMessage(job, "Folder is null.");
     return 0;
   }
-  if (!os::DirectoryExists(job.DirName)) {
-    WriteLogVerbose("# CreateDirectory : %s", job.DirName.c_str());
-    if (!os::CreateDirectories(job.DirName)) {
+  if (!os::DirectoryExists(job.DirName)) WriteLogVerbose("# CreateDirectory : %s", job.DirName.c_str());
+  if (const int ready = PrepareLocalWrite(job, job.LocalFile); ready <= 0) {
+    if (ready == 0) {
       WriteLog("Error: Can't create directory: %s", job.DirName.c_str());
       SetJobMessage(job, "%s%s", Sj("フォルダ作成エラー: ").c_str(), job.DirName.c_str());
-      return 0;
     }
+    return 0;
   }
   const Profile& p = CurrentProfile();
   job.UpLinkRoot = RootPrefix(job.URL, DataDirectory(), p.ConvertPathForArchiveOrg);

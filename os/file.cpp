@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "os/cp932.h"
 #include "os/path.h"
@@ -84,7 +85,8 @@ bool File::Open(std::string_view path, Mode mode) {
   int flags = O_CLOEXEC;
   switch (mode) {
     case Mode::Read: flags |= O_RDONLY; break;
-    case Mode::Write: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    // A link in the place of a file being written anew is never followed.
+    case Mode::Write: flags |= O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW; break;
     case Mode::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
     case Mode::ReadWrite: flags |= O_RDWR | O_CREAT; break;
   }
@@ -92,7 +94,7 @@ bool File::Open(std::string_view path, Mode mode) {
   if (writable_ && !Mutate()) return false;
   int fd;
   do {
-    fd = ::open(native->c_str(), flags, 0644);
+    fd = ::open(native->c_str(), flags, 0600);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
   struct stat st;
@@ -250,24 +252,33 @@ bool ReadWholeFile(std::string_view path, std::string& out) {
   return true;
 }
 
-bool WriteCrLfTextFile(std::string_view path, std::string_view text) {
+bool WriteCrLfTextFile(std::string_view path, std::string_view text, Access access) {
   std::string bytes;
   bytes.reserve(text.size() + text.size() / 16 + 16);
   for (char c : text) {
     if (c == '\n') bytes += '\r';
     bytes += c;
   }
-  return WriteFileAtomic(path, bytes);
+  return WriteFileAtomic(path, bytes, access);
 }
 
-bool WriteFileAtomic(std::string_view path, std::string_view data) {
+bool WriteFileAtomic(std::string_view path, std::string_view data, Access access) {
   std::string temp(path);
   temp += ".tmp";
   temp += std::to_string(::getpid());
+  // The new file takes the mode the user gave the old one.
+  int mode = GetFileMode(path);
+  if (mode < 0) mode = 0600;
+  if (access == Access::Private) mode &= 0600;
   {
     File f;
     if (!f.Open(temp, File::Mode::Write)) return false;
-    if (!f.Write(data) || !f.Sync() || !f.Close()) {
+    bool ok = f.Write(data) && f.Flush();
+    if (ok) {
+      auto native = ToNativePath(temp);
+      ok = native && ::chmod(native->c_str(), static_cast<mode_t>(mode)) == 0;
+    }
+    if (!ok || !f.Sync() || !f.Close()) {
       (void)DeleteFile(temp);
       return false;
     }
@@ -286,6 +297,91 @@ bool WriteFileAtomic(std::string_view path, std::string_view data) {
     }
   }
   return true;
+}
+
+bool RestrictToOwner(std::string_view path) {
+  auto native = ToNativePath(path);
+  struct stat st;
+  if (!native || ::lstat(native->c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  if ((st.st_mode & 077) == 0) return false;
+  return ::chmod(native->c_str(), st.st_mode & 07700) == 0;
+}
+
+int GetFileMode(std::string_view path) {
+  auto native = ToNativePath(path);
+  struct stat st;
+  if (!native || ::stat(native->c_str(), &st) != 0) return -1;
+  return static_cast<int>(st.st_mode & 07777);
+}
+
+namespace {
+
+// The names of `path` below `root`, both native; false when it does not lie
+// below it or a name on the way is "." or "..".
+bool NamesBelow(const std::string& root, const std::string& path, std::vector<std::string>& names) {
+  std::string r = root;
+  while (r.size() > 1 && r.back() == '/') r.pop_back();
+  if (r.empty() || path.size() <= r.size() + 1 || path.compare(0, r.size(), r) != 0) return false;
+  if (r != "/" && path[r.size()] != '/') return false;
+  size_t i = r == "/" ? 1 : r.size() + 1;
+  while (i <= path.size()) {
+    size_t end = path.find('/', i);
+    if (end == std::string::npos) end = path.size();
+    std::string name = path.substr(i, end - i);
+    if (name == "." || name == "..") return false;
+    if (!name.empty()) names.push_back(std::move(name));
+    i = end + 1;
+  }
+  return !names.empty();
+}
+
+// Walks down from `root` through the folders of `names` (all of them when
+// `lastIsFolder`, else all but the last), making missing ones.
+BelowStatus WalkBelow(std::string_view root, std::string_view path, bool lastIsFolder, bool makeFolders) {
+  auto nativeRoot = ToNativePath(root);
+  auto native = ToNativePath(path);
+  if (!nativeRoot || !native) return BelowStatus::Failed;
+  std::string current = *nativeRoot;
+  while (current.size() > 1 && current.back() == '/') current.pop_back();
+  if (!DirectoryExists(root) && !CreateDirectories(root)) return BelowStatus::Failed;
+  std::string target = *native;
+  while (target.size() > 1 && target.back() == '/') target.pop_back();
+  if (lastIsFolder && target == current) return BelowStatus::Ok;
+  std::vector<std::string> names;
+  if (!NamesBelow(current, target, names)) return BelowStatus::Outside;
+  const size_t folders = lastIsFolder ? names.size() : names.size() - 1;
+  struct stat st;
+  for (size_t k = 0; k < names.size(); ++k) {
+    if (current != "/") current += '/';
+    current += names[k];
+    if (k == folders) {
+      // The file's own place: a link there is taken away, never followed.
+      if (::lstat(current.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return BelowStatus::Failed;
+        if (S_ISLNK(st.st_mode) && (!Mutate() || ::unlink(current.c_str()) != 0)) return BelowStatus::Failed;
+      }
+      break;
+    }
+    if (::lstat(current.c_str(), &st) != 0) {
+      if (errno == ENOENT && !makeFolders) return BelowStatus::Ok;  // nothing below it exists either
+      if (errno != ENOENT || !Mutate()) return BelowStatus::Failed;
+      if (::mkdir(current.c_str(), 0700) != 0 && errno != EEXIST) return BelowStatus::Failed;
+      if (::lstat(current.c_str(), &st) != 0) return BelowStatus::Failed;
+    }
+    if (S_ISLNK(st.st_mode)) return BelowStatus::Link;
+    if (!S_ISDIR(st.st_mode)) return BelowStatus::Failed;
+  }
+  return BelowStatus::Ok;
+}
+
+}  // namespace
+
+BelowStatus PrepareFileBelow(std::string_view root, std::string_view path, bool makeFolders) {
+  return WalkBelow(root, path, false, makeFolders);
+}
+
+BelowStatus PrepareFolderBelow(std::string_view root, std::string_view folder) {
+  return WalkBelow(root, folder, true, true);
 }
 
 static bool StatPath(std::string_view path, struct stat& st) {
@@ -409,7 +505,7 @@ bool CreateDirectories(std::string_view path) {
       continue;
     }
     if (!Mutate()) return false;
-    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
   }
   return true;
 }

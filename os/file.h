@@ -57,12 +57,36 @@ struct DirEntry {
 };
 
 [[nodiscard]] bool ReadWholeFile(std::string_view path, std::string& out);
+// Who may read a file Zentu writes. Files and folders are made for the user
+// alone (0600 and 0700); a rewrite keeps the mode the file had, and a
+// private file (credentials, cookies) never keeps more than 0600.
+enum class Access { Keep, Private };
+
 // Writes a temporary file beside `path`, syncs it and renames it over `path`:
 // a crash leaves the old file or the new one, never half of one.
-[[nodiscard]] bool WriteFileAtomic(std::string_view path, std::string_view data);
+[[nodiscard]] bool WriteFileAtomic(std::string_view path, std::string_view data, Access access = Access::Keep);
 // Writes `text` (LF line ends) as CR LF text with WriteFileAtomic: a failed
 // save leaves the old file as it was.
-[[nodiscard]] bool WriteCrLfTextFile(std::string_view path, std::string_view text);
+[[nodiscard]] bool WriteCrLfTextFile(std::string_view path, std::string_view text,
+                                     Access access = Access::Keep);
+// Takes group and other permissions away from an existing file or folder.
+// True when it had any (and they are gone now).
+bool RestrictToOwner(std::string_view path);
+// The permission bits of a file or folder, -1 when it is missing.
+int GetFileMode(std::string_view path);
+
+// Makes `path` ready to be written below the folder `root`: it must lie
+// below `root` with no "." or ".." name on the way, and no folder between
+// `root` and the file may be a symbolic link (a planted link would carry
+// the write elsewhere). Missing folders are made (0700); a symbolic link in
+// the file's own place is removed, so the write replaces it and never
+// follows it. `root` itself may be a link the user set up.
+enum class BelowStatus { Ok, Outside, Link, Failed };
+// With `makeFolders` false a missing folder is left missing (the write then
+// fails as it would have).
+[[nodiscard]] BelowStatus PrepareFileBelow(std::string_view root, std::string_view path, bool makeFolders = true);
+// The same for a folder that files will be made in.
+[[nodiscard]] BelowStatus PrepareFolderBelow(std::string_view root, std::string_view folder);
 bool FileExists(std::string_view path);       // a regular file
 bool DirectoryExists(std::string_view path);
 bool PathExists(std::string_view path);

@@ -41,7 +41,11 @@ std::string ZentuHome() {
 
 bool EnsureZentuHome() {
   std::string home = ZentuHome();
-  return DirectoryExists(home) || CreateDirectories(home);
+  if (!DirectoryExists(home) && !CreateDirectories(home)) return false;
+  // Passwords, cookies and the collection live here: the home is the user's
+  // alone, also when an older start left it open to others.
+  (void)RestrictToOwner(home);
+  return true;
 }
 
 void ResetZentuHome() {

@@ -266,6 +266,20 @@ std::string urltext::CollapsePathSegments(std::string_view s, size_t from) {
   return out;
 }
 
+bool IsPathBelow(std::string_view dataDirectory, std::string_view pathIn) {
+  const std::string_view path = UpToNul(pathIn);
+  if (path.size() != pathIn.size()) return false;
+  const size_t under = UnderDataDirectory(path, dataDirectory);
+  if (under == npos) return false;
+  size_t start = under;
+  for (size_t i = under; i <= path.size(); i += i < path.size() ? CharLen(path, i) : 1) {
+    if (i < path.size() && !IsSep(path[i])) continue;
+    if (IsDotSegment(path.substr(start, i - start))) return false;
+    start = i + 1;
+  }
+  return true;
+}
+
 namespace {
 
 // The file-name form of a one-byte character other than "/": the characters

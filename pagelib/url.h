@@ -93,6 +93,11 @@ std::string LinkTargetToLocalPath(std::string_view dataDirectory, std::string_vi
 // LinkTargetToLocalPath, then that file or its MapPathInPlace name when it exists.
 bool FindLinkedFile(std::string_view dataDirectory, std::string_view target, std::string& file);
 
+// True when `path` names the data directory or a place below it with no "."
+// or ".." name on the way: a path read from a file (a timer file, say) is
+// trusted only then.
+bool IsPathBelow(std::string_view dataDirectory, std::string_view path);
+
 // Normalises a local directory path in place: "." segments and "name\.."
 // pairs go, and ".." above the root is dropped. Cut at kMaxPathLength.
 void CollapseDotSegments(std::string& path);

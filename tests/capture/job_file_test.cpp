@@ -7,6 +7,7 @@
 #include "capture/job.h"
 #include "os/file.h"
 #include "os/log.h"
+#include "pagelib/url.h"
 #include "tests/capture/job_fixture.h"
 
 namespace zentu::testing {
@@ -75,6 +76,7 @@ void ExpectSavedFieldsEqual(const DownloadJob& want, const DownloadJob& got) {
 }
 
 TEST_F(DownloadJobTest, TimerFileKeepsJobsOfEveryStatusAcrossRestart) {
+  CurrentProfile().dirs.data = "Z:\\data";  // where FullJob's files lie
   // status written -> status restored (running steps resume one step earlier;
   // "analysed" has its page rewritten already and counts as complete).
   const struct {
@@ -147,6 +149,7 @@ TEST_F(DownloadJobTest, TimerFileKeepsJobsOfEveryStatusAcrossRestart) {
 }
 
 TEST_F(DownloadJobTest, SampleTimerFileRestoresIntoTree) {
+  CurrentProfile().dirs.data = "Z:\\data";  // where the sample's files lie
   CopyData("jobs", "Timer");
   ASSERT_EQ(LoadTimerFile(manager), 1);
   std::vector<DownloadJob> got = manager.Snapshot();
@@ -412,6 +415,41 @@ TEST_F(DownloadJobTest, BadInputUnknownKeysAreIgnored) {
   EXPECT_EQ(got[0].Size, 0u);
   EXPECT_EQ(got[0].Type, -7);
   EXPECT_EQ(got[0].Node, nullptr);
+}
+
+// timer.dat can be edited by anyone who can write it: a local file outside
+// the data folder, or one that climbs out of it, is never trusted.
+TEST_F(DownloadJobTest, HostileTimerFileLocalFilesStayInTheDataFolder) {
+  const std::string data = CurrentProfile().dirs.data;
+  const struct {
+    const char* url;
+    std::string dir, file;
+    int status, restored;
+  } rows[] = {
+      {"http://example.com/a.html", "Z:\\home\\victim", "Z:\\home\\victim\\.bashrc", 4, 0},
+      {"http://example.com/b.html", data + "\\example.com", data + "\\example.com\\..\\..\\..\\x", 2, 0},
+      {"http://example.com/c.html", data + "\\..\\out", data + "\\example.com\\c.html", 7, 7},
+      {"http://example.com/d.html", data + "\\example.com", data + "\\example.com\\d.html", 4, 4},
+  };
+  std::string text;
+  for (const auto& r : rows)
+    text += std::string("URL=") + r.url + "\nStatus=" + std::to_string(r.status) + "\nType=1\nDirName=" + r.dir +
+            "\nLocalFile=" + r.file + "\n\n";
+  ASSERT_TRUE(os::CreateDirectories(CurrentProfile().dirs.timer));
+  ASSERT_TRUE(os::WriteCrLfTextFile(CurrentProfile().dirs.timer + "\\timer.dat", text));
+  DownloadManager restarted;
+  ASSERT_EQ(LoadTimerFile(restarted), 1);
+  const std::vector<DownloadJob> got = restarted.Snapshot();
+  ASSERT_EQ(got.size(), 4u);
+  for (size_t i = 0; i < got.size(); ++i) {
+    SCOPED_TRACE(rows[i].url);
+    EXPECT_EQ(got[i].Status, rows[i].restored);
+    EXPECT_TRUE(IsPathBelow(data, got[i].LocalFile)) << got[i].LocalFile;
+    EXPECT_TRUE(IsPathBelow(data, got[i].DirName)) << got[i].DirName;
+  }
+  EXPECT_EQ(got[0].LocalFile, data + "\\example.com\\a.html");
+  EXPECT_EQ(got[3].LocalFile, rows[3].file);  // a sound record is kept as it was
+  EXPECT_TRUE(LogContains("Z:\\home\\victim\\.bashrc lies outside the data folder"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // re-capture and stopping half-way.
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "capture/http.h"
@@ -283,6 +284,58 @@ TEST_F(PipelineTest, LinkHandlingRules) {
   size_t before = GetDownloadManager().Size();
   EXPECT_EQ(HandleLink(page, "next.html", 1), "http://h.example/dir/next.html");
   EXPECT_EQ(GetDownloadManager().Size(), before);
+}
+
+// A hostile server and a planted link: whatever the page, its redirects and
+// the folders under the data directory say, nothing is written outside it.
+TEST_F(PipelineTest, HostileRedirectsAndLinksNeverWriteOutsideTheDataFolder) {
+  namespace fs = std::filesystem;
+  const std::string victim = nativeHome + "-victim";
+  fs::create_directories(victim);
+  { std::ofstream(victim + "/target.txt") << "keep"; }
+  std::string up;
+  for (int i = 0; i < 16; ++i) up += "../";
+  std::string backUp;
+  for (int i = 0; i < 16; ++i) backUp += "..\\";
+  std::string victimRel = victim.substr(1);  // below "/"
+  std::string victimBack = victimRel;
+  std::replace(victimBack.begin(), victimBack.end(), '/', '\\');
+
+  TestServer server;
+  server.AddPage("/index.html",
+                 "<html><body><img src=\"r1.png\"><img src=\"r2.png\"><img src=\"r3.png\">"
+                 "<img src=\"sub/x.gif\"><img src=\"lnk.gif\"></body></html>");
+  server.Add({.path = "/r1.png", .status = 302, .headers = {{"Location", "/" + up + victimRel + "/r1.png"}}});
+  server.Add({.path = "/r2.png", .status = 302, .headers = {{"Location", "\\" + backUp + victimBack + "\\r2.png"}}});
+  server.Add({.path = "/r3.png", .status = 302,
+              .headers = {{"Location", "http://127.0.0.1:{{port}}/a/" + up + victimRel + "/r3.png"}}});
+  server.Add({.path = "*", .headers = {{"Content-Type", "image/png"}}, .body = "PNG data"});
+
+  const std::string hostDir = nativeHome + "/Data/" + Host(server);
+  fs::create_directories(hostDir);
+  fs::create_directory_symlink(victim, hostDir + "/sub");
+  fs::create_symlink(victim + "/target.txt", hostDir + "/lnk.gif");
+
+  TreeNode* item = AddUrlItem(server.Url("/index.html"));
+  Capture(server.Url("/index.html"), item);
+
+  std::set<std::string> outside;
+  for (auto& e : fs::recursive_directory_iterator(victim)) outside.insert(e.path().filename().string());
+  EXPECT_EQ(outside, std::set<std::string>{"target.txt"});
+  std::ifstream in(victim + "/target.txt");
+  std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(kept, "keep");
+  // The redirect targets are kept in the host's folder; the file link was
+  // replaced by the image, not followed.
+  EXPECT_TRUE(fs::is_regular_file(hostDir + "/" + victimRel + "/r1.png"));
+  EXPECT_TRUE(fs::is_regular_file(hostDir + "/" + victimRel + "/r2.png"));
+  EXPECT_TRUE(fs::is_regular_file(hostDir + "/" + victimRel + "/r3.png"));
+  EXPECT_FALSE(fs::is_symlink(hostDir + "/lnk.gif"));
+  DownloadJob linked;
+  ASSERT_TRUE(GetDownloadManager().FindJob(server.Url("/sub/x.gif"), &linked));
+  EXPECT_EQ(linked.Status, kJobError);
+  EXPECT_NE(linked.Message.find(os::Utf8ToSjis("シンボリックリンク")), std::string::npos) << linked.Message;
+  fs::remove_all(victim);
 }
 
 }  // namespace

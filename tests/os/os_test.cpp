@@ -1,5 +1,7 @@
 #include <unicode/ucnv.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -212,6 +214,86 @@ TEST_F(FileTest, AtomicWriteLeavesOldOrNewUnderEveryFault) {
     }
     ASSERT_TRUE(os::WriteFileAtomic(file, "old"));
   }
+}
+
+// What Zentu makes is the user's alone; a rewrite keeps a mode the user set,
+// and a private file never keeps more than 0600.
+TEST_F(FileTest, FilesAndFoldersAreMadeForTheUserAlone) {
+  namespace fs = std::filesystem;
+  auto mode = [&](const std::string& native) {
+    return static_cast<int>(fs::status(nativeHome + "/" + native).permissions() & fs::perms::mask);
+  };
+  ASSERT_TRUE(os::CreateDirectories(Path("a\\b")));
+  EXPECT_EQ(mode("a"), 0700);
+  EXPECT_EQ(mode("a/b"), 0700);
+  ASSERT_TRUE(os::WriteFileAtomic(Path("a\\new.txt"), "x"));
+  EXPECT_EQ(mode("a/new.txt"), 0600);
+  os::File f;
+  ASSERT_TRUE(f.Open(Path("a\\plain.txt"), os::File::Mode::Write));
+  f.Close();
+  EXPECT_EQ(mode("a/plain.txt"), 0600);
+
+  WriteNative("a/kept.txt", "x");
+  ::chmod((nativeHome + "/a/kept.txt").c_str(), 0640);
+  ASSERT_TRUE(os::WriteFileAtomic(Path("a\\kept.txt"), "y"));
+  EXPECT_EQ(mode("a/kept.txt"), 0640);
+  ::chmod((nativeHome + "/a/kept.txt").c_str(), 0400);
+  ASSERT_TRUE(os::WriteCrLfTextFile(Path("a\\kept.txt"), "z\n"));
+  EXPECT_EQ(mode("a/kept.txt"), 0400);
+
+  WriteNative("password.dat", "x");
+  ::chmod((nativeHome + "/password.dat").c_str(), 0644);
+  ASSERT_TRUE(os::WriteCrLfTextFile(Path("password.dat"), "secret\n", os::Access::Private));
+  EXPECT_EQ(mode("password.dat"), 0600);
+
+  ::chmod(nativeHome.c_str(), 0755);
+  ASSERT_TRUE(os::EnsureZentuHome());
+  EXPECT_EQ(static_cast<int>(fs::status(nativeHome).permissions() & fs::perms::mask), 0700);
+}
+
+// Links and dot segments between a root and the file to be written.
+TEST_F(FileTest, HostilePlacesBelowARootAreRefused) {
+  namespace fs = std::filesystem;
+  const std::string root = Path("Data");
+  const std::string outside = nativeHome + "/outside";
+  fs::create_directories(outside);
+  fs::create_directories(nativeHome + "/Data/host");
+  fs::create_directory_symlink(outside, nativeHome + "/Data/host/sub");
+  { std::ofstream(outside + "/victim") << "keep"; }
+  fs::create_symlink(outside + "/victim", nativeHome + "/Data/host/file.html");
+  // The root itself may be a link the user made.
+  fs::create_directory_symlink(nativeHome + "/Data", nativeHome + "/Linked");
+
+  const struct {
+    std::string path;
+    os::BelowStatus want;
+  } rows[] = {
+      {root + "\\host\\new\\deeper\\a.html", os::BelowStatus::Ok},
+      {root + "\\host\\sub\\a.html", os::BelowStatus::Link},
+      {root + "\\host\\sub\\x\\a.html", os::BelowStatus::Link},
+      {root + "\\host\\..\\..\\a.html", os::BelowStatus::Outside},
+      {root + "\\host\\.\\a.html", os::BelowStatus::Outside},
+      {Path("elsewhere\\a.html"), os::BelowStatus::Outside},
+      {Path("Database\\a.html"), os::BelowStatus::Outside},
+      {root, os::BelowStatus::Outside},
+      {root + "\\host\\file.html", os::BelowStatus::Ok},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.path);
+    EXPECT_EQ(os::PrepareFileBelow(root, r.path), r.want);
+  }
+  EXPECT_TRUE(fs::is_directory(nativeHome + "/Data/host/new/deeper"));
+  // The file link was taken away, its target left alone.
+  EXPECT_FALSE(fs::exists(fs::symlink_status(nativeHome + "/Data/host/file.html")));
+  EXPECT_EQ(ReadNative("outside/victim"), "keep");
+  EXPECT_EQ(os::PrepareFileBelow(Path("Linked"), Path("Linked\\host\\b.html")), os::BelowStatus::Ok);
+  EXPECT_EQ(os::PrepareFolderBelow(root, root), os::BelowStatus::Ok);
+  EXPECT_EQ(os::PrepareFolderBelow(root, root + "\\host\\sub"), os::BelowStatus::Link);
+  // A write never follows a link in the file's own place.
+  fs::create_symlink(outside + "/victim", nativeHome + "/Data/host/again.html");
+  os::File w;
+  EXPECT_FALSE(w.Open(root + "\\host\\again.html", os::File::Mode::Write));
+  EXPECT_EQ(ReadNative("outside/victim"), "keep");
 }
 
 class HomeTest : public TempHome {};
