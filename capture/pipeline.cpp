@@ -17,6 +17,7 @@
 #include "os/file.h"
 #include "os/log.h"
 #include "os/path.h"
+#include "os/workers.h"
 #include "pagelib/codedetect.h"
 #include "pagelib/scanner.h"
 #include "pagelib/url.h"
@@ -48,12 +49,12 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
 
 // ---- Workers -------------------------------------------------------------------
 
+// The kinds of capture thread in the pool.
+enum WorkerKind : int { kCheckWorker = 0, kDownloadWorker = 1, kAnalysisWorker = 2 };
+
 struct Workers {
-  std::mutex mutex;
-  std::condition_variable changed;  // a worker started or ended
-  std::list<std::jthread> threads;
-  std::list<std::thread::id> finished;
-  int running = 0;
+  std::mutex mutex;  // the hooks, the idle limit, and the profile while threads start
+  os::WorkerPool pool;
   std::chrono::milliseconds idleLimit{10000};
   PipelineHooks hooks;
   DownloadManager* manager = nullptr;
@@ -70,30 +71,23 @@ DownloadManager& M() {
   return m ? *m : GetDownloadManager();
 }
 
-enum class Kind { Check, Download, Analysis };
+// How long a check thread waits for a new job before it ends: site downloads
+// add jobs one page at a time, and a thread per page would churn.
+constexpr std::chrono::milliseconds kCheckLinger{1000};
 
-void WorkerEnded() {
-  Workers& w = W();
-  std::lock_guard lock(w.mutex);
-  --w.running;
-  w.finished.push_back(std::this_thread::get_id());
-  w.changed.notify_all();
-}
-
-void CheckThread(std::stop_token) {
+void CheckThread(std::stop_token stop) {
   DownloadManager& m = M();
   os::GetDesktop().TrayTip("Zentu/Downloading");
-  while (!m.checkStop.load()) {
-    if (!CheckPass()) break;
+  while (!m.checkStop.load() && !stop.stop_requested()) {
+    if (CheckPass()) continue;
+    if (!m.WaitForJob(kJobUntreated, kCheckLinger, stop)) break;
   }
-  // The last check thread clears the running mark.
-  if (--m.checkCount <= 0) {
-    m.checkCount = 0;
-    m.checkRunning = false;
-  }
-  // A job added while this thread was deciding to end must not wait for the next add.
+}
+
+// A job added while a thread was deciding to end must not wait for the next add.
+void AfterCheckThread() {
+  DownloadManager& m = M();
   if (!m.checkStop.load() && m.CountStatus(kJobUntreated) > 0) StartWorkers();
-  WorkerEnded();
 }
 
 // Waits up to a second for work; counts the second when `counts` says so.
@@ -111,7 +105,7 @@ void DownloadThread(std::stop_token stop) {
   WriteLog("Start. Download Thread");
   if (CurrentProfile().ShowByDownload) os::GetDesktop().ShowDownloadManager();
   std::chrono::milliseconds idle{0};
-  while (!m.downloadStop.load()) {
+  while (!m.downloadStop.load() && !stop.stop_requested()) {
     if (DownloadPass()) {
       idle = std::chrono::milliseconds{0};
       continue;
@@ -120,12 +114,11 @@ void DownloadThread(std::stop_token stop) {
     if (idle >= W().idleLimit) break;
   }
   WriteLog("Finish. A Download Thread.");
-  if (--m.downloadCount <= 0) {
-    m.downloadCount = 0;
-    m.downloadRunning = false;
-  }
+}
+
+void AfterDownloadThread() {
+  DownloadManager& m = M();
   if (!m.downloadStop.load() && m.CountStatus(kJobWaiting) > 0) StartWorkers();
-  WorkerEnded();
 }
 
 void AnalysisThread(std::stop_token stop) {
@@ -133,7 +126,7 @@ void AnalysisThread(std::stop_token stop) {
   os::GetDesktop().TrayTip("Zentu/Downloading");
   WriteLog("Start. Analyze Thread");
   std::chrono::milliseconds idle{0};
-  while (!m.analysisStop.load()) {
+  while (!m.analysisStop.load() && !stop.stop_requested()) {
     if (AnalysisPass()) {
       idle = std::chrono::milliseconds{0};
       continue;
@@ -142,11 +135,15 @@ void AnalysisThread(std::stop_token stop) {
     if (IdleSecond(m, kJobDownloaded, idle, counts, stop)) continue;
     if (idle >= W().idleLimit) break;
   }
-  m.analysisRunning = false;
-  bool stopped = m.analysisStop.load();
+}
+
+// Runs once the analysis thread no longer counts, so that a successor can
+// start in its place; the pool joins the old thread later, never from itself.
+void AfterAnalysisThread() {
+  DownloadManager& m = M();
+  const bool stopped = m.analysisStop.load();
   if (!stopped && m.HasUntreatedJobs()) {
     WriteLog("Finish. Analyze Thread. However, there are some untreated items.");
-    WorkerEnded();
     StartWorkers();
     return;
   }
@@ -155,27 +152,24 @@ void AnalysisThread(std::stop_token stop) {
   os::GetDesktop().TrayTip("Zentu");
   const Profile& p = CurrentProfile();
   if (!stopped && p.PlayFinishSound && !p.FinishSound.empty()) os::GetDesktop().PlaySound(p.FinishSound);
-  WorkerEnded();
 }
 
-void Spawn(void (*body)(std::stop_token)) {
-  Workers& w = W();
-  // Lock held by the caller.
-  ++w.running;
-  w.threads.emplace_back(body);
-}
-
-void ReapLocked(Workers& w) {
-  for (auto id : w.finished) {
-    for (auto it = w.threads.begin(); it != w.threads.end(); ++it) {
-      if (it->get_id() == id) {
-        it->join();
-        w.threads.erase(it);
-        break;
-      }
-    }
+// The queue's running marks and counts follow the pool's counts, in the
+// order the pool changes them.
+void PublishCount(int kind, int running) {
+  DownloadManager& m = M();
+  switch (kind) {
+    case kCheckWorker:
+      m.checkCount = running;
+      m.checkRunning = running > 0;
+      break;
+    case kDownloadWorker:
+      m.downloadCount = running;
+      m.downloadRunning = running > 0;
+      break;
+    case kAnalysisWorker: m.analysisRunning = running > 0; break;
+    default: break;
   }
-  w.finished.clear();
 }
 
 // ---- Helpers of the analysis -------------------------------------------------
@@ -439,6 +433,7 @@ void ServeRedirectSource(const DownloadJob& job) {
 
 void InstallPipeline(DownloadManager& manager) {
   W().manager = &manager;
+  W().pool.SetCountObserver(PublishCount);
   JobHooks hooks;
   hooks.startWorkers = [] { StartWorkers(); };
   hooks.initJob = [](DownloadJob& job) { return InitJob(job); };
@@ -464,60 +459,31 @@ void StartWorkers() {
   Workers& w = W();
   std::lock_guard lock(w.mutex);  // also keeps the profile still (RunWhileCaptureIdle)
   const Profile& p = CurrentProfile();
-  int maxCheck = std::clamp(p.MaxNumberOfCheckThread, 0, 100);
-  int maxDownload = std::clamp(p.MaxNumberOfDownloadThread, 1, 100);
-  // The counts and the queue are read once, so a thread that ends meanwhile
-  // cannot make the loop below start more and more.
-  int wantCheck = 0;
-  if (m.CountStatus(kJobUntreated) > 0) wantCheck = maxCheck - m.checkCount.load();
-  int wantDownload = maxDownload - m.downloadCount.load();
-  if (m.downloadRunning.load() && m.CountStatus(kJobWaiting) == 0 && m.CountStatus(kJobUntreated) == 0)
-    wantDownload = 0;
-  ReapLocked(w);
-  for (int i = 0; i < wantCheck; ++i) {
-    m.checkRunning = true;
-    ++m.checkCount;
-    Spawn(CheckThread);
-  }
-  // All download threads at once: a queue with many resources keeps them busy,
-  // and an idle one ends by itself.
-  for (int i = 0; i < wantDownload; ++i) {
-    m.downloadRunning = true;
-    ++m.downloadCount;
-    Spawn(DownloadThread);
-  }
-  if (!m.analysisRunning.load()) {
-    m.analysisRunning = true;
-    Spawn(AnalysisThread);
-  }
+  const int maxCheck = std::clamp(p.MaxNumberOfCheckThread, 0, 100);
+  const int maxDownload = std::clamp(p.MaxNumberOfDownloadThread, 1, 100);
+  // The pool counts under its own lock: however many callers start workers
+  // at once, no kind runs more threads than its maximum.
+  if (m.CountStatus(kJobUntreated) > 0)
+    w.pool.StartUpTo(kCheckWorker, maxCheck, maxCheck, CheckThread, AfterCheckThread);
+  // All download threads at once when there is work for them: a queue with
+  // many resources keeps them busy, and an idle one ends by itself.
+  if (!(m.downloadRunning.load() && m.CountStatus(kJobWaiting) == 0 && m.CountStatus(kJobUntreated) == 0))
+    w.pool.StartUpTo(kDownloadWorker, maxDownload, maxDownload, DownloadThread, AfterDownloadThread);
+  w.pool.Start(kAnalysisWorker, 1, AnalysisThread, AfterAnalysisThread);
 }
 
-void JoinFinishedWorkers() {
-  std::lock_guard lock(W().mutex);
-  ReapLocked(W());
-}
+void JoinFinishedWorkers() { W().pool.Reap(); }
 
 bool RunWhileCaptureIdle(const std::function<void()>& step) {
   Workers& w = W();
   std::lock_guard lock(w.mutex);
-  if (w.running != 0) return false;
-  step();
-  return true;
+  return w.pool.RunWhileIdle(step);
 }
 
 bool StopCaptureAndWait(std::chrono::milliseconds limit) {
   DownloadManager& m = M();
   m.checkStop = m.downloadStop = m.analysisStop = true;
-  m.WaitForChange(std::chrono::milliseconds(1));  // wake waiting workers
-  Workers& w = W();
-  std::unique_lock lock(w.mutex);
-  bool ended = w.changed.wait_for(lock, limit, [&] { return w.running == 0; });
-  ReapLocked(w);
-  if (ended) {
-    for (auto& t : w.threads) t.join();
-    w.threads.clear();
-  }
-  lock.unlock();
+  const bool ended = W().pool.StopAll(limit);
   m.checkStop = m.downloadStop = m.analysisStop = false;
   return ended;
 }
@@ -544,12 +510,10 @@ void StopCapture() {
     m.checkStop = m.downloadStop = m.analysisStop = true;
     Workers& w = W();
     for (;;) {
-      std::unique_lock lock(w.mutex);
-      if (w.changed.wait_for(lock, std::chrono::seconds(120), [&] { return w.running == 0; })) {
+      if (w.pool.StopAll(std::chrono::seconds(120))) {
         os::GetDesktop().StatusText(Sj("停止処理完了"));
         break;
       }
-      lock.unlock();
       if (os::MessageBox(Sj("停止に時間がかかっています．停止処理を続けますか？"), Sj("報告"), os::Buttons::YesNo,
                          os::IDYES) != os::IDYES) {
         os::GetDesktop().StatusText(Sj("停止処理中断"));

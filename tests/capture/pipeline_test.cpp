@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <thread>
 
 #include "capture/http.h"
 #include "capture/pipeline.h"
@@ -336,6 +337,36 @@ TEST_F(PipelineTest, HostileRedirectsAndLinksNeverWriteOutsideTheDataFolder) {
   EXPECT_EQ(linked.Status, kJobError);
   EXPECT_NE(linked.Message.find(os::Utf8ToSjis("シンボリックリンク")), std::string::npos) << linked.Message;
   fs::remove_all(victim);
+}
+
+// With no check threads allowed, jobs that need a HEAD wait in "untreated";
+// the analysis thread ends and starts its successor round after round and
+// never joins itself, and a second caller never exceeds the download count.
+TEST_F(PipelineTest, ThreadStressWithoutCheckThreadsJobsWaitAndNothingJoinsItself) {
+  CurrentProfile().MaxNumberOfCheckThread = 0;
+  CurrentProfile().MaxNumberOfDownloadThread = 2;
+  CurrentProfile().PrecheckByHeadRequest = true;
+  SetWorkerIdleLimit(std::chrono::milliseconds(50));
+  TestServer server;
+  server.AddPage("/a.html", "<html><title>a</title></html>");
+  TreeNode* item = AddUrlItem(server.Url("/a.html"));
+  GetDownloadManager().AddJob(server.Url("/a.html"), "", false, item);
+  std::vector<std::jthread> starters;
+  for (int t = 0; t < 4; ++t)
+    starters.emplace_back([] {
+      for (int i = 0; i < 200; ++i) StartWorkers();
+    });
+  for (auto& t : starters) t.join();
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_LE(GetDownloadManager().downloadCount.load(), 2);
+    EXPECT_EQ(GetDownloadManager().checkCount.load(), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  DownloadJob job;
+  ASSERT_TRUE(GetDownloadManager().FindJob(server.Url("/a.html"), &job));
+  EXPECT_EQ(job.Status, kJobUntreated);
+  EXPECT_EQ(server.RequestCount(), 0u);
+  EXPECT_TRUE(StopCaptureAndWait(std::chrono::seconds(30)));
 }
 
 }  // namespace
