@@ -258,8 +258,22 @@ int DownloadManager::AddBufferJob(std::string_view url, std::string_view content
   if (result == 0) {
     // Queued already (perhaps just now by another thread): write into that job.
     if (ClaimJob(key, &work) != 1) {
-      WriteLog("> job busy, page text not stored: %s", key.c_str());
-      return -1;
+      // A worker may hold the job for a whole download: the text waits for it
+      // instead of being dropped, and is written the moment it lets go.
+      std::lock_guard lock(mutex_);
+      auto it = queue_.find(key);
+      if (it == queue_.end()) return -1;
+      if (it->second.job.claim != 0) {
+        WriteLog("> job busy, page text kept until it is free: %s", key.c_str());
+        pendingBuffers_[key] = PendingBuffer{std::string(content), node};
+        return 2;
+      }
+      // Let go just now: take it on the next try.
+    }
+    if (work.URL.empty() && ClaimJob(key, &work) != 1) {
+      std::lock_guard lock(mutex_);
+      pendingBuffers_[key] = PendingBuffer{std::string(content), node};
+      return 2;
     }
     {
       std::lock_guard lock(mutex_);
@@ -376,20 +390,38 @@ int DownloadManager::UpdateJob(const DownloadJob& job) {
 }
 
 int DownloadManager::ReleaseJob(const DownloadJob& job) {
-  std::lock_guard lock(mutex_);
-  Entry* entry = Claimed(job);
-  if (!entry) return 0;
-  Commit(*entry, job);
-  EndClaim(*entry, true);
+  {
+    std::lock_guard lock(mutex_);
+    Entry* entry = Claimed(job);
+    if (!entry) return 0;
+    Commit(*entry, job);
+    EndClaim(*entry, true);
+  }
+  WritePendingBuffer(job.URL);
   return 1;
 }
 
 int DownloadManager::AbandonJob(const DownloadJob& job) {
-  std::lock_guard lock(mutex_);
-  Entry* entry = Claimed(job);
-  if (!entry) return 0;
-  EndClaim(*entry, false);
+  {
+    std::lock_guard lock(mutex_);
+    Entry* entry = Claimed(job);
+    if (!entry) return 0;
+    EndClaim(*entry, false);
+  }
+  WritePendingBuffer(job.URL);
   return 1;
+}
+
+void DownloadManager::WritePendingBuffer(const std::string& url) {
+  PendingBuffer pending;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = pendingBuffers_.find(url);
+    if (it == pendingBuffers_.end()) return;
+    pending = std::move(it->second);
+    pendingBuffers_.erase(it);
+  }
+  (void)AddBufferJob(url, pending.content, pending.node);
 }
 
 bool DownloadManager::WaitForJob(int status, std::chrono::milliseconds timeout, std::stop_token stop) {
@@ -506,6 +538,7 @@ int DownloadManager::RemoveJob(std::string_view url) {
 void DownloadManager::Clear() {
   std::lock_guard lock(mutex_);
   queue_.clear();
+  pendingBuffers_.clear();
   for (auto* flag : {&checkRunning, &downloadRunning, &analysisRunning, &checkStop, &downloadStop,
                      &analysisStop, &stopping, &clearAfterStop, &timerFileLoaded}) {
     flag->store(false);
@@ -526,6 +559,8 @@ int DownloadManager::DetachSubtree(const TreeNode* root) {
       ++n;
     }
   }
+  for (auto& [url, pending] : pendingBuffers_)
+    if (pending.node && IsInSubtree(pending.node, root)) pending.node = nullptr;
   return n;
 }
 

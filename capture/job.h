@@ -286,6 +286,13 @@ class DownloadManager {
   std::condition_variable_any jobChanged_;  // a claim ended, a job changed or left
   Queue queue_;
   std::map<std::string, int, std::less<>> waiting_;  // URL -> threads waiting for its claim
+  // Page texts for jobs a worker held when they came: written when it lets go.
+  struct PendingBuffer {
+    std::string content;
+    TreeNode* node = nullptr;
+  };
+  std::map<std::string, PendingBuffer, std::less<>> pendingBuffers_;
+  void WritePendingBuffer(const std::string& url);
   uint64_t nextTicket_ = 1;
   uint64_t generation_ = 0;  // counts changes, for WaitForChange
   JobListener* listener_ = nullptr;

@@ -583,8 +583,10 @@ TreeNode* AddTextFragment(std::string_view url, std::string_view html) {
       n->lastCheck = NowText();
     });
     if (!item) return nullptr;
-    GetDownloadManager().AddBufferJob(link, page, item);
   }
+  // Outside the tree lock: the job may be held by a worker that needs the
+  // tree, and the text is written to disk. Nodes go away only on this thread.
+  GetDownloadManager().AddBufferJob(link, page, item);
   ShowAdded({item, folder});
   return item;
 }

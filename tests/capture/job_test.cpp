@@ -1,5 +1,6 @@
 // The download queue: adding, re-arming, claims, buffer jobs and queries.
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "capture/job.h"
@@ -249,6 +250,23 @@ TEST_F(DownloadJobTest, BufferJobWritesThePageForAnalysis) {
   EXPECT_EQ(j.LocalFile, dataDir + "\\example.com\\q.html" + suffix);
   EXPECT_EQ(j.LocalLink, std::string("example.com/x") + suffix);
   EXPECT_EQ(ReadNative(std::string("Data/example.com/q.html") + suffix), "text");
+
+  // A worker holds the job for longer than a claim waits: the text is kept
+  // and written the moment the worker lets go.
+  CurrentProfile().AddDateForScrapSelectionArea = false;
+  manager.AddJob("http://example.com/held.html", "", false, nullptr);
+  DownloadJob held;
+  ASSERT_EQ(manager.ClaimJob("http://example.com/held.html", &held), 1);
+  held.DirName = dataDir + "\\example.com";
+  held.LocalFile = held.DirName + "\\held.html";
+  EXPECT_EQ(manager.AddBufferJob("http://example.com/held.html", "kept text", page), 2);
+  EXPECT_FALSE(std::filesystem::exists(nativeHome + "/Data/example.com/held.html"));
+  held.Status = kJobWaiting;
+  ASSERT_EQ(manager.ReleaseJob(held), 1);
+  ASSERT_TRUE(manager.FindJob("http://example.com/held.html", &j));
+  EXPECT_EQ(j.Status, kJobDownloaded);
+  EXPECT_EQ(j.Node, page);
+  EXPECT_EQ(ReadNative("Data/example.com/held.html"), "kept text");
 }
 
 TEST_F(DownloadJobTest, BufferJobFailuresEndTheJob) {
