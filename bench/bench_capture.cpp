@@ -327,6 +327,30 @@ void BM_Wget2(benchmark::State& state) {
   });
 }
 
+// The queue alone: n resources queued, then claimed and completed one by one
+// as the workers do. Each step is a look-up in the per-status index, so the
+// whole costs O(n log n) (the complexity line says which order it fitted).
+void BM_QueueClaimAll(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  std::vector<std::string> urls;
+  for (int i = 0; i < n; ++i) urls.push_back("http://127.0.0.1/img/" + std::to_string(i) + ".png");
+  for (auto _ : state) {
+    DownloadManager m;
+    for (const std::string& u : urls) m.AddJob(u, "", false, nullptr);
+    DownloadJob job;
+    std::string after;
+    while (m.ClaimNext(kJobUntreated, after, &job)) {
+      after = job.URL;
+      job.Status = kJobComplete;
+      m.ReleaseJob(job);
+      benchmark::DoNotOptimize(m.CountStatus(kJobUntreated));
+    }
+  }
+  state.SetComplexityN(n);
+}
+
+BENCHMARK(BM_QueueClaimAll)->RangeMultiplier(4)->Range(1000, 64000)->Unit(benchmark::kMillisecond)->Complexity();
+
 BENCHMARK(BM_Zentu)
     ->ArgNames({"delay_ms", "threads"})
     ->ArgsProduct({{20, 0}, {1, 4}})

@@ -131,12 +131,37 @@ void DownloadManager::WakeAll() {
   jobChanged_.notify_all();
 }
 
+void DownloadManager::Reindex(Entry& entry) {
+  if (entry.indexedStatus == entry.job.Status) return;
+  if (entry.indexedStatus != kNotIndexed) {
+    auto old = byStatus_.find(entry.indexedStatus);
+    if (old != byStatus_.end()) {
+      old->second.erase(entry.job.URL);
+      if (old->second.empty()) byStatus_.erase(old);
+    }
+  }
+  byStatus_[entry.job.Status].insert(entry.job.URL);
+  entry.indexedStatus = entry.job.Status;
+}
+
+void DownloadManager::Unindex(Entry& entry) {
+  if (entry.indexedStatus == kNotIndexed) return;
+  auto old = byStatus_.find(entry.indexedStatus);
+  if (old != byStatus_.end()) {
+    old->second.erase(entry.job.URL);
+    if (old->second.empty()) byStatus_.erase(old);
+  }
+  entry.indexedStatus = kNotIndexed;
+}
+
 void DownloadManager::NotifyAdded(Entry& entry) {
+  Reindex(entry);
   if (listener_) entry.job.Row = listener_->JobAdded(entry.job);
   WakeAll();
 }
 
-void DownloadManager::NotifyChanged(const Entry& entry) {
+void DownloadManager::NotifyChanged(Entry& entry) {
+  Reindex(entry);
   if (listener_) listener_->JobChanged(entry.job);
   WakeAll();
 }
@@ -303,17 +328,25 @@ int DownloadManager::AddBufferJob(std::string_view url, std::string_view content
 bool DownloadManager::IsWaited(const std::string& url) const { return waiting_.find(url) != waiting_.end(); }
 
 bool DownloadManager::HasFree(int status) const {
-  for (const auto& [url, entry] : queue_) {
-    if (entry.job.Status == status && entry.job.claim == 0 && !IsWaited(url)) return true;
+  auto bucket = byStatus_.find(status);
+  if (bucket == byStatus_.end()) return false;
+  // Only held or waited-for jobs are passed over: at most one per thread.
+  for (const std::string& url : bucket->second) {
+    auto it = queue_.find(url);
+    if (it != queue_.end() && it->second.job.claim == 0 && !IsWaited(url)) return true;
   }
   return false;
 }
 
 bool DownloadManager::ClaimNext(int status, std::string_view after, DownloadJob* out) {
   std::lock_guard lock(mutex_);
-  for (auto it = queue_.upper_bound(after); it != queue_.end(); ++it) {
+  auto bucket = byStatus_.find(status);
+  if (bucket == byStatus_.end()) return false;
+  for (auto u = bucket->second.upper_bound(after); u != bucket->second.end(); ++u) {
+    auto it = queue_.find(*u);
+    if (it == queue_.end()) continue;
     DownloadJob& job = it->second.job;
-    if (job.Status != status || job.claim != 0 || IsWaited(it->first)) continue;
+    if (job.claim != 0 || IsWaited(it->first)) continue;
     job.claim = nextTicket_++;
     *out = job;
     return true;
@@ -355,6 +388,7 @@ void DownloadManager::Commit(Entry& entry, const DownloadJob& job) {
   entry.job.Node = node;
   entry.job.Row = row;
   entry.job.claim = claim;
+  Reindex(entry);
 }
 
 DownloadManager::Entry* DownloadManager::Claimed(const DownloadJob& job) {
@@ -468,9 +502,8 @@ size_t DownloadManager::Size() const {
 
 size_t DownloadManager::CountStatus(int status) const {
   std::lock_guard lock(mutex_);
-  size_t n = 0;
-  for (const auto& [url, entry] : queue_) n += entry.job.Status == status;
-  return n;
+  auto bucket = byStatus_.find(status);
+  return bucket == byStatus_.end() ? 0 : bucket->second.size();
 }
 
 TreeNode* DownloadManager::JobNode(std::string_view url) const {
@@ -485,12 +518,13 @@ bool DownloadManager::HasUntreatedJobs() const {
   bool found = false;
   {
     std::lock_guard lock(mutex_);
-    for (const auto& [key, entry] : queue_) {
-      if (entry.job.Status != kJobComplete && entry.job.Status != kJobError) {
-        url = key;
-        status = entry.job.Status;
+    // The first unfinished job in queue order: the least of each status's first.
+    for (const auto& [s, urls] : byStatus_) {
+      if (s == kJobComplete || s == kJobError || urls.empty()) continue;
+      if (!found || *urls.begin() < url) {
+        url = *urls.begin();
+        status = s;
         found = true;
-        break;
       }
     }
   }
@@ -529,6 +563,7 @@ int DownloadManager::RemoveJob(std::string_view url) {
   auto it = queue_.find(url);
   if (it == queue_.end()) return 0;
   std::string key = it->first;
+  Unindex(it->second);
   queue_.erase(it);
   if (listener_) listener_->JobRemoved(key);
   WakeAll();
@@ -538,6 +573,7 @@ int DownloadManager::RemoveJob(std::string_view url) {
 void DownloadManager::Clear() {
   std::lock_guard lock(mutex_);
   queue_.clear();
+  byStatus_.clear();
   pendingBuffers_.clear();
   for (auto* flag : {&checkRunning, &downloadRunning, &analysisRunning, &checkStop, &downloadStop,
                      &analysisStop, &stopping, &clearAfterStop, &timerFileLoaded}) {
@@ -570,6 +606,7 @@ void DownloadManager::RestoreJobs(std::vector<DownloadJob> jobs) {
     job.claim = 0;
     auto old = queue_.find(job.URL);
     if (old != queue_.end()) {
+      Unindex(old->second);
       queue_.erase(old);
       if (listener_) listener_->JobRemoved(job.URL);
     }

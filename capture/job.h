@@ -22,6 +22,7 @@
 #include <map>
 #include <mutex>
 #include <stop_token>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -260,18 +261,23 @@ class DownloadManager {
  private:
   struct Entry {
     DownloadJob job;
+    int indexedStatus = kNotIndexed;  // the status byStatus_ files it under
     // Asked for while a worker held the job; applied when it is released.
     int pendingStatus = kNoPending;
     bool pendingRearm = false;
   };
   static constexpr int kNoPending = -100;
+  static constexpr int kNotIndexed = -101;
   using Queue = std::map<std::string, Entry, std::less<>>;
 
   enum class AddKind { Plain, Site, Feed };
   int AddPrepared(DownloadJob job, AddKind kind);
   void WakeAll();  // lock held
   void NotifyAdded(Entry& entry);  // lock held
-  void NotifyChanged(const Entry& entry);  // lock held
+  void NotifyChanged(Entry& entry);  // lock held
+  // Files the entry under its current status (lock held); Unindex before erasing it.
+  void Reindex(Entry& entry);
+  void Unindex(Entry& entry);
   void Commit(Entry& entry, const DownloadJob& job);  // lock held
   // The entry the job's claim still holds, or nullptr (lock held).
   Entry* Claimed(const DownloadJob& job);
@@ -285,6 +291,9 @@ class DownloadManager {
   std::condition_variable_any jobAdded_;    // a job became free to claim
   std::condition_variable_any jobChanged_;  // a claim ended, a job changed or left
   Queue queue_;
+  // The URLs of each status in queue order: finding, claiming and counting
+  // jobs of a status cost a look-up, not a walk over the whole queue.
+  std::map<int, std::set<std::string, std::less<>>> byStatus_;
   std::map<std::string, int, std::less<>> waiting_;  // URL -> threads waiting for its claim
   // Page texts for jobs a worker held when they came: written when it lets go.
   struct PendingBuffer {

@@ -2,6 +2,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <random>
 #include <thread>
 #include <vector>
@@ -111,6 +112,11 @@ TEST_F(DownloadJobTest, StressAddClaimUpdateRemove) {
   EXPECT_EQ(snap.size(), manager.Size());
   EXPECT_EQ(listener.rows.size(), snap.size());
   EXPECT_EQ(listener.added - listener.removed, static_cast<int>(snap.size()));
+  // The per-status index agrees with the queue, job for job.
+  std::map<int, size_t> counted;
+  for (const DownloadJob& j : snap) ++counted[j.Status];
+  for (int status = kJobError; status <= kJobComplete; ++status)
+    EXPECT_EQ(manager.CountStatus(status), counted[status]) << "status " << status;
   for (const DownloadJob& j : snap) {
     EXPECT_EQ(j.claim, 0u) << j.URL;
     EXPECT_EQ(listener.rows[j.URL], j.Status) << "the window shows the last status";
