@@ -481,29 +481,16 @@ std::string EncodeBase64(std::string_view data) {
 // --- Redirect targets -----------------------------------------------------------------
 
 std::string AbsoluteMovedURL(const DownloadJob& job, std::string_view location) {
-  if (location.find("://") != std::string_view::npos || location.empty()) return os::CutSjis(location, kMaxUrlLength);
+  if (location.empty()) return std::string();
+  // Collapsed like every link: a "Location: /../../x" names the host's /x.
+  if (location.find("://") != std::string_view::npos) return os::CutSjis(ResolveUrl(location, location), kMaxUrlLength);
   std::string_view base = RequestBaseUrl(job);
-  size_t scheme = base.find("://");
-  if (scheme == std::string_view::npos) {
+  if (base.find("://") == std::string_view::npos) {
     // No absolute request URL to lean on: the classic "http://" + Host.
     if (location.front() == '/') return os::CutSjis("http://" + job.Host + std::string(location), kMaxUrlLength);
     return os::CutSjis(location, kMaxUrlLength);
   }
-  const std::string_view schemePart = base.substr(0, scheme);  // "http"
-  if (location.size() >= 2 && location[0] == '/' && location[1] == '/')
-    return os::CutSjis(std::string(schemePart) + ":" + std::string(location), kMaxUrlLength);
-  size_t pathStart = base.find_first_of("/?#", scheme + 3);
-  std::string_view origin = base.substr(0, pathStart);  // "http://host:port"
-  if (location.front() == '/') return os::CutSjis(std::string(origin) + std::string(location), kMaxUrlLength);
-  // Relative to the request's directory.
-  std::string_view path = pathStart == std::string_view::npos ? std::string_view("/") : base.substr(pathStart);
-  path = path.substr(0, path.find_first_of("?#"));
-  if (path.empty() || path.front() != '/') path = "/";
-  std::string dir(path.substr(0, path.rfind('/') + 1));
-  if (location.front() == '?') {
-    return os::CutSjis(std::string(origin) + std::string(path) + std::string(location), kMaxUrlLength);
-  }
-  return os::CutSjis(std::string(origin) + dir + std::string(location), kMaxUrlLength);
+  return os::CutSjis(ResolveUrl(base, location), kMaxUrlLength);
 }
 
 }  // namespace zentu

@@ -197,75 +197,6 @@ std::string WithoutFragment(std::string_view url) {
   return std::string(hash == std::string_view::npos ? url : url.substr(0, hash));
 }
 
-// Collapses "." segments and "name/.." pairs of the path part of an absolute URL;
-// a ".." directly after the host is dropped. The query is left alone.
-std::string NormalizeUrlPath(const std::string& url) {
-  size_t scheme = url.find("://");
-  if (scheme == std::string::npos) return url;
-  size_t pathStart = url.find('/', scheme + 3);
-  if (pathStart == std::string::npos) return url;
-  size_t queryStart = url.find('?', pathStart);
-  std::string path = url.substr(pathStart, queryStart == std::string::npos ? std::string::npos : queryStart - pathStart);
-  std::vector<std::string> segments;
-  size_t i = 1;
-  bool trailingSlash = false;
-  while (i <= path.size()) {
-    size_t slash = path.find('/', i);
-    std::string seg = path.substr(i, slash == std::string::npos ? std::string::npos : slash - i);
-    bool last = slash == std::string::npos;
-    if (seg == ".") {
-      trailingSlash = last;
-    } else if (seg == "..") {
-      if (!segments.empty()) segments.pop_back();
-      trailingSlash = last;
-    } else {
-      segments.push_back(seg);
-      trailingSlash = false;
-    }
-    if (last) break;
-    i = slash + 1;
-  }
-  std::string out = "/";
-  for (size_t k = 0; k < segments.size(); ++k) {
-    if (k) out += '/';
-    out += segments[k];
-  }
-  if (trailingSlash && out.back() != '/') out += '/';
-  std::string result = url.substr(0, pathStart) + out;
-  if (queryStart != std::string::npos) result += url.substr(queryStart);
-  return result;
-}
-
-// A relative link against an absolute base URL: network-path, root-relative,
-// query-only, fragment-only and path-relative forms. "" when the base has no host.
-std::string ResolveAgainst(const std::string& base, const std::string& link) {
-  size_t scheme = base.find("://");
-  if (scheme == std::string::npos) return std::string();
-  size_t authorityEnd = base.find_first_of("/?#", scheme + 3);
-  std::string origin = base.substr(0, authorityEnd);
-  std::string noFragment = base.substr(0, base.find('#'));
-  if (link.rfind("//", 0) == 0) return base.substr(0, scheme + 1) + link;
-  if (link[0] == '/') return origin + link;
-  if (link[0] == '#') return noFragment + link;
-  if (link[0] == '?') return noFragment.substr(0, noFragment.find('?')) + link;
-  std::string path = noFragment.substr(0, noFragment.find('?'));
-  size_t lastSlash = path.rfind('/');
-  if (lastSlash == std::string::npos || lastSlash < scheme + 3) return origin + "/" + link;
-  return path.substr(0, lastSlash + 1) + link;
-}
-
-// The part of an archived URL from its embedded "http://" or "https://".
-std::string UnwrapArchive(const std::string& url) {
-  std::string prefix1 = std::string("http://") + std::string(kArchiveHost) + "/web/";
-  std::string prefix2 = std::string("https://") + std::string(kArchiveHost) + "/web/";
-  if (!StartsWithNoCase(url, prefix1) && !StartsWithNoCase(url, prefix2)) return url;
-  size_t from = url.find("/web/") + 5;
-  size_t embedded = url.find("http://", from);
-  size_t embeddedS = url.find("https://", from);
-  size_t at = std::min(embedded, embeddedS);
-  return at == std::string::npos ? url : url.substr(at);
-}
-
 // The encoding a page declares, in its Content-Type header or in a meta
 // charset near its start; 0 when it declares none we know. The guess from the
 // bytes alone can take short UTF-8 texts of kanji for Shift_JIS.
@@ -854,9 +785,9 @@ std::string HandleLink(DownloadJob& job, std::string_view found, int hop) {
   if (link.find("://") != std::string::npos) {
     url = link;
     if (std::count(url.begin(), url.end(), '/') == 2) url += '/';
-    url = UnwrapArchive(url);
+    url = UnwrapArchiveUrl(url);
   } else {
-    url = ResolveAgainst(job.BaseURL.empty() ? job.URL : job.BaseURL, link);
+    url = ResolveUrl(job.BaseURL.empty() ? job.URL : job.BaseURL, link);
     if (url.empty()) return std::string(found);
   }
   // The in-page anchor goes back on the local link, so it still jumps offline.
@@ -865,7 +796,7 @@ std::string HandleLink(DownloadJob& job, std::string_view found, int hop) {
     fragment = url.substr(hash);
     url.erase(hash);
   }
-  url = NormalizeUrlPath(url);
+  url = ResolveUrl(url, url);  // absolute: only its dot segments collapse
   if (url.size() > kMaxUrlLength) return std::string(found);
 
   if (hop && job.SiteDown) {

@@ -85,6 +85,17 @@ std::vector<std::string> ResolveLink(std::string_view dataDirectory, std::string
                                      std::string_view host, std::string_view base,
                                      std::string_view avoid = {});
 
+// The absolute URL a link on the page `base` (or a Location answered for it)
+// leads to: network-path, root-relative, query-only, fragment-only and
+// relative forms; "\\" is taken as "/"; "." and "name/.." in the path collapse
+// (never in the query, and ".." never climbs above the host); the fragment is
+// kept. An absolute link is only collapsed. "" when a relative link has no
+// absolute base.
+std::string ResolveUrl(std::string_view base, std::string_view link);
+// An archived URL ("http://web.archive.org/web/<stamp>/http://host/x") as the
+// URL it archives; any other URL as it is.
+std::string UnwrapArchiveUrl(std::string_view url);
+
 // The local file that a ResolveLink target names: drive and network paths as
 // they are, "file://" removed, "http(s)://host/..." as the host folder below
 // the data directory, anything else below the data directory; "/" becomes "\"

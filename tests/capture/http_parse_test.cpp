@@ -93,7 +93,9 @@ TEST(HttpRedirectTarget, LocationsMadeAbsolute) {
       {"/x.html", "http://h.example:8080/x.html"},
       {"//cdn.example/y", "http://cdn.example/y"},
       {"c.html", "http://h.example:8080/a/c.html"},
-      {"../up.html", "http://h.example:8080/a/../up.html"},
+      {"../up.html", "http://h.example:8080/up.html"},
+      {"/../../etc/x", "http://h.example:8080/etc/x"},
+      {"\\..\\x", "http://h.example:8080/x"},
       {"?page=2", "http://h.example:8080/a/b.html?page=2"},
   };
   for (const auto& [in, out] : rows) EXPECT_EQ(AbsoluteMovedURL(job, in), out) << in;

@@ -341,5 +341,43 @@ TEST_F(FindLocalFileTest, RootRelativeLinksUseThePagesHostFolder) {
   EXPECT_EQ(Find("Z:\\top.html", false, ToFileUrl(data + "\\p.html")), "");
 }
 
+// The one resolver for links, redirects and rewriting.
+TEST(ResolveUrl, Table) {
+  const std::string hyo = SJ("表"), so = SJ("ソ");
+  const std::string base = "http://h.example:8080/a/b/page.html?q=1#top";
+  const struct {
+    std::string link, want;
+  } rows[] = {
+      {"c.html", "http://h.example:8080/a/b/c.html"},
+      {"./c.html", "http://h.example:8080/a/b/c.html"},
+      {"../img/x.gif", "http://h.example:8080/a/img/x.gif"},
+      {"../../../../x.gif", "http://h.example:8080/x.gif"},
+      {"/top.html", "http://h.example:8080/top.html"},
+      {"/../x", "http://h.example:8080/x"},
+      {"//cdn.example/lib.js", "http://cdn.example/lib.js"},
+      {"?page=2", "http://h.example:8080/a/b/page.html?page=2"},
+      {"#part", "http://h.example:8080/a/b/page.html?q=1#part"},
+      {"d/./e/../f.html#frag", "http://h.example:8080/a/b/d/f.html#frag"},
+      {"x.cgi?p=../../y", "http://h.example:8080/a/b/x.cgi?p=../../y"},
+      {"sub/", "http://h.example:8080/a/b/sub/"},
+      {"..", "http://h.example:8080/a/"},
+      {"..\\..\\w.html", "http://h.example:8080/w.html"},
+      {"\\root.html", "http://h.example:8080/root.html"},
+      {hyo + "/" + so + ".html", "http://h.example:8080/a/b/" + hyo + "/" + so + ".html"},
+      {hyo + "\\..\\z.html", "http://h.example:8080/a/b/z.html"},
+      {"http://other.example/a/../b/./c", "http://other.example/b/c"},
+      {"https://s.example:8443/x/../../y?z=../w#f/../g", "https://s.example:8443/y?z=../w#f/../g"},
+      {"", ""},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.link);
+    EXPECT_EQ(ResolveUrl(base, r.link), r.want);
+  }
+  EXPECT_EQ(ResolveUrl("http://h", "x.html"), "http://h/x.html");
+  EXPECT_EQ(ResolveUrl("no-scheme", "x.html"), "");
+  EXPECT_EQ(UnwrapArchiveUrl("http://web.archive.org/web/2007/https://s/a"), "https://s/a");
+  EXPECT_EQ(UnwrapArchiveUrl("http://s/a"), "http://s/a");
+}
+
 }  // namespace
 }  // namespace zentu
