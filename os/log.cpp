@@ -41,8 +41,9 @@ void Emit(std::string line, int replaces) {
     if (s.debug && !s.file.empty()) {
       os::File f;
       if (f.Open(s.file, os::File::Mode::Append)) {
+        // CR LF, as every other text file Zentu writes.
         (void)f.Write(line);
-        (void)f.Write("\n");
+        (void)f.Write("\r\n");
         f.Close();
       }
     }

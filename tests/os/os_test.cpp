@@ -322,7 +322,7 @@ TEST_F(LogTest, LinesGoToListAndToFileOnlyWhenDebugging) {
   WriteLogVerbose("verbose");
   log::SetDebugFlag(false);
   WriteLogVerbose("hidden");
-  EXPECT_EQ(ReadNative("zentu.log"), "> result ok\nverbose\n");
+  EXPECT_EQ(ReadNative("zentu.log"), "> result ok\r\nverbose\r\n");
   auto lines = log::Lines();
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "# step 1");
