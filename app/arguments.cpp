@@ -29,7 +29,10 @@ const char* UsageText() {
          "  -d URL       download the file only\n"
          "  -i URL       add an item without capture\n"
          "  -tX URL      capture the page selection through the clipboard\n"
-         "  URL or path  open it\n";
+         "  URL or path  open it\n"
+         "exit status: 0 done (a second start: the running Zentu took the command),\n"
+         "  1 usage or start-up failure (a second start: the command was not taken);\n"
+         "  with --once also 2 some capture failed, 3 the collection or profile was not saved\n";
 }
 
 }  // namespace zentu

@@ -15,6 +15,14 @@ struct Arguments {
   std::vector<std::string> commandLine;
 };
 
+// Exit codes. A second start ends with 0 when the running instance took its
+// command (it will be carried out) and 1 when it did not (it will not be).
+// A --once run says whether everything it was asked for was captured and saved.
+inline constexpr int kExitDone = 0;           // everything captured and saved
+inline constexpr int kExitStartFailed = 1;    // usage, home, lock or start-up failure; command not taken
+inline constexpr int kExitCaptureFailed = 2;  // --once: some capture ended in error
+inline constexpr int kExitSaveFailed = 3;     // --once: the tree or the profile could not be saved
+
 // The frame's options are taken wherever they stand; a lone "--" is passed
 // over (it separates a launcher's own arguments from ours).
 Arguments ParseArguments(int argc, const char* const* argv);

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "app/arguments.h"
 #include "app/second_start.h"
 #include "capture/http.h"
 #include "capture/job.h"
@@ -102,6 +103,7 @@ Frame::~Frame() {
 
 int Frame::StartUp() {
   Profile& profile = CurrentProfile();
+  failuresAtStart_ = GetDownloadManager().FailuresCommitted();
   if (ui_.Desktop()) os::SetDesktop(ui_.Desktop());
   // The modules' list files join the configuration-file table before it is read.
   InstallRuleFileHooks();
@@ -136,9 +138,11 @@ int Frame::StartUp() {
   LoadStartupConfigFiles();
 
   WriteLogVerbose("Init Application %s", kWindowClassName);
+  // The classic program ends with 0 here; a --once run must not claim success.
+  const int initFailed = options_.once ? kExitStartFailed : 0;
   if (!ui_.RegisterWindowClass()) {
     WriteLog("> Init Error");
-    return 0;
+    return initFailed;
   }
   WriteLogVerbose("Load Some Resources");
   ui_.LoadImageLists();
@@ -159,7 +163,7 @@ int Frame::StartUp() {
   WriteLogVerbose("OLEInitialize");
   if (!CreateMainWindow()) {
     WriteLog("Zentu Init: error");
-    return 0;
+    return initFailed;
   }
   WriteLogVerbose("Zentu Init: ok");
 
@@ -202,7 +206,8 @@ int Frame::StartUp() {
 }
 
 void Frame::StartChannel() {
-  const bool started = server_.Start([this](uint32_t code, std::string text) { Post(code, std::move(text)); });
+  const bool started = server_.Start([this](uint32_t code, std::string text) { Post(code, std::move(text)); }, {},
+                                     [this](bool answered) { Settle(answered); });
   if (!started) WriteLog("> command channel not available: second starts cannot reach this Zentu");
 }
 
@@ -305,23 +310,38 @@ void Frame::RunScheduleTier(int tier) {
 // --- Commands ---------------------------------------------------------------------------------
 
 void Frame::Post(uint32_t code, std::string text) {
+  // Held until the channel knows its sender got the answer: a sender that
+  // gave up reports failure, and the command must not run behind its back.
+  std::lock_guard lock(pendingMutex_);
+  pending_.push_back({code, std::move(text), true});
+}
+
+void Frame::Settle(bool answered) {
   {
     std::lock_guard lock(pendingMutex_);
-    pending_.emplace_back(code, std::move(text));
+    // The channel settles each text right after posting it: it is the last one.
+    if (pending_.empty() || !pending_.back().held) return;
+    if (answered) {
+      pending_.back().held = false;
+    } else {
+      pending_.pop_back();
+      WriteLog("> a command whose sender gave up waiting was dropped");
+      return;
+    }
   }
   QMetaObject::invokeMethod(&context_, [this] { DrainCommands(); }, Qt::QueuedConnection);
 }
 
 void Frame::DrainCommands() {
   for (;;) {
-    std::pair<uint32_t, std::string> next;
+    Pending next;
     {
       std::lock_guard lock(pendingMutex_);
-      if (pending_.empty()) return;
+      if (pending_.empty() || pending_.front().held) return;
       next = std::move(pending_.front());
       pending_.pop_front();
     }
-    RunCommand(next.first, next.second);
+    RunCommand(next.code, next.text);
   }
 }
 
@@ -410,14 +430,14 @@ bool Frame::Shutdown() {
   CloseIntake(true);
 
   Profile& profile = CurrentProfile();
-  SaveTreeAtExit(CurrentTreeFileSettings());
+  if (!SaveTreeAtExit(CurrentTreeFileSettings())) saveFailed_ = true;
   {
     std::lock_guard tree(TreeMutex());
     if (const TreeNode* current = GetTreeState().currentFolder) profile.LastFolder = current->title;
   }
   WriteLog("# SaveProfileData : %s", ProfilePath().c_str());
   ui_.StoreWindowPlacement(profile);
-  (void)SaveProfile(profile, ProfilePath());
+  if (!SaveProfile(profile, ProfilePath()) && profile.FlagSave) saveFailed_ = true;
   ui_.HideMainWindow();
 
   StopCaptures();
@@ -459,7 +479,23 @@ int Frame::Finish(int loopCode) {
   WriteLogVerbose("# Release Mutex & Close Handle");
   lock_.Release();
   WriteLogVerbose("%s", kRule);
-  return loopCode;
+  return OnceExitCode(loopCode);
+}
+
+int Frame::OnceExitCode(int loopCode) const {
+  if (!options_.once || !shutdownRan_ || loopCode != 0) return loopCode;
+  // A lost save outweighs a failed capture: even the captures that worked are not kept.
+  if (saveFailed_) {
+    WriteLog("> --once: the collection or the profile could not be saved (exit %d)", kExitSaveFailed);
+    return kExitSaveFailed;
+  }
+  const uint64_t failures = GetDownloadManager().FailuresCommitted() - failuresAtStart_;
+  if (failures > 0) {
+    WriteLog("> --once: %llu capture(s) failed (exit %d)", static_cast<unsigned long long>(failures),
+             kExitCaptureFailed);
+    return kExitCaptureFailed;
+  }
+  return kExitDone;
 }
 
 }  // namespace zentu

@@ -70,10 +70,14 @@ class Frame {
   // The ordered shutdown; runs once. False when it had run already.
   bool Shutdown();
   // After the loop: frees the collection and releases the instance lock.
+  // Returns the exit code: the loop's, or for --once what became of the
+  // captures and saves (kExitCaptureFailed, kExitSaveFailed in arguments.h).
   int Finish(int loopCode);
 
-  // A text the channel accepted; handed to the main thread. Any thread.
+  // A text the channel received, held until Settle says whether its sender
+  // got the answer; then handed to the main thread or dropped. Any thread.
   void Post(uint32_t code, std::string text);
+  void Settle(bool answered);
   // True when capture threads could not be stopped at shutdown (the process
   // must then end without running static destructors under them).
   bool WorkersAbandoned() const { return workersAbandoned_; }
@@ -98,6 +102,7 @@ class Frame {
   void StopOnceWatcher();
   void StopCaptures();
   void CloseIntake(bool carryOutAccepted);
+  int OnceExitCode(int loopCode) const;
 
   FrameUi& ui_;
   FrameOptions options_;
@@ -110,13 +115,20 @@ class Frame {
   std::map<int, TimerSlot> timers_;
   os::ChannelServer server_;
   std::mutex pendingMutex_;
-  std::deque<std::pair<uint32_t, std::string>> pending_;
+  struct Pending {
+    uint32_t code = 0;
+    std::string text;
+    bool held = false;  // not settled yet: nothing after it runs either
+  };
+  std::deque<Pending> pending_;
   std::jthread onceWatcher_;
   int showState_ = 1;
   int tierCounter_ = 1;
   bool shutdownRan_ = false;
   bool intakeClosed_ = false;
   bool workersAbandoned_ = false;
+  bool saveFailed_ = false;        // the shutdown could not save the tree or the profile
+  uint64_t failuresAtStart_ = 0;   // the queue's failure count when this run began
 };
 
 }  // namespace zentu

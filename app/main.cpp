@@ -7,12 +7,14 @@
 //   ZENTU_SAVE_INTERVAL_MS  period of the save-and-backup timer instead of BackupInterval
 //   ZENTU_EXIT_WHEN_READY   end right after start-up ("# Ready", and the window's
 //                           first paint when there is one), saving nothing
+//   ZENTU_FORWARD_WAIT_MS   how long a second start tries to hand over its command (default 15 s)
 #include <QCoreApplication>
 #include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/arguments.h"
@@ -69,13 +71,25 @@ int main(int argc, char** argv) {
 
   if (!os::EnsureZentuHome()) {
     std::fprintf(stderr, "zentu: cannot create the Zentu home %s\n", os::SjisToUtf8(os::ZentuHome()).c_str());
-    return 1;
+    return kExitStartFailed;
   }
   log::SetLogFile(os::JoinPath(os::ZentuHome(), "zentu.log"));
   const std::string commandLine = CommandLineFromArguments(args.commandLine);
 
   os::InstanceLock lock = os::AcquireInstanceLock();
-  if (!lock) return ForwardToRunningInstance(commandLine);
+  if (!lock) {
+    if (lock.HeldElsewhere()) {
+      const std::chrono::milliseconds wait = EnvironmentMs("ZENTU_FORWARD_WAIT_MS");
+      return ForwardToRunningInstance(commandLine, wait.count() > 0 ? wait : kForwardWait);
+    }
+    // Not "Zentu runs already": nobody holds the lock, it cannot be had at
+    // all, and no instance can run in this home until that is mended.
+    const std::string program = os::InstanceLockPath();
+    const std::optional<std::string> native = os::ToNativePath(program);
+    const std::string path = native ? *native : os::SjisToUtf8(program);
+    std::fprintf(stderr, "zentu: cannot use the lock file %s: %s\n", path.c_str(), lock.Error().c_str());
+    return kExitStartFailed;
+  }
 
   // The window needs a display, or a Qt platform named outright (offscreen runs).
   const bool windowed =

@@ -381,6 +381,7 @@ int DownloadManager::ClaimJob(std::string_view url, DownloadJob* out, int steps)
 }
 
 void DownloadManager::Commit(Entry& entry, const DownloadJob& job) {
+  if (job.Status == kJobError && entry.job.Status != kJobError) failures_.fetch_add(1);
   TreeNode* node = entry.job.Node;
   int row = entry.job.Row;
   uint64_t claim = entry.job.claim;

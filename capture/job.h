@@ -207,6 +207,10 @@ class DownloadManager {
   std::vector<DownloadJob> Snapshot() const;
   size_t Size() const;
   size_t CountStatus(int status) const;
+  // How many times a worker's result turned a job into an error (status -1)
+  // since the program started; jobs restored in error from a file do not
+  // count. "--once" tells from it whether every capture succeeded.
+  uint64_t FailuresCommitted() const { return failures_.load(); }
   // The tree item a queued job captures now. Call it with the tree lock held.
   TreeNode* JobNode(std::string_view url) const;
   // Logs the first job that is neither complete nor failed ("Untreated: ...")
@@ -306,6 +310,7 @@ class DownloadManager {
   uint64_t generation_ = 0;  // counts changes, for WaitForChange
   JobListener* listener_ = nullptr;
   JobHooks hooks_;
+  std::atomic<uint64_t> failures_{0};
 };
 
 // The program's queue.

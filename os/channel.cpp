@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -41,6 +42,10 @@ void PutU32(unsigned char* p, uint32_t v) {
 uint32_t GetU32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
 }
 
 int MsLeft(Clock::time_point deadline) {
@@ -102,22 +107,24 @@ std::optional<std::string> NativeSocketPath(std::string_view socketPath) {
   return ToNativePath(program);
 }
 
-enum class ReadResult { Ok, Closed, Failed };
+enum class ReadResult { Ok, Closed, Silent, Failed };
 
 // Reads exactly `size` bytes before the deadline. Closed: the peer ended the
-// connection before the first byte.
-ReadResult ReadFull(int fd, char* buffer, size_t size, Clock::time_point deadline) {
+// connection before the first byte; Silent: the time ran out before it.
+// `activity`, when given, takes the time of every byte received.
+ReadResult ReadFull(int fd, char* buffer, size_t size, Clock::time_point deadline,
+                    std::atomic<int64_t>* activity = nullptr) {
   size_t got = 0;
   while (got < size) {
     pollfd p{fd, POLLIN, 0};
     int left = MsLeft(deadline);
-    if (left == 0) return ReadResult::Failed;
+    if (left == 0) return got == 0 ? ReadResult::Silent : ReadResult::Failed;
     int r = ::poll(&p, 1, left);
     if (r < 0) {
       if (errno == EINTR) continue;
       return ReadResult::Failed;
     }
-    if (r == 0) return ReadResult::Failed;
+    if (r == 0) return got == 0 ? ReadResult::Silent : ReadResult::Failed;
     ssize_t n = ::recv(fd, buffer + got, size - got, 0);
     if (n < 0) {
       if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
@@ -125,6 +132,7 @@ ReadResult ReadFull(int fd, char* buffer, size_t size, Clock::time_point deadlin
     }
     if (n == 0) return got == 0 ? ReadResult::Closed : ReadResult::Failed;
     got += static_cast<size_t>(n);
+    if (activity) activity->store(NowMs());
   }
   return ReadResult::Ok;
 }
@@ -150,6 +158,18 @@ void Reply(int fd, char value) {
   (void)::send(fd, &value, 1, MSG_NOSIGNAL);
 }
 
+// The "accepted" byte, and whether it reached the sender's socket. A sender
+// that gave up has shut its reading side (or is gone), and the kernel then
+// refuses the byte: the two cannot cross, so the sender and the server agree
+// on whether the frame was taken.
+bool Answer(int fd) {
+  const char value = kReplyAccepted;
+  for (;;) {
+    if (::send(fd, &value, 1, MSG_NOSIGNAL | MSG_DONTWAIT) == 1) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
 // True when a server answers at the path (a live instance, not a stale file).
 bool SomeoneListens(const std::string& nativePath) {
   SocketAddress address;
@@ -169,12 +189,17 @@ std::string InstanceLockPath() { return JoinPath(ZentuHome(), kInstanceLockName)
 
 InstanceLock::~InstanceLock() { Release(); }
 
-InstanceLock::InstanceLock(InstanceLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+InstanceLock::InstanceLock(InstanceLock&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      heldElsewhere_(std::exchange(other.heldElsewhere_, false)),
+      error_(std::move(other.error_)) {}
 
 InstanceLock& InstanceLock::operator=(InstanceLock&& other) noexcept {
   if (this != &other) {
     Release();
     fd_ = std::exchange(other.fd_, -1);
+    heldElsewhere_ = std::exchange(other.heldElsewhere_, false);
+    error_ = std::move(other.error_);
   }
   return *this;
 }
@@ -188,22 +213,47 @@ void InstanceLock::Release() {
 
 InstanceLock AcquireInstanceLock() {
   InstanceLock lock;
+  const std::string program = InstanceLockPath();
+  // Anything but "another instance holds it" means no instance can be
+  // reached either: the caller must say so instead of forwarding.
+  auto unusable = [&](std::string cause) {
+    WriteLog("> Can't use the lock file %s: %s", program.c_str(), cause.c_str());
+    lock.error_ = std::move(cause);
+  };
   if (!EnsureZentuHome()) {
-    WriteLog("> Can't create the Zentu home %s", ZentuHome().c_str());
+    unusable("the Zentu home cannot be created");
     return lock;
   }
-  std::string program = InstanceLockPath();
   std::optional<std::string> native = ToNativePath(program);
-  if (!native) return lock;
-  Fd fd(::open(native->c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!native) {
+    unusable("no such place");
+    return lock;
+  }
+  // O_NONBLOCK: a FIFO put in its place must not hang the start.
+  Fd fd(::open(native->c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
   if (fd.fd < 0) {
-    WriteLog("> Can't open the lock file %s: %s", program.c_str(), std::strerror(errno));
+    const int error = errno;
+    struct stat st {};
+    if (error == ELOOP && ::lstat(native->c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      unusable("it is a symbolic link, which Zentu does not follow");
+    } else {
+      unusable(std::strerror(error));
+    }
+    return lock;
+  }
+  struct stat st {};
+  if (::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    unusable("it is not a regular file");
     return lock;
   }
   for (;;) {
     if (::flock(fd.fd, LOCK_EX | LOCK_NB) == 0) break;
     if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK) WriteLog("> Can't lock %s: %s", program.c_str(), std::strerror(errno));
+    if (errno == EWOULDBLOCK) {
+      lock.heldElsewhere_ = true;
+    } else {
+      unusable(std::string("cannot lock it: ") + std::strerror(errno));
+    }
     return lock;
   }
   lock.fd_ = fd.Take();
@@ -226,7 +276,7 @@ bool ChannelPeerUid(int fd, uid_t* uid) {
 
 ChannelServer::~ChannelServer() { Stop(); }
 
-bool ChannelServer::Start(Handler handler, ChannelServerOptions options) {
+bool ChannelServer::Start(Handler handler, ChannelServerOptions options, Settled settled) {
   if (running_.load()) return false;
   if (options.socketPath.empty()) {
     if (!EnsureZentuHome()) {
@@ -237,6 +287,7 @@ bool ChannelServer::Start(Handler handler, ChannelServerOptions options) {
   }
   if (options.maxConnections < 1) options.maxConnections = 1;
   if (options.readTimeoutMs < 1) options.readTimeoutMs = 1;
+  if (options.quietWhenFullMs < 1) options.quietWhenFullMs = 1;
   std::optional<std::string> native = ToNativePath(options.socketPath);
   if (!native) {
     WriteLog("> command channel: no such place %s", options.socketPath.c_str());
@@ -287,6 +338,7 @@ bool ChannelServer::Start(Handler handler, ChannelServerOptions options) {
   }
 
   handler_ = std::move(handler);
+  settled_ = std::move(settled);
   options_ = std::move(options);
   nativePath_ = *native;
   listenFd_ = fd.Take();
@@ -313,9 +365,7 @@ void ChannelServer::Stop() {
     std::lock_guard lock(mutex_);
     stopping_.store(true);
   }
-  slotFree_.notify_all();
-  uint64_t one = 1;
-  (void)!::write(wakeFd_, &one, sizeof one);
+  Wake();
   if (acceptThread_.joinable()) acceptThread_.join();
   {
     std::lock_guard lock(mutex_);
@@ -345,27 +395,73 @@ void ChannelServer::ReapFinished() {
   }
 }
 
+void ChannelServer::Wake() {
+  uint64_t one = 1;
+  (void)!::write(wakeFd_, &one, sizeof one);
+}
+
+int ChannelServer::EvictQuietest() {
+  const int64_t now = NowMs();
+  const int64_t grace = options_.quietWhenFullMs;
+  Connection* quietest = nullptr;
+  int64_t soonest = grace;
+  for (Connection& c : connections_) {
+    if (c.done || c.evicted || c.fd < 0 || c.busy.load()) continue;
+    const int64_t quiet = now - c.lastActivity.load();
+    if (quiet < grace) {
+      soonest = std::min(soonest, grace - quiet);
+    } else if (!quietest || c.lastActivity.load() < quietest->lastActivity.load()) {
+      quietest = &c;
+    }
+  }
+  if (!quietest) return static_cast<int>(std::max<int64_t>(soonest, 1));
+  WriteLog("> command channel: a connection quiet for %lld ms closed to make room",
+           static_cast<long long>(now - quietest->lastActivity.load()));
+  quietest->evicted = true;
+  evicted_.fetch_add(1);
+  // Its thread sees the end at once and frees the slot.
+  ::shutdown(quietest->fd, SHUT_RDWR);
+  return 0;
+}
+
 void ChannelServer::AcceptLoop() {
   for (;;) {
+    if (stopping_.load()) return;
+    bool full;
     {
-      std::unique_lock lock(mutex_);
+      std::lock_guard lock(mutex_);
       ReapFinished();
-      slotFree_.wait(lock, [&] {
-        if (stopping_.load()) return true;
-        ReapFinished();
-        return connections_.size() < static_cast<size_t>(options_.maxConnections);
-      });
-      if (stopping_.load()) return;
+      full = connections_.size() >= static_cast<size_t>(options_.maxConnections);
     }
-    pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    int r = ::poll(p, 2, -1);
+    pollfd p[2] = {{wakeFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}};
+    nfds_t watched = 2;
+    int timeoutMs = -1;
+    if (full) {
+      // Room is made only for a newcomer: a quiet connection with nobody
+      // waiting behind it harms no one.
+      pollfd probe{listenFd_, POLLIN, 0};
+      if (::poll(&probe, 1, 0) > 0 && (probe.revents & POLLIN) != 0) {
+        std::lock_guard lock(mutex_);
+        const int until = EvictQuietest();
+        // After an eviction the connection's end wakes the loop; the time
+        // is only a bound.
+        timeoutMs = until > 0 ? until : options_.quietWhenFullMs;
+        watched = 1;  // the listen socket stays readable until a slot frees
+      }
+    }
+    int r = ::poll(p, watched, timeoutMs);
     if (r < 0) {
       if (errno == EINTR) continue;
       WriteLog("> command channel: poll: %s", std::strerror(errno));
       return;
     }
-    if (p[1].revents != 0 || stopping_.load()) return;
-    if ((p[0].revents & POLLIN) == 0) continue;
+    if (p[0].revents != 0) {
+      // Stop, or a connection ended: look again.
+      uint64_t count;
+      (void)!::read(wakeFd_, &count, sizeof count);
+      continue;
+    }
+    if (full || watched < 2 || (p[1].revents & POLLIN) == 0) continue;
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) {
@@ -385,6 +481,7 @@ void ChannelServer::AcceptLoop() {
     std::lock_guard lock(mutex_);
     Connection& c = connections_.emplace_back();
     c.fd = fd;
+    c.lastActivity.store(NowMs());
     try {
       c.thread = std::thread(&ChannelServer::Serve, this, &c);
     } catch (const std::system_error&) {
@@ -401,13 +498,23 @@ void ChannelServer::Serve(Connection* c) {
     std::lock_guard lock(mutex_);
     fd = c->fd;
   }
+  // Whether the connection was cut to make room or by Stop (both said so already).
+  auto cutOff = [&] {
+    std::lock_guard lock(mutex_);
+    return c->evicted || stopping_.load();
+  };
   for (;;) {
+    c->lastActivity.store(NowMs());
     const auto deadline = Clock::now() + std::chrono::milliseconds(options_.readTimeoutMs);
     unsigned char header[kHeaderBytes];
-    ReadResult r = ReadFull(fd, reinterpret_cast<char*>(header), kHeaderBytes, deadline);
+    ReadResult r = ReadFull(fd, reinterpret_cast<char*>(header), kHeaderBytes, deadline, &c->lastActivity);
     if (r == ReadResult::Closed) break;
+    if (r == ReadResult::Silent) {
+      if (!cutOff()) WriteLog("> command channel: a connection that sent nothing was closed");
+      break;
+    }
     if (r == ReadResult::Failed) {
-      if (!stopping_.load()) WriteLog("> command channel: incomplete frame dropped");
+      if (!cutOff()) WriteLog("> command channel: incomplete frame dropped");
       break;
     }
     const uint32_t code = GetU32(header);
@@ -425,18 +532,29 @@ void ChannelServer::Serve(Connection* c) {
       break;
     }
     std::string text(count, '\0');
-    if (ReadFull(fd, text.data(), count, deadline) != ReadResult::Ok) {
-      if (!stopping_.load()) WriteLog("> command channel: incomplete frame dropped (%u bytes announced)", count);
+    if (ReadFull(fd, text.data(), count, deadline, &c->lastActivity) != ReadResult::Ok) {
+      if (!cutOff()) WriteLog("> command channel: incomplete frame dropped (%u bytes announced)", count);
       break;
     }
     if (size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+    c->busy.store(true);
+    bool answered = false;
     {
       std::lock_guard lock(handlerMutex_);
       if (stopping_.load()) break;
       if (handler_) handler_(code, std::move(text));
+      // The answer is the commitment: the handler's frame stands only when
+      // the byte reached a sender that still waits for it.
+      answered = Answer(fd);
+      if (settled_) settled_(answered);
+    }
+    c->busy.store(false);
+    if (!answered) {
+      WriteLog("> command channel: the sender had given up before the answer; its command is not carried out");
+      abandoned_.fetch_add(1);
+      break;
     }
     accepted_.fetch_add(1);
-    Reply(fd, kReplyAccepted);
   }
   {
     std::lock_guard lock(mutex_);
@@ -444,7 +562,7 @@ void ChannelServer::Serve(Connection* c) {
     c->fd = -1;
     c->done = true;
   }
-  slotFree_.notify_all();
+  Wake();
 }
 
 // --- Client ---------------------------------------------------------------------------------------
@@ -476,11 +594,24 @@ bool SendFrame(uint32_t code, std::string_view text, int timeoutMs, std::string_
     return false;
   }
   char reply = kReplyRefused;
-  if (ReadFull(fd.fd, &reply, 1, deadline) != ReadResult::Ok) {
-    WriteLogVerbose("# command channel: no answer");
+  const ReadResult r = ReadFull(fd.fd, &reply, 1, deadline);
+  if (r == ReadResult::Ok) return reply == kReplyAccepted;
+  if (r == ReadResult::Closed) {
+    WriteLogVerbose("# command channel: closed without an answer");
     return false;
   }
-  return reply == kReplyAccepted;
+  // Giving up: once the reading side is shut the server's answer can no
+  // longer arrive, and the server then drops the frame. An answer that came
+  // in the meantime still counts.
+  (void)::shutdown(fd.fd, SHUT_RD);
+  for (;;) {
+    const ssize_t n = ::recv(fd.fd, &reply, 1, MSG_DONTWAIT);
+    if (n == 1) return reply == kReplyAccepted;
+    if (n < 0 && errno == EINTR) continue;
+    break;
+  }
+  WriteLogVerbose("# command channel: no answer in time");
+  return false;
 }
 
 }  // namespace zentu::os

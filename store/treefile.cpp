@@ -802,9 +802,9 @@ void PeriodicSaveStep(const TreeFileSettings& settings) {
   if (!ok && modified) st.modified.store(true);
 }
 
-void SaveTreeAtExit(const TreeFileSettings& settings) {
+bool SaveTreeAtExit(const TreeFileSettings& settings) {
   WriteLog("# Confirm : Save");
-  if (!settings.flagSave) return;
+  if (!settings.flagSave) return true;
   TreeState& st = GetTreeState();
   auto fail = [&](bool logAsExit) {
     if (logAsExit) {
@@ -815,14 +815,14 @@ void SaveTreeAtExit(const TreeFileSettings& settings) {
       WriteLog("Can't save: %s", settings.treeFile.c_str());
     }
     os::MessageBox(Format(T().exitSaveFailed, settings.treeFile), T().trouble);
+    return false;
   };
   if (st.modified.load() && settings.saveConfirm) {
-    if (os::MessageBox(T().askSave, T().confirm, os::Buttons::YesNo, os::IDYES) != os::IDYES) return;
+    if (os::MessageBox(T().askSave, T().confirm, os::Buttons::YesNo, os::IDYES) != os::IDYES) return true;
     WriteLog("# Save Zentu File : %s", settings.treeFile.c_str());
-    if (!SaveTree(settings)) fail(true);
-    return;
+    return SaveTree(settings) ? true : fail(true);
   }
-  if (!SaveTree(settings)) fail(false);
+  return SaveTree(settings) ? true : fail(false);
 }
 
 int SaveLocalIndex(const std::string& path, const TreeFileSettings& settings) {

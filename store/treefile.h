@@ -76,7 +76,9 @@ int BackupTree(const TreeFileSettings& settings);
 // One step of the save-and-backup timer.
 void PeriodicSaveStep(const TreeFileSettings& settings);
 // The first step of the shutdown: save, asking first when so configured.
-void SaveTreeAtExit(const TreeFileSettings& settings);
+// False only when a save was tried and failed (saving switched off, or the
+// user declining, is no failure).
+bool SaveTreeAtExit(const TreeFileSettings& settings);
 
 // The browsable index page of the collection; 1, or 0 when it cannot be written.
 int SaveLocalIndex(const std::string& path, const TreeFileSettings& settings);

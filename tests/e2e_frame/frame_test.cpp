@@ -3,7 +3,9 @@
 // and a command channel under abuse. Each test starts the built binary in a
 // fresh Zentu home and serves pages from a local test server.
 #include <signal.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -452,6 +454,146 @@ TEST_F(FrameTest, ConcurrentStressOnTheChannelKeepsServingAndRunsEachCommandOnce
   }
   EXPECT_GE(refused, 4);  // unknown codes, an empty frame, one beyond the limit
   EXPECT_GE(dropped, 2);  // the frames cut short
+}
+
+// Connections that hold every slot of the channel and say nothing (or stop in
+// the middle of a header) must not keep a real second start out.
+TEST_F(FrameTest, HostileSilentClientsDoNotKeepASecondStartOut) {
+  ZentuProcess z({"--headless"}, Env());
+  ASSERT_TRUE(z.WaitForLine("# Ready")) << z.Output();
+  const std::string socket = nativeHome + "/zentu.sock";
+  // More than the instance serves at once: the rest wait in the listen queue
+  // ahead of the second start.
+  std::vector<int> silent;
+  for (int i = 0; i < 40; ++i) {
+    int fd = RawConnect(socket);
+    ASSERT_GE(fd, 0);
+    if (i % 4 == 0) {
+      ASSERT_EQ(::send(fd, "\x74\x17\x00", 3, MSG_NOSIGNAL), 3);
+    }
+    silent.push_back(fd);
+  }
+  ZentuProcess add({"-i", "http://example.invalid/past-the-silent"}, Env());
+  EXPECT_EQ(add.Wait(), 0) << add.Output();
+  EXPECT_NE(z.FindLine("closed to make room"), -1) << z.Output();
+
+  z.Signal(SIGTERM);
+  ASSERT_EQ(z.Wait(), 0) << z.Output();
+  for (int fd : silent) ::close(fd);
+  EXPECT_EQ(Load().urlCount["http://example.invalid/past-the-silent"], 1);
+}
+
+// "Exit 1" from a second start means the command will not run, so a retry
+// makes one item, not two: the instance drops a frame whose sender gave up
+// before the answer, even when it reads it later.
+TEST_F(FrameTest, SecondStartThatGaveUpIsNotCarriedOutAndARetryAddsOneItem) {
+  const std::string url = "http://example.invalid/given-up";
+  ZentuProcess z({"--headless"}, Env());
+  ASSERT_TRUE(z.WaitForLine("# Ready")) << z.Output();
+  // A stopped instance still lets the connection and the frame in, but
+  // cannot answer before the second start gives up.
+  z.Signal(SIGSTOP);
+  {
+    ZentuProcess late({"-i", url}, Env({{"ZENTU_FORWARD_WAIT_MS", "700"}}));
+    EXPECT_EQ(late.Wait(), 1) << late.Output();
+    EXPECT_NE(late.Output().find("nothing was done"), std::string::npos) << late.Output();
+  }
+  z.Signal(SIGCONT);
+  ASSERT_TRUE(z.WaitForLine("the sender had given up before the answer")) << z.Output();
+  ZentuProcess retry({"-i", url}, Env());
+  EXPECT_EQ(retry.Wait(), 0) << retry.Output();
+
+  z.Signal(SIGTERM);
+  ASSERT_EQ(z.Wait(), 0) << z.Output();
+  EXPECT_EQ(Load().urlCount[url], 1);
+}
+
+// A lock file that cannot be used is no running instance: the start says what
+// is wrong and where, and forwards nothing.
+TEST_F(FrameTest, HostileLockFileIsReportedInsteadOfForwarding) {
+  // A symbolic link in the lock file's place; its target must stay untouched.
+  const std::string target = nativeHome + "/elsewhere";
+  std::filesystem::create_symlink(target, nativeHome + "/zentu.lock");
+  {
+    ZentuProcess z({"--headless", "-i", "http://example.invalid/lock"}, Env());
+    EXPECT_EQ(z.Wait(), 1) << z.Output();
+    EXPECT_NE(z.Output().find("cannot use the lock file " + nativeHome + "/zentu.lock"), std::string::npos)
+        << z.Output();
+    EXPECT_NE(z.Output().find("symbolic link"), std::string::npos) << z.Output();
+    EXPECT_EQ(z.Output().find("runs already"), std::string::npos) << z.Output();
+    EXPECT_EQ(z.FindLine("# Ready"), -1);
+  }
+  EXPECT_FALSE(std::filesystem::exists(target));
+
+  // A home the program may not write: run as another user when this is root
+  // (root writes anywhere), else take the write bit away.
+  const std::string readOnly = nativeHome + "/readonly";
+  std::filesystem::create_directory(readOnly);
+  std::vector<std::string> launcher;
+  if (::geteuid() == 0) {
+    if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv is needed to test as a plain user";
+    launcher = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    ::chmod(nativeHome.c_str(), 0711);
+    ::chmod(readOnly.c_str(), 0755);
+  } else {
+    ::chmod(readOnly.c_str(), 0555);
+  }
+  {
+    ZentuProcess z({"--headless", "-i", "http://example.invalid/lock"}, Env({{"ZENTU_HOME", readOnly}}), launcher);
+    EXPECT_EQ(z.Wait(), 1) << z.Output();
+    EXPECT_NE(z.Output().find("cannot use the lock file " + readOnly + "/zentu.lock: " + std::strerror(EACCES)),
+              std::string::npos)
+        << z.Output();
+    EXPECT_EQ(z.Output().find("runs already"), std::string::npos) << z.Output();
+  }
+  ::chmod(readOnly.c_str(), 0755);
+  ::chmod(nativeHome.c_str(), 0700);
+}
+
+// A port on which nothing listens (any more).
+int ClosedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof addr;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
+    ::close(fd);
+    return 0;
+  }
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+TEST_F(FrameTest, OnceExitStatusSaysWhetherEverythingWasCapturedAndSaved) {
+  TestServer server;
+  server.AddPage("/good.html", TitledPage("Good"), "text/html");
+  server.Add({.path = "/missing.html", .status = 404, .body = "not here"});
+  const int closed = ClosedPort();
+  ASSERT_GT(closed, 0);
+  struct Row {
+    const char* what;
+    std::string url;
+    bool treeUnwritable;
+    int exitCode;
+  } rows[] = {
+      {"a good capture", server.Url("/good.html"), false, 0},
+      {"a page that answers 404", server.Url("/missing.html"), false, 2},
+      {"a refused connection", "http://127.0.0.1:" + std::to_string(closed) + "/refused.html", false, 2},
+      {"a tree file that cannot be written", server.Url("/good.html?unsaved"), true, 3},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    // The tree file is written through a temporary file beside it: a
+    // directory of that name makes every save fail.
+    const std::string blocker = nativeHome + "/default.html.$$$";
+    if (row.treeUnwritable) std::filesystem::create_directory(blocker);
+    ZentuProcess z({"--headless", "--once", "-u", row.url}, Env());
+    EXPECT_EQ(z.Wait(), row.exitCode) << z.Output();
+    EXPECT_NE(z.FindLine("# Capture queue drained"), -1) << z.Output();
+    std::filesystem::remove(blocker);
+  }
 }
 
 }  // namespace

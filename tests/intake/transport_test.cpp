@@ -6,12 +6,15 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "os/channel.h"
@@ -180,13 +183,56 @@ TEST_F(ChannelTransportTest, OneInstanceHoldsTheLock) {
   os::InstanceLock first = os::AcquireInstanceLock();
   ASSERT_TRUE(first.Held());
   EXPECT_TRUE(std::filesystem::exists(nativeHome + "/zentu.lock"));
-  EXPECT_FALSE(os::AcquireInstanceLock());
+  os::InstanceLock busy = os::AcquireInstanceLock();
+  EXPECT_FALSE(busy);
+  EXPECT_TRUE(busy.HeldElsewhere());
+  EXPECT_EQ(busy.Error(), "");
   os::InstanceLock moved = std::move(first);
   EXPECT_FALSE(first.Held());
   EXPECT_FALSE(os::AcquireInstanceLock());
   moved.Release();
   os::InstanceLock again = os::AcquireInstanceLock();
   EXPECT_TRUE(again.Held());
+}
+
+// Something in the lock file's place, or a home without write access, is no
+// running instance: the token says why it is empty.
+TEST_F(ChannelTransportTest, HostileLockFileIsAnErrorNotAnotherInstance) {
+  const std::string lock = nativeHome + "/zentu.lock";
+  struct Row {
+    const char* what;
+    std::function<void()> make;
+    std::string cause;
+  } rows[] = {
+      {"a symbolic link to a file",
+       [&] {
+         WriteNative("target", "keep me");
+         std::filesystem::create_symlink(nativeHome + "/target", lock);
+       },
+       "symbolic link"},
+      {"a dangling symbolic link", [&] { std::filesystem::create_symlink(nativeHome + "/nowhere", lock); },
+       "symbolic link"},
+      {"a directory", [&] { std::filesystem::create_directory(lock); }, std::strerror(EISDIR)},
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0); }, "not a regular file"},
+      // Root writes anywhere; the program tests this case under another user.
+      {"a home without write access", [&] { ::chmod(nativeHome.c_str(), 0500); },
+       ::geteuid() == 0 ? "" : std::strerror(EACCES)},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.cause.empty()) continue;
+    row.make();
+    os::InstanceLock token = os::AcquireInstanceLock();
+    EXPECT_FALSE(token.Held());
+    EXPECT_FALSE(token.HeldElsewhere());
+    EXPECT_NE(token.Error().find(row.cause), std::string::npos) << token.Error();
+    EXPECT_TRUE(LogContains("> Can't use the lock file "));
+    ::chmod(nativeHome.c_str(), 0700);
+    std::filesystem::remove(lock);
+  }
+  EXPECT_EQ(ReadNative("target"), "keep me");
+  EXPECT_FALSE(std::filesystem::exists(nativeHome + "/nowhere"));
+  EXPECT_TRUE(os::AcquireInstanceLock().Held());
 }
 
 TEST_F(ChannelTransportTest, BadInputFramesAreRefusedAndTheServerGoesOn) {
@@ -274,6 +320,92 @@ TEST_F(ChannelTransportTest, StalledConnectionsTimeOut) {
   ::close(stalled);
   EXPECT_TRUE(LogContains("> command channel: incomplete frame dropped"));
   EXPECT_EQ(received.Count(), 1u);
+}
+
+TEST_F(ChannelTransportTest, HostileSilentClientsAreClosedToMakeRoom) {
+  ASSERT_TRUE(StartServer(/*readTimeoutMs=*/60000, /*maxConnections=*/3));
+  // Fewer than the slots: nobody waits behind them, so they are left alone.
+  int first = RawConnect(), second = RawConnect();
+  EXPECT_TRUE(os::SendFrame(6004, "beside two quiet ones"));
+  EXPECT_EQ(server.ConnectionsEvicted(), 0u);
+
+  // More than the slots, silent or stalled in a header: they would hold every
+  // slot for the whole read time-out.
+  std::vector<int> hostile{first, second};
+  for (int i = 0; i < 8; ++i) {
+    int fd = RawConnect();
+    if (i % 2) {
+      ASSERT_EQ(::send(fd, "\x74\x17", 2, MSG_NOSIGNAL), 2);
+    }
+    hostile.push_back(fd);
+  }
+  EXPECT_TRUE(os::SendFrame(6004, "past them", 20000));
+  EXPECT_GE(server.ConnectionsEvicted(), 1u);
+  EXPECT_TRUE(LogContains("closed to make room"));
+  for (int fd : hostile) ::close(fd);
+  ASSERT_EQ(received.Count(), 2u);
+  EXPECT_EQ(received.frames[1].second, "past them");
+  EXPECT_EQ(server.FramesAbandoned(), 0u);
+}
+
+// The sender's verdict and the server's agree: whatever SendFrame reports
+// true was settled as answered, whatever it reports false was not, even when
+// the sender gives up while the server is busy with its frame.
+TEST_F(ChannelTransportTest, ConcurrentGivingUpAndAnsweringAgreeOnEveryFrame) {
+  std::mutex mutex;
+  std::string last;
+  std::set<std::string> answered, dropped;
+  std::atomic<int> handled{0};
+  std::mt19937 random(2007);
+  std::atomic<int> delayMs{0};
+  std::atomic<bool> gate{true};
+  auto handler = [&](uint32_t, std::string text) {
+    while (!gate.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
+    std::lock_guard lock(mutex);
+    last = std::move(text);
+  };
+  auto settled = [&](bool ok) {
+    std::lock_guard lock(mutex);
+    (ok ? answered : dropped).insert(last);
+    ++handled;
+  };
+  ASSERT_TRUE(server.Start(handler, {}, settled));
+
+  // One sender gives up while its frame waits in the handler.
+  gate = false;
+  EXPECT_FALSE(os::SendFrame(6004, "gave up", 300));
+  gate = true;
+  for (int i = 0; i < 500 && handled.load() < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(dropped, std::set<std::string>{"gave up"});
+    EXPECT_TRUE(answered.empty());
+  }
+  EXPECT_EQ(server.FramesAbandoned(), 1u);
+  EXPECT_TRUE(LogContains("the sender had given up before the answer"));
+
+  // Many at once, each with a wait about as long as the server's work.
+  std::set<std::string> reported;
+  std::vector<std::thread> senders;
+  std::vector<int> waits;
+  for (int i = 0; i < 40; ++i) waits.push_back(1 + static_cast<int>(random() % 80));
+  delayMs = 3;
+  for (int i = 0; i < 40; ++i) {
+    senders.emplace_back([&, i] {
+      const std::string text = "frame " + std::to_string(i);
+      if (os::SendFrame(6004, text, waits[i])) {
+        std::lock_guard lock(mutex);
+        reported.insert(text);
+      }
+    });
+  }
+  for (auto& t : senders) t.join();
+  server.Stop();  // every frame read so far is settled when it returns
+  std::lock_guard lock(mutex);
+  std::set<std::string> answeredNow = answered;
+  EXPECT_EQ(answeredNow, reported);
+  for (const std::string& text : dropped) EXPECT_EQ(reported.count(text), 0u) << text;
 }
 
 TEST_F(ChannelTransportTest, StressHundredSendersEachHandedOverOnce) {

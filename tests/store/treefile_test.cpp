@@ -429,15 +429,20 @@ TEST_F(TreeFileTest, TimerStepBackupAndExitSave) {
   settings.saveConfirm = true;
   SetTitle(st.searchFolder->next, "unsaved");
   desktop.answers = {os::IDNO};
-  SaveTreeAtExit(settings);
+  EXPECT_TRUE(SaveTreeAtExit(settings));  // declined: no failure
   EXPECT_EQ(ReadNative("default.html").find("unsaved"), std::string::npos);
   desktop.answers = {os::IDYES};
-  SaveTreeAtExit(settings);
+  EXPECT_TRUE(SaveTreeAtExit(settings));
   EXPECT_NE(ReadNative("default.html").find("unsaved"), std::string::npos);
-  // Saving disabled: nothing at all.
+  // A save that cannot be written is reported.
+  settings.saveConfirm = false;
+  std::filesystem::create_directory(nativeHome + "/default.html.$$$");
+  EXPECT_FALSE(SaveTreeAtExit(settings));
+  std::filesystem::remove(nativeHome + "/default.html.$$$");
+  // Saving disabled: nothing at all, and nothing failed.
   settings.flagSave = false;
   SetTitle(st.searchFolder->next, "never");
-  SaveTreeAtExit(settings);
+  EXPECT_TRUE(SaveTreeAtExit(settings));
   EXPECT_EQ(ReadNative("default.html").find("never"), std::string::npos);
 }
 

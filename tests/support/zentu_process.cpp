@@ -17,8 +17,10 @@ namespace zentu::testing {
 
 const char* ZentuBinary() { return ZENTU_BINARY; }
 
-ZentuProcess::ZentuProcess(std::vector<std::string> args, Environment env) {
-  std::vector<std::string> argv{ZentuBinary()};
+ZentuProcess::ZentuProcess(std::vector<std::string> args, Environment env, std::vector<std::string> launcher) {
+  const bool launched = !launcher.empty();
+  std::vector<std::string> argv = std::move(launcher);
+  argv.emplace_back(ZentuBinary());
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> argp;
   for (std::string& a : argv) argp.push_back(a.data());
@@ -47,7 +49,8 @@ ZentuProcess::ZentuProcess(std::vector<std::string> args, Environment env) {
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, out[1], 2);
   pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
+  const int rc = launched ? ::posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data())
+                          : ::posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
   if (rc != 0) {

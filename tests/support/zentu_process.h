@@ -18,7 +18,9 @@ class ZentuProcess {
   // Environment changes for the child: a value sets the variable, nullopt removes it.
   using Environment = std::map<std::string, std::optional<std::string>>;
 
-  ZentuProcess(std::vector<std::string> args, Environment env = {});
+  // `launcher`, when given, runs the program (for example under another
+  // user): its words come first, found on PATH, then the binary and `args`.
+  ZentuProcess(std::vector<std::string> args, Environment env = {}, std::vector<std::string> launcher = {});
   ~ZentuProcess();  // a child still running is killed
   ZentuProcess(const ZentuProcess&) = delete;
   ZentuProcess& operator=(const ZentuProcess&) = delete;
