@@ -341,6 +341,20 @@ void ServeRedirectSource(const DownloadJob& job) {
   if (job.Status != kJobComplete || job.SourceURL.empty() || job.LocalFile.empty()) return;
   DownloadJob src;
   if (!M().FindJob(job.SourceURL, &src)) return;
+  // With several download threads the target can be done before the
+  // redirect's own worker has let its job go: wait for that, as for any claim.
+  bool held = false;
+  if (src.claim != 0) {
+    if (M().ClaimJob(job.SourceURL, &src) != 1) return;
+    held = true;
+  }
+  struct Release {
+    bool held;
+    const DownloadJob& src;
+    ~Release() {
+      if (held) M().AbandonJob(src);
+    }
+  } release{held, src};
   if (src.Status != kJobComplete || src.Node != nullptr || src.MovedURL.empty()) return;
   if (src.Connection < 301 || src.Connection > 308 || src.Connection == 304 || src.Connection == 305 ||
       src.Connection == 306)
