@@ -30,6 +30,7 @@ enum HttpKind : int {
 };
 
 enum HttpResult : int {
+  kHttpStopped = -4,  // the user's stop or the shutdown ended the transfer; the job waits as it was
   kHttpSizeOver = -3,
   kHttpFailed = -1,
   kHttpRetry = 0,
@@ -39,6 +40,17 @@ enum HttpResult : int {
 // The response head read before the body is spooled is cut off here: a server
 // that never ends its header cannot fill the disk or hold a worker.
 inline constexpr size_t kMaxResponseHead = 64 * 1024;
+// Bounds of one transfer, whatever the server does. The time-out (TimeOut)
+// ends a transfer when no byte arrives for that long; these end one that
+// trickles on or never ends. Both end the job as failed: a retry would only
+// repeat it.
+inline constexpr int kTransferTimeLimitSeconds = 30 * 60;    // connect to last byte
+inline constexpr uint64_t kMaxBodyBytes = 2ull << 30;        // 2 GiB, stored or not
+// Redirects followed from the URL first asked for; the next one fails the job.
+inline constexpr int kMaxRedirects = 20;
+// Tests shorten the bounds; 0 restores a default.
+void SetTransferLimits(int seconds, uint64_t maxBodyBytes);
+
 // Version word of the default User-Agent "Zentu/%.2lf".
 inline constexpr double kZentuVersion = 0.99;
 
@@ -64,6 +76,7 @@ int LogSocketError(int code);
 // GET, the body. The temporary files are gone afterwards unless the profile's
 // StoreTempData keeps them. A 301/302 answer with a Location leaves the local
 // file as it was (the redirect's own body is not a copy of the page).
+// Stopping the program's download manager ends its transfer at once.
 int HttpRequest(DownloadJob& job, int kind);
 
 // The request text. `absoluteTarget`: the request goes to a proxy, which
@@ -79,7 +92,9 @@ int SendRequest(DownloadJob& job, os::Connection& connection, std::string_view m
 // Stops at the end of the body as the head announces it, after the head for
 // HEAD and for answers that carry no body worth keeping. 1 received; 0 on a
 // socket error, a time-out, a head over kMaxResponseHead, bad chunked data or
-// a body cut short; -3 when a body without a length passes the size limit.
+// a body cut short; -3 when a body without a length passes the size limit;
+// -1 past the transfer's bounds (time, kMaxBodyBytes) or when the spool
+// folder lies behind a link; -4 when the transfer was stopped.
 int ReceiveResponse(DownloadJob& job, os::Connection& connection, int kind = kHttpGet);
 // Where ReceiveResponse puts the body of TempFile.
 std::string BodyFileOf(std::string_view tempFile);

@@ -1,6 +1,8 @@
 // One request of the HTTP client: start-up, connection, request text, proxy
 // tunnel and TLS, and the exchange that ties them to receiving and storing.
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -22,7 +24,27 @@ namespace http_detail {
 namespace {
 std::mutex g_progressMutex;
 HttpProgress g_progress;
+std::atomic<int> g_transferSeconds{kTransferTimeLimitSeconds};
+std::atomic<uint64_t> g_maxBody{kMaxBodyBytes};
 }  // namespace
+
+int TransferTimeLimitSeconds() { return g_transferSeconds.load(); }
+uint64_t MaxBodyBytes() { return g_maxBody.load(); }
+
+int TransferFailure(DownloadJob& job, const os::Connection& connection) {
+  if (connection.Stopped()) {
+    WriteLog("> Transfer stopped: %s", job.URL.c_str());
+    SetJobMessage(job, "Stopped.");
+    return kHttpStopped;
+  }
+  if (connection.OverLimit()) {
+    WriteLog("> Transfer time over [%d s]: %s", TransferTimeLimitSeconds(), job.URL.c_str());
+    SetJobMessage(job, "Transfer time over [%d s]", TransferTimeLimitSeconds());
+    return kHttpFailed;
+  }
+  SetSocketErrorMessage(job, connection);
+  return kHttpRetry;
+}
 
 void ReportProgress(const DownloadJob& job, uint64_t bytes) {
   HttpProgress progress;
@@ -57,6 +79,11 @@ void RemoveTempFiles(DownloadJob& job) {
 }  // namespace http_detail
 
 using namespace http_detail;
+
+void SetTransferLimits(int seconds, uint64_t maxBodyBytes) {
+  g_transferSeconds = seconds > 0 ? seconds : kTransferTimeLimitSeconds;
+  g_maxBody = maxBodyBytes > 0 ? maxBodyBytes : kMaxBodyBytes;
+}
 
 void SetHttpProgress(HttpProgress progress) {
   std::lock_guard lock(g_progressMutex);
@@ -231,10 +258,7 @@ int SendRequest(DownloadJob& job, os::Connection& connection, std::string_view m
                 std::string_view protocol, bool absoluteTarget) {
   const std::string text = BuildRequest(job, method, protocol, absoluteTarget);
   os::GetDesktop().StatusText(SJ("リクエスト中"));
-  if (!connection.SendAll(text)) {
-    SetSocketErrorMessage(job, connection);
-    return kHttpRetry;
-  }
+  if (!connection.SendAll(text)) return TransferFailure(job, connection);
   return kHttpOk;
 }
 
@@ -265,19 +289,13 @@ std::string Authority(const std::string& host, int port) {
 int OpenTunnel(DownloadJob& job, os::Connection& connection, const std::string& host, int port) {
   const std::string authority = Authority(host, port);
   std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n\r\n";
-  if (!connection.SendAll(request)) {
-    SetSocketErrorMessage(job, connection);
-    return kHttpRetry;
-  }
+  if (!connection.SendAll(request)) return TransferFailure(job, connection);
   std::string head;
   char buffer[4096];
   size_t end = std::string::npos;
   while (end == std::string::npos) {
     long n = connection.Receive(buffer, sizeof buffer);
-    if (n < 0) {
-      SetSocketErrorMessage(job, connection);
-      return kHttpRetry;
-    }
+    if (n < 0) return TransferFailure(job, connection);
     if (n == 0) break;
     head.append(buffer, static_cast<size_t>(n));
     end = FindHeadEnd(head);
@@ -296,7 +314,8 @@ int OpenTunnel(DownloadJob& job, os::Connection& connection, const std::string& 
 
 namespace http_detail {
 
-Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepTemp) {
+Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepTemp,
+                     const os::TransferStop* stop) {
   Exchange ex;
   WriteLogVerbose("HttpReuest: %s", job.URL.c_str());
   job.ViaProxy = false;
@@ -327,8 +346,17 @@ Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepT
   }
 
   os::Connection connection;
+  connection.WatchStop(stop);
+  connection.LimitTransfer(std::chrono::steady_clock::now() + std::chrono::seconds(TransferTimeLimitSeconds()));
+  // A stop during the connect is no failure of the server.
+  auto stopped = [&] {
+    if (!connection.Stopped()) return false;
+    ex.result = TransferFailure(job, connection);
+    return true;
+  };
   if (proxied) {
     if (!ConnectServer(proxyHost, proxyPort, connection)) {
+      if (stopped()) return ex;
       WriteLog("> %s %s:%d", SJ("プロキシサーバへの接続に失敗しました").c_str(), proxyHost.c_str(), proxyPort);
       SetJobMessage(job, "%s %s:%d", SJ("プロキシサーバへの接続に失敗しました").c_str(), proxyHost.c_str(),
                     proxyPort);
@@ -342,6 +370,7 @@ Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepT
       return ex;
     }
     if (!ConnectServer(job.Host, port, connection)) {
+      if (stopped()) return ex;
       WriteLog("> %s %s:%d", SJ("サーバへの接続に失敗しました").c_str(), job.Host.c_str(), port);
       SetJobMessage(job, "%s %s:%d", SJ("サーバへの接続に失敗しました").c_str(), job.Host.c_str(), port);
       return ex;
@@ -357,11 +386,18 @@ Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepT
       }
       if (r != kHttpOk) {
         ex.result = r;
+        ex.keepMessage = r == kHttpFailed && connection.OverLimit();
         return ex;
       }
     }
     std::string reason;
-    switch (connection.StartTls(job.Host, reason)) {
+    const os::TlsStatus tls = connection.StartTls(job.Host, reason);
+    if (tls != os::TlsStatus::Ok && (connection.Stopped() || connection.OverLimit())) {
+      ex.result = TransferFailure(job, connection);
+      ex.keepMessage = ex.result == kHttpFailed;
+      return ex;
+    }
+    switch (tls) {
       case os::TlsStatus::Ok:
         break;
       case os::TlsStatus::CertificateError:
@@ -386,6 +422,8 @@ Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepT
   int result = SendRequest(job, connection, kind == kHttpHead ? "HEAD" : "GET", protocol, absoluteTarget);
   if (result > 0) result = ReceiveResponse(job, connection, kind);
   connection.Close();
+  // A final failure of the transfer itself (its bounds) says more than "Not Found.".
+  if (result == kHttpFailed) ex.keepMessage = true;
   if (result > 0) result = ParseResponseHeader(job);
   if (kind == kHttpGet && result > 0 && (storeRedirects || !IsRedirect(job))) {
     result = StoreBody(job);
@@ -398,7 +436,9 @@ Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepT
 
 }  // namespace http_detail
 
-int HttpRequest(DownloadJob& job, int kind) { return RunExchange(job, kind, false, false).result; }
+int HttpRequest(DownloadJob& job, int kind) {
+  return RunExchange(job, kind, false, false, &GetDownloadManager().transferStop).result;
+}
 
 UrlMapProfile CaptureMapProfile() {
   const Profile& p = CurrentProfile();

@@ -49,6 +49,15 @@ std::string HeaderSafe(std::string_view text);
 // "Socket Error: %d (text)" for the connection's last failure, logged too.
 void SetSocketErrorMessage(DownloadJob& job, const os::Connection& connection);
 
+// The bounds of SetTransferLimits now in force.
+int TransferTimeLimitSeconds();
+uint64_t MaxBodyBytes();
+
+// Why a send or receive on the connection failed, as the job's message and
+// result: kHttpStopped for the stop, kHttpFailed past the whole-transfer
+// bound, else kHttpRetry with the socket error.
+int TransferFailure(DownloadJob& job, const os::Connection& connection);
+
 // Calls the progress handler, when one is set.
 void ReportProgress(const DownloadJob& job, uint64_t bytes);
 
@@ -63,7 +72,9 @@ struct Exchange {
 // `storeRedirects` is false and the answer is a redirect with a Location.
 // Temporary files are removed before returning unless StoreTempData is on or
 // `keepTemp` is set (the caller then removes them with RemoveTempFiles).
-Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepTemp);
+// `stop` (may be null) ends the transfer at once.
+Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepTemp,
+                     const os::TransferStop* stop);
 void RemoveTempFiles(DownloadJob& job);
 bool IsRedirect(const DownloadJob& job);
 

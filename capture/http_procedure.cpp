@@ -37,20 +37,16 @@ bool LeadsBackTo(DownloadManager& manager, std::string target, const std::string
   return false;
 }
 
-// Queues the redirect target as the same kind of job as the one redirected.
-void QueueTarget(DownloadManager& manager, const DownloadJob& job, const std::string& target, TreeNode* node) {
-  if (job.Type == kJobTypeRss || job.Type == kJobTypeOpml)
-    manager.AddFeedJob(target, job.URL, job.Type, job.Code, false, node);
-  else if (job.SiteDown)
-    manager.AddSiteJob(target, job.URL, true, job.Limit, job.SizeUpTo, job.Filter, false, node);
-  else
-    manager.AddJob(target, job.URL, false, node);
-}
-
-enum class Redirect { Followed, NotFollowed, Loop };
+enum class Redirect { Followed, NotFollowed, Loop, TooMany };
 
 Redirect FollowRedirect(DownloadJob& job, DownloadManager& manager) {
   const std::string target = AbsoluteMovedURL(job, job.MovedURL);
+  // An endless chain of new URLs is no loop, but must end as one does.
+  if (job.Redirects >= kMaxRedirects) {
+    WriteLog("Too many redirects (%d): %s -> %s", kMaxRedirects, job.URL.c_str(), target.c_str());
+    SetJobMessage(job, "%s (%d)", SJ("リダイレクトが多すぎます").c_str(), kMaxRedirects);
+    return Redirect::TooMany;
+  }
   SetJobMessage(job, "=> %s", target.c_str());
   std::lock_guard tree(TreeMutex());
   TreeNode* node = CurrentNode(job, manager);
@@ -68,9 +64,9 @@ Redirect FollowRedirect(DownloadJob& job, DownloadManager& manager) {
     if (IsItem(node)) SetTitle(node, target);  // a feed folder keeps the title the user gave it
     os::GetDesktop().RefreshNode(node);
     WriteLog("Moved to: %s", target.c_str());
-    QueueTarget(manager, job, target, node);
+    manager.AddRedirectTarget(job, target, node);
   } else {
-    QueueTarget(manager, job, target, nullptr);
+    manager.AddRedirectTarget(job, target, nullptr);
   }
   job.Status = kJobComplete;
   return Redirect::Followed;
@@ -88,6 +84,10 @@ void HandleFailure(DownloadJob& job, int result, int before, bool head, bool kee
                    DownloadManager& manager) {
   if (result == kHttpSizeOver) {
     job.Status = kJobComplete;
+    return;
+  }
+  if (result == kHttpStopped) {
+    job.Status = before;  // taken up again as it was when the capture goes on
     return;
   }
   if (result != kHttpRetry) {
@@ -123,13 +123,14 @@ int HeadProcedure(DownloadJob& job, DownloadManager& manager) {
     return kHttpRetry;
   }
   WriteLog("HEAD %s [%d/%d]", job.URL.c_str(), job.Trials, kMaxTrials);
-  Exchange ex = RunExchange(job, kHttpHead, false, false);
+  Exchange ex = RunExchange(job, kHttpHead, false, false, &manager.transferStop);
   int result = ex.result;
   if (result == kHttpOk && IsRedirect(job)) {
     switch (FollowRedirect(job, manager)) {
       case Redirect::Followed:
         return kHttpOk;
       case Redirect::Loop:
+      case Redirect::TooMany:
         result = kHttpFailed;
         ex.keepMessage = true;
         break;
@@ -169,7 +170,7 @@ int GetProcedure(DownloadJob& job, DownloadManager& manager) {
   job.Status = kJobDownloading;
   manager.UpdateJob(job);
   // The body of a redirect is stored only when the redirect is not followed.
-  Exchange ex = RunExchange(job, kHttpGet, false, true);
+  Exchange ex = RunExchange(job, kHttpGet, false, true, &manager.transferStop);
   int result = ex.result;
   if (result == kHttpOk && IsRedirect(job)) {
     switch (FollowRedirect(job, manager)) {
@@ -177,6 +178,7 @@ int GetProcedure(DownloadJob& job, DownloadManager& manager) {
         RemoveTempFiles(job);
         return kHttpOk;
       case Redirect::Loop:
+      case Redirect::TooMany:
         result = kHttpFailed;
         ex.keepMessage = true;
         break;

@@ -51,10 +51,10 @@ bool WantsBody(int status) {
 // body and stopping where the body ends.
 class Spooler {
  public:
-  enum class Outcome { Running, Complete, HeadTooLong, ChunkError, Truncated, SizeOver, WriteError };
+  enum class Outcome { Running, Complete, HeadTooLong, ChunkError, Truncated, SizeOver, TooLarge, WriteError };
 
-  Spooler(const std::string& headPath, bool headOnly, int sizeUpTo)
-      : headPath_(headPath), headOnly_(headOnly), sizeUpTo_(sizeUpTo) {}
+  Spooler(const std::string& headPath, bool headOnly, int sizeUpTo, uint64_t maxBody)
+      : headPath_(headPath), headOnly_(headOnly), sizeUpTo_(sizeUpTo), maxBody_(maxBody) {}
 
   bool Open() { return head_.Open(headPath_, os::File::Mode::Write); }
 
@@ -83,6 +83,8 @@ class Spooler {
       if (sizeUpTo_ > 0 && info_.contentLength >= 0 &&
           static_cast<uint64_t>(info_.contentLength) / 1024 > static_cast<uint64_t>(sizeUpTo_))
         return Finish(true);  // the header check refuses it
+      if (info_.contentLength >= 0 && static_cast<uint64_t>(info_.contentLength) > maxBody_)
+        return Fail(Outcome::TooLarge);
       if (!body_.Open(BodyFileOf(headPath_), os::File::Mode::Write)) return Fail(Outcome::WriteError);
       phase_ = info_.chunked ? Phase::ChunkSize : Phase::Body;
       std::string rest = headData_.substr(end);
@@ -169,6 +171,7 @@ class Spooler {
     if (size == 0) return true;
     if (!body_.Write(std::string_view(data, size))) return Fail(Outcome::WriteError);
     bodyBytes_ += size;
+    if (bodyBytes_ > maxBody_) return Fail(Outcome::TooLarge);
     if (sizeUpTo_ > 0 && bodyBytes_ / 1024 > static_cast<uint64_t>(sizeUpTo_)) return Fail(Outcome::SizeOver);
     return true;
   }
@@ -258,6 +261,7 @@ class Spooler {
   std::string headPath_;
   bool headOnly_;
   int sizeUpTo_;
+  uint64_t maxBody_;
   os::File head_, body_;
   Phase phase_ = Phase::Head;
   Outcome outcome_ = Outcome::Running;
@@ -282,14 +286,17 @@ constexpr size_t kReceiveBuffer = 256 * 1024;
 
 int ReceiveResponse(DownloadJob& job, os::Connection& connection, int kind) {
   const std::string dir = TempDirectory();
-  if (!os::DirectoryExists(dir)) {
-    WriteLog("Create folder: %s", dir.c_str());
-    if (!os::CreateDirectories(dir)) SetJobMessage(job, "Can't create folder: %s", dir.c_str());
+  if (!os::DirectoryExists(dir)) WriteLog("Create folder: %s", dir.c_str());
+  // The spool lies below the data folder like every capture file: a link
+  // planted in its place must not carry the responses elsewhere.
+  if (const int ready = PrepareLocalWrite(job, dir, LocalWrite::Folder); ready <= 0) {
+    if (ready == 0) SetJobMessage(job, "Can't create folder: %s", dir.c_str());
+    return ready < 0 ? kHttpFailed : kHttpRetry;
   }
   const std::string path = NewTempFileName(dir);
   WriteLogVerbose("# Receiving [%s]", path.c_str());
 
-  Spooler spooler(path, kind == kHttpHead, job.SizeUpTo);
+  Spooler spooler(path, kind == kHttpHead, job.SizeUpTo, MaxBodyBytes());
   if (!spooler.Open()) {
     WriteLog("Can't create file: %s", path.c_str());
     SetJobMessage(job, "Can't create file: %s", path.c_str());
@@ -302,8 +309,7 @@ int ReceiveResponse(DownloadJob& job, os::Connection& connection, int kind) {
     if (n < 0) {
       spooler.Close();
       DeleteSpooledFiles(path);
-      SetSocketErrorMessage(job, connection);
-      return kHttpRetry;
+      return TransferFailure(job, connection);
     }
     if (n == 0) {
       spooler.End();
@@ -352,6 +358,13 @@ int ReceiveResponse(DownloadJob& job, os::Connection& connection, int kind) {
       WriteLog("size over [%lluKB > %dKB]", kb, job.SizeUpTo);
       SetJobMessage(job, "size over [%lluKB > %dKB]", kb, job.SizeUpTo);
       result = kHttpSizeOver;
+      break;
+    }
+    case Spooler::Outcome::TooLarge: {
+      const unsigned long long limit = MaxBodyBytes();
+      WriteLog("> Body too large [> %llu bytes]: %s", limit, job.URL.c_str());
+      SetJobMessage(job, "Body too large. [> %llu bytes]", limit);
+      result = kHttpFailed;
       break;
     }
     case Spooler::Outcome::WriteError:

@@ -182,6 +182,7 @@ int DownloadManager::AddPrepared(DownloadJob job, AddKind kind) {
       if (!job.Node) return 0;
       Entry& entry = it->second;
       entry.job.Node = job.Node;
+      entry.job.Redirects = job.Redirects;  // a new request starts its own chain
       if (entry.job.claim != 0) {
         // The holder's result would overwrite the status: re-arm when it lets go.
         entry.pendingRearm = true;
@@ -243,6 +244,28 @@ int DownloadManager::AddFeedJob(std::string_view url, std::string_view sourceUrl
   job.FromLocal = fromLocal;
   job.Node = node;
   return AddPrepared(std::move(job), AddKind::Feed);
+}
+
+int DownloadManager::AddRedirectTarget(const DownloadJob& from, std::string_view target, TreeNode* node) {
+  if (target.size() <= 1) return 0;
+  DownloadJob job;
+  job.URL = CutToUrlBuffer(target);
+  job.SourceURL = CutToUrlBuffer(from.URL);
+  job.Node = node;
+  job.Redirects = from.Redirects + 1;
+  AddKind kind = AddKind::Plain;
+  if (from.Type == kJobTypeRss || from.Type == kJobTypeOpml) {
+    job.Type = from.Type;
+    job.Code = from.Code;
+    kind = AddKind::Feed;
+  } else if (from.SiteDown) {
+    job.SiteDown = true;
+    job.Limit = from.Limit;
+    job.SizeUpTo = from.SizeUpTo;
+    job.Filter = from.Filter;
+    kind = AddKind::Site;
+  }
+  return AddPrepared(std::move(job), kind);
 }
 
 int DownloadManager::AddBufferJob(std::string_view url, std::string_view content, TreeNode* node) {
@@ -571,6 +594,14 @@ int DownloadManager::RemoveJob(std::string_view url) {
   return 1;
 }
 
+void DownloadManager::SetStopFlags(bool on) {
+  // The transfer stop goes first on the way in: a worker that sees a flag
+  // must not start a transfer that the stop then misses.
+  if (on) transferStop.Stop();
+  checkStop = downloadStop = analysisStop = on;
+  if (!on) transferStop.Reset();
+}
+
 void DownloadManager::Clear() {
   std::lock_guard lock(mutex_);
   queue_.clear();
@@ -582,6 +613,7 @@ void DownloadManager::Clear() {
   }
   checkCount.store(0);
   downloadCount.store(0);
+  transferStop.Reset();
   if (listener_) listener_->QueueCleared();
   WakeAll();
 }

@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "os/socket.h"
 #include "pagelib/url.h"  // kMaxUrlLength: URLs and job texts are cut to it
 #include "store/tree.h"
 
@@ -114,6 +115,7 @@ struct DownloadJob {
   TreeNode* Node = nullptr;  // the tree item this job captures; not owned
   int SizeUpTo = 0;        // size limit in kilobytes, 0 = none
   bool ViaProxy = false;   // the current request goes through the system proxy
+  int Redirects = 0;       // redirects that led to this URL from the one first asked for
 };
 
 // The text cut to kMaxUrlLength bytes, never inside a two-byte character:
@@ -171,6 +173,9 @@ class DownloadManager {
                  int sizeUpTo, std::string_view filter, bool fromLocal, TreeNode* node);
   int AddFeedJob(std::string_view url, std::string_view sourceUrl, int type, int code,
                  bool fromLocal, TreeNode* node);
+  // The target of a redirect of `from`, as the same kind of job, one redirect
+  // further down the chain.
+  int AddRedirectTarget(const DownloadJob& from, std::string_view target, TreeNode* node);
   // A page whose text is at hand: initialised at once, written to its local
   // file and handed to the analysis (Status 4). -1 when the job could not be
   // initialised (nothing queued) or the queued job stayed claimed by a worker.
@@ -254,6 +259,10 @@ class DownloadManager {
   std::atomic<bool> clearAfterStop{false};
   std::atomic<bool> timerFileLoaded{false};
   std::atomic<int> checkCount{0}, downloadCount{0};
+  // Ends every running transfer at once while the stop flags are set.
+  os::TransferStop transferStop;
+  // Sets or clears the three stop flags, and the transfer stop with them.
+  void SetStopFlags(bool on);
 
   bool AnyWorkerMissing() const {
     return !checkRunning.load() || !downloadRunning.load() || !analysisRunning.load();

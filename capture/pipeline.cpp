@@ -1,6 +1,7 @@
 #include "capture/pipeline.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <list>
@@ -427,9 +428,9 @@ bool RunWhileCaptureIdle(const std::function<void()>& step) {
 
 bool StopCaptureAndWait(std::chrono::milliseconds limit) {
   DownloadManager& m = M();
-  m.checkStop = m.downloadStop = m.analysisStop = true;
+  m.SetStopFlags(true);
   const bool ended = W().pool.StopAll(limit);
-  m.checkStop = m.downloadStop = m.analysisStop = false;
+  m.SetStopFlags(false);
   return ended;
 }
 
@@ -452,7 +453,7 @@ void StopCapture() {
     DownloadManager& m = M();
     WriteLog("Start. Stop Thread.");
     os::GetDesktop().StatusText(Sj("停止処理中"));
-    m.checkStop = m.downloadStop = m.analysisStop = true;
+    m.SetStopFlags(true);
     Workers& w = W();
     for (;;) {
       if (w.pool.StopAll(std::chrono::seconds(120))) {
@@ -466,7 +467,7 @@ void StopCapture() {
       }
     }
     os::GetDesktop().StatusText("");
-    m.checkStop = m.downloadStop = m.analysisStop = false;
+    m.SetStopFlags(false);
     WriteLog("Finish. Stop Thread.");
     if (m.clearAfterStop.exchange(false)) m.Clear();
     m.stopping = false;
@@ -634,6 +635,12 @@ void AnalyzeJob(DownloadJob& job) {
   m.UpdateJob(job);
 }
 
+namespace {
+std::atomic<int64_t> g_analysisLimit{kMaxAnalyzedFile};
+}  // namespace
+
+void SetAnalysisSizeLimit(int64_t bytes) { g_analysisLimit = bytes > 0 ? bytes : kMaxAnalyzedFile; }
+
 int AnalyzeFile(DownloadJob& job) {
   WriteLog("Analyzing: %s [%s]", job.URL.c_str(), job.LocalFile.c_str());
   int64_t fileSize = os::GetFileSize(job.LocalFile);
@@ -648,6 +655,12 @@ int AnalyzeFile(DownloadJob& job) {
     return 0;
   }
   if (job.Size == 0) job.Size = static_cast<uint32_t>(std::min<int64_t>(fileSize, UINT32_MAX));
+  if (fileSize > g_analysisLimit.load()) {
+    WriteLog("> Not analysed: %s holds %lld bytes (more than %lld)", job.LocalFile.c_str(),
+             static_cast<long long>(fileSize), static_cast<long long>(g_analysisLimit.load()));
+    SetJobMessage(job, "<too large to analyse>");
+    return 1;  // saved as it came: the copy is complete, only its links are not rewritten
+  }
   std::string text;
   if (!os::ReadWholeFile(job.LocalFile, text)) {
     WriteLogVerbose("Can't read %s", job.LocalFile.c_str());

@@ -9,6 +9,7 @@
 // lock only while it reads or writes a node.
 #pragma once
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,12 @@ struct PipelineHooks {
 // Wires the pipeline into the queue (its initialisation and start hooks).
 void InstallPipeline(DownloadManager& manager = GetDownloadManager());
 void SetPipelineHooks(PipelineHooks hooks);
+// Saved files above this size are kept as they came and not analysed: the
+// analysis holds a page several times in memory, and no real page is so big.
+inline constexpr int64_t kMaxAnalyzedFile = 32 << 20;
+// Tests lower it; 0 restores the default.
+void SetAnalysisSizeLimit(int64_t bytes);
+
 // Idle time after which download and analysis threads end (10 s by default).
 void SetWorkerIdleLimit(std::chrono::milliseconds limit);
 

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -115,13 +116,14 @@ bool SetBlocking(int fd, bool blocking) {
 }
 
 // connect() on a non-blocking socket, waiting at most `waitMs`; 0 or an errno.
-int ConnectWithin(int fd, const sockaddr* address, socklen_t length, int waitMs) {
+// A readable `stopFd` ends the wait with ECANCELED.
+int ConnectWithin(int fd, const sockaddr* address, socklen_t length, int waitMs, int stopFd) {
   if (!SetBlocking(fd, false)) return errno;
   int error = 0;
   if (::connect(fd, address, length) != 0) {
     error = errno;
     if (error == EINPROGRESS || error == EINTR) {
-      pollfd p{fd, POLLOUT, 0};
+      pollfd p[2] = {{fd, POLLOUT, 0}, {stopFd, POLLIN, 0}};
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
       for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
@@ -130,7 +132,7 @@ int ConnectWithin(int fd, const sockaddr* address, socklen_t length, int waitMs)
           error = ETIMEDOUT;
           break;
         }
-        int r = ::poll(&p, 1, static_cast<int>(left.count()));
+        int r = ::poll(p, stopFd >= 0 ? 2 : 1, static_cast<int>(left.count()));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) {
           error = errno;
@@ -138,6 +140,10 @@ int ConnectWithin(int fd, const sockaddr* address, socklen_t length, int waitMs)
         }
         if (r == 0) {
           error = ETIMEDOUT;
+          break;
+        }
+        if (p[0].revents == 0) {
+          error = ECANCELED;
           break;
         }
         socklen_t size = sizeof error;
@@ -151,6 +157,61 @@ int ConnectWithin(int fd, const sockaddr* address, socklen_t length, int waitMs)
 }
 
 }  // namespace
+
+struct Connection::Waits {
+  const TransferStop* stop = nullptr;
+  int idleMs = 60000;
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+  bool stopped = false;    // the last wait ended by the stop
+  bool overLimit = false;  // the last wait ended by the deadline
+
+  // Waits until fd is ready for `events`: 0, or ETIMEDOUT (quiet for idleMs,
+  // or the deadline passed) or ECANCELED (stopped).
+  int Wait(int fd, short events) {
+    stopped = overLimit = false;
+    const auto idleEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(idleMs);
+    for (;;) {
+      if (stop != nullptr && stop->Stopped()) {
+        stopped = true;
+        return ECANCELED;
+      }
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= deadline) {
+        overLimit = true;
+        return ETIMEDOUT;
+      }
+      const auto end = std::min(idleEnd, deadline);
+      if (now >= end) return ETIMEDOUT;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count() + 1;
+      pollfd p[2] = {{fd, events, 0}, {stop != nullptr ? stop->Handle() : -1, POLLIN, 0}};
+      const int r = ::poll(p, p[1].fd >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
+      if (r < 0 && errno != EINTR) return errno;
+      if (r > 0 && p[0].revents != 0) return 0;  // ready, or an error recv/send will report
+    }
+  }
+};
+
+TransferStop::TransferStop() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+TransferStop::~TransferStop() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void TransferStop::Stop() {
+  stopped_ = true;
+  if (fd_ >= 0) {
+    const uint64_t one = 1;
+    (void)!::write(fd_, &one, sizeof one);
+  }
+}
+
+void TransferStop::Reset() {
+  stopped_ = false;
+  if (fd_ >= 0) {
+    uint64_t count = 0;
+    (void)!::read(fd_, &count, sizeof count);
+  }
+}
 
 bool StartSockets() {
   // MSG_NOSIGNAL covers our own sends; this also covers any library that writes
@@ -168,11 +229,11 @@ std::string SocketErrorText(int code) {
   return strerror_r(code, buffer, sizeof buffer);
 }
 
-Connection::Connection() = default;
+Connection::Connection() : waits_(std::make_shared<Waits>()) {}
 
 Connection::~Connection() { Close(); }
 
-Connection::Connection(Connection&& other) noexcept { *this = std::move(other); }
+Connection::Connection(Connection&& other) noexcept : waits_(std::make_shared<Waits>()) { *this = std::move(other); }
 
 Connection& Connection::operator=(Connection&& other) noexcept {
   if (this != &other) {
@@ -181,15 +242,26 @@ Connection& Connection::operator=(Connection&& other) noexcept {
     error_ = other.error_;
     timedOut_ = other.timedOut_;
     tls_ = std::move(other.tls_);
+    std::swap(waits_, other.waits_);
     other.fd_ = -1;
   }
   return *this;
 }
 
+void Connection::WatchStop(const TransferStop* stop) { waits_->stop = stop; }
+
+void Connection::LimitTransfer(std::chrono::steady_clock::time_point deadline) { waits_->deadline = deadline; }
+
+bool Connection::Stopped() const { return waits_->stopped; }
+
+bool Connection::OverLimit() const { return waits_->overLimit; }
+
 ConnectStatus Connection::Connect(std::string_view hostView, int port, int timeoutMs) {
   Close();
   error_ = 0;
   timedOut_ = false;
+  waits_->idleMs = timeoutMs > 0 ? timeoutMs : 60000;
+  waits_->stopped = waits_->overLimit = false;
   std::string host(hostView);
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
 
@@ -231,7 +303,16 @@ ConnectStatus Connection::Connect(std::string_view hostView, int port, int timeo
     }
     auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    int error = left.count() > 0 ? ConnectWithin(fd, a->ai_addr, a->ai_addrlen, static_cast<int>(left.count()))
+    const TransferStop* stop = waits_->stop;
+    if (stop != nullptr && stop->Stopped()) {
+      waits_->stopped = true;
+      error_ = ECANCELED;
+      status = ConnectStatus::ConnectFailed;
+      ::close(fd);
+      break;
+    }
+    int error = left.count() > 0 ? ConnectWithin(fd, a->ai_addr, a->ai_addrlen, static_cast<int>(left.count()),
+                                                 stop != nullptr ? stop->Handle() : -1)
                                  : ETIMEDOUT;
     if (error == 0) {
       int one = 1;
@@ -243,11 +324,12 @@ ConnectStatus Connection::Connect(std::string_view hostView, int port, int timeo
     }
     error_ = error;
     timedOut_ = error == ETIMEDOUT;
+    waits_->stopped = error == ECANCELED;
     status = ConnectStatus::ConnectFailed;
     ::shutdown(fd, SHUT_WR);
     ::shutdown(fd, SHUT_RDWR);
     ::close(fd);
-    if (timedOut_) break;  // the time-out is spent
+    if (timedOut_ || waits_->stopped) break;  // the time-out is spent, or the transfer was stopped
   }
   ::freeaddrinfo(list);
   return status;
@@ -259,7 +341,10 @@ TlsStatus Connection::StartTls(std::string_view host, std::string& reason) {
     return TlsStatus::Failed;
   }
   TlsStatus status = TlsStatus::Failed;
-  tls_ = TlsSession::Handshake(fd_, host, status, reason);
+  std::shared_ptr<Waits> waits = waits_;
+  tls_ = TlsSession::Handshake(fd_, host, status, reason, [waits](int fd, bool forWrite) {
+    return waits->Wait(fd, forWrite ? POLLOUT : POLLIN);
+  });
   timedOut_ = status == TlsStatus::TimedOut;
   return status;
 }
@@ -272,6 +357,11 @@ bool Connection::SendAll(std::string_view data) {
   }
   if (tls_) return tls_->WriteAll(data, error_, timedOut_);
   while (!data.empty()) {
+    if (int e = waits_->Wait(fd_, POLLOUT); e != 0) {
+      error_ = e;
+      timedOut_ = e == ETIMEDOUT;
+      return false;
+    }
     ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
@@ -291,6 +381,11 @@ long Connection::Receive(char* buffer, size_t size) {
     return -1;
   }
   if (tls_) return tls_->Read(buffer, size, error_, timedOut_);
+  if (int e = waits_->Wait(fd_, POLLIN); e != 0) {
+    error_ = e;
+    timedOut_ = e == ETIMEDOUT;
+    return -1;
+  }
   for (;;) {
     ssize_t n = ::recv(fd_, buffer, size, 0);
     if (n >= 0) return static_cast<long>(n);

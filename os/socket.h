@@ -2,6 +2,8 @@
 // connect that gives up after the time-out, send and receive time-outs, and
 // TLS on top when asked. Nothing else in the program touches sockets.
 #pragma once
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -27,6 +29,27 @@ void SetNameLookupForTesting(NameLookup lookup);
 // numbers, the codes of name resolution.
 std::string SocketErrorText(int code);
 
+// Lets one thread end the transfers of others at once: every connection that
+// watches it wakes from its wait when Stop is called, and fails until Reset.
+class TransferStop {
+ public:
+  TransferStop();
+  ~TransferStop();
+  TransferStop(const TransferStop&) = delete;
+  TransferStop& operator=(const TransferStop&) = delete;
+
+  void Stop();
+  void Reset();
+  bool Stopped() const { return stopped_.load(); }
+  // Readable while stopped (an eventfd); -1 when none could be made, and the
+  // waits then only see the flag at their next wake-up.
+  int Handle() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  std::atomic<bool> stopped_{false};
+};
+
 enum class ConnectStatus {
   Ok,
   NoSocket,             // the socket could not be made
@@ -46,6 +69,13 @@ class Connection {
   Connection(Connection&& other) noexcept;
   Connection& operator=(Connection&& other) noexcept;
 
+  // The stop whose Stop ends this connection's waits at once (nullptr: none).
+  // Set before Connect; kept across Close.
+  void WatchStop(const TransferStop* stop);
+  // No wait of this connection goes past `deadline`, however steadily bytes
+  // trickle in: the bound of a whole transfer. Kept across Close.
+  void LimitTransfer(std::chrono::steady_clock::time_point deadline);
+
   // Resolves `host` (a name, a dotted IPv4 address or an IPv6 address, with or
   // without brackets) and connects to the first address that answers. Every
   // later send and receive waits at most `timeoutMs`; the connect as a whole
@@ -60,6 +90,8 @@ class Connection {
   bool IsOpen() const { return fd_ >= 0; }
   bool IsTls() const { return tls_ != nullptr; }
 
+  // Every send and receive waits at most the time-out for the next byte: a
+  // peer that goes quiet ends the transfer after that long.
   // Sends every byte; false on an error or a time-out.
   [[nodiscard]] bool SendAll(std::string_view data);
   // Bytes received (> 0), 0 when the peer has closed, -1 on an error or a
@@ -69,6 +101,9 @@ class Connection {
   // Code of the last failure (errno, or a negative resolver code); 0 = none.
   int Error() const { return error_; }
   bool TimedOut() const { return timedOut_; }
+  // The last failure came from the watched stop, or from the transfer's deadline.
+  bool Stopped() const;
+  bool OverLimit() const;
 
   // Shuts both directions down and closes the socket.
   void Close();
@@ -78,6 +113,10 @@ class Connection {
   int error_ = 0;
   bool timedOut_ = false;
   std::unique_ptr<TlsSession> tls_;
+  // On the heap, so the TLS session's wait callback stays valid when the
+  // connection is moved.
+  struct Waits;
+  std::shared_ptr<Waits> waits_;
 };
 
 }  // namespace zentu::os

@@ -23,6 +23,7 @@ namespace {
 // What the I/O callbacks of one session saw last.
 struct BioState {
   int fd = -1;
+  SocketWait wait;  // may be empty
   int error = 0;  // errno of the last failed send/recv, 0 after an orderly close
 };
 
@@ -32,6 +33,12 @@ struct BioState {
 int BioWrite(BIO* bio, const char* data, size_t size, size_t* written) {
   auto* state = static_cast<BioState*>(BIO_get_data(bio));
   BIO_clear_retry_flags(bio);
+  if (state->wait) {
+    if (int e = state->wait(state->fd, true); e != 0) {
+      state->error = e;
+      return 0;
+    }
+  }
   for (;;) {
     ssize_t n = ::send(state->fd, data, size, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
@@ -47,6 +54,12 @@ int BioWrite(BIO* bio, const char* data, size_t size, size_t* written) {
 int BioRead(BIO* bio, char* data, size_t size, size_t* readBytes) {
   auto* state = static_cast<BioState*>(BIO_get_data(bio));
   BIO_clear_retry_flags(bio);
+  if (state->wait) {
+    if (int e = state->wait(state->fd, false); e != 0) {
+      state->error = e;
+      return 0;
+    }
+  }
   for (;;) {
     ssize_t n = ::recv(state->fd, data, size, 0);
     if (n < 0 && errno == EINTR) continue;
@@ -180,12 +193,13 @@ TlsSession::TlsSession() : impl_(std::make_unique<Impl>()) {}
 TlsSession::~TlsSession() = default;
 
 std::unique_ptr<TlsSession> TlsSession::Handshake(int fd, std::string_view hostView, TlsStatus& status,
-                                                  std::string& reason) {
+                                                  std::string& reason, SocketWait wait) {
   status = TlsStatus::Failed;
   reason.clear();
   std::unique_ptr<TlsSession> session(new TlsSession);
   Impl& s = *session->impl_;
   s.state.fd = fd;
+  s.state.wait = std::move(wait);
   s.ctx = AcquireContext();
   BIO_METHOD* method = SocketBioMethod();
   if (s.ctx == nullptr || method == nullptr || (s.ssl = SSL_new(s.ctx)) == nullptr) {

@@ -1,6 +1,7 @@
 // TLS client sessions over connected sockets (OpenSSL 3). Certificates are
 // checked against the system's CA store plus the files added here.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +21,10 @@ enum class TlsStatus {
   TimedOut,
 };
 
+// Called before the session reads from or writes to the socket: 0 when the
+// socket is ready, else an errno (ETIMEDOUT, ECANCELED) that ends the call.
+using SocketWait = std::function<int(int fd, bool forWrite)>;
+
 // One client session on a socket it does not own. Reads and writes go
 // through send/recv with MSG_NOSIGNAL, so the socket's time-outs apply and a
 // closed peer never raises SIGPIPE.
@@ -30,8 +35,9 @@ class TlsSession {
   TlsSession& operator=(const TlsSession&) = delete;
 
   // Handshake on `fd` for `host`; nullptr with `status` and `reason` on failure.
+  // `wait` (may be empty) guards every read and write, the handshake's too.
   static std::unique_ptr<TlsSession> Handshake(int fd, std::string_view host, TlsStatus& status,
-                                               std::string& reason);
+                                               std::string& reason, SocketWait wait = {});
 
   // Like Connection::SendAll / Receive; `error` gets errno, `timedOut` is set
   // when the socket's time-out ran out.
