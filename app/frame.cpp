@@ -410,7 +410,7 @@ void Frame::StopCaptures() {
   } else {
     WriteLog("%s", T().stopping.c_str());
   }
-  // Each worker ends after its current request, which the profile's time-out bounds.
+  // The stop ends running transfers at once; a page under analysis ends at its next tag.
   for (;;) {
     if (StopCaptureAndWait(kStopRound)) break;
     if (os::MessageBox(T().stopTakesLong, T().report, os::Buttons::YesNo, os::IDYES) != os::IDYES) {

@@ -545,7 +545,11 @@ void ChannelServer::Serve(Connection* c) {
       if (handler_) handler_(code, std::move(text));
       // The answer is the commitment: the handler's frame stands only when
       // the byte reached a sender that still waits for it.
+      // Counted before the sender can see the answer, so a sender that asks
+      // right after finds its frame counted.
+      accepted_.fetch_add(1);
       answered = Answer(fd);
+      if (!answered) accepted_.fetch_sub(1);
       if (settled_) settled_(answered);
     }
     c->busy.store(false);
@@ -554,7 +558,6 @@ void ChannelServer::Serve(Connection* c) {
       abandoned_.fetch_add(1);
       break;
     }
-    accepted_.fetch_add(1);
   }
   {
     std::lock_guard lock(mutex_);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <thread>
 
 #include "os/clock.h"
@@ -504,6 +505,103 @@ TEST_F(HttpTest, StallsAndCutBodiesAreRetriedAndKeepTheOldCopy) {
     EXPECT_FALSE(os::PathExists(job.LocalFile + ".part"));
     EXPECT_TRUE(TempFiles().empty());
   }
+}
+
+// A server that trickles, never ends its body, or redirects for ever holds
+// a worker only as long as the bounds allow; a stop ends any transfer at once.
+TEST_F(HttpTest, HostileTransfersEndAtTheirBounds) {
+  CurrentProfile().TimeOut = 1000;
+  TestServer server;
+  server.Add(Route{.path = "/drip.html", .headers = {{"Content-Type", "text/html"}},
+                   .body = std::string(1000, 'd'), .fault = Fault::Drip, .faultSize = 50});
+  server.Add(Route{.path = "/endless", .headers = {{"Content-Type", "text/html"}}, .fault = Fault::EndlessChunked});
+  server.Add(Route{.path = "/huge", .headers = {{"Content-Type", "text/html"}, {"Content-Length", "99999999999"}},
+                   .fault = Fault::StallAfterHead});
+  struct Row {
+    const char* path;
+    int seconds;
+    uint64_t maxBody;
+    const char* message;
+  } rows[] = {
+      // Bytes keep coming within the time-out, so only the whole-transfer bound ends it.
+      {"/drip.html", 2, 0, "Transfer time over [2 s]"},
+      {"/endless", 0, 1 << 20, "Body too large. [> 1048576 bytes]"},
+      {"/huge", 0, 1 << 20, "Body too large. [> 1048576 bytes]"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    SetTransferLimits(row.seconds, row.maxBody);
+    DownloadJob job = MakeJob(server.Url(row.path));
+    ASSERT_TRUE(os::CreateDirectories(job.DirName));
+    ASSERT_TRUE(os::WriteFileAtomic(job.LocalFile, "old copy"));
+    job.Status = kJobWaiting;
+    EXPECT_EQ(GetProcedure(job, manager), kHttpFailed);
+    EXPECT_EQ(job.Status, kJobError) << "a retry would only repeat it";
+    EXPECT_EQ(job.Message, row.message);
+    EXPECT_EQ(Read(job.LocalFile), "old copy");
+    EXPECT_TRUE(TempFiles().empty());
+  }
+  // The same bound holds inside TLS, where the reads wait in the TLS layer.
+  TestServer tls({.https = true});
+  tls.Add(Route{.path = "/drip.html", .body = std::string(1000, 'd'), .fault = Fault::Drip, .faultSize = 50});
+  SetTransferLimits(1, 0);
+  DownloadJob overTls = MakeJob(tls.Url("/drip.html"));
+  overTls.Status = kJobWaiting;
+  EXPECT_EQ(GetProcedure(overTls, manager), kHttpFailed);
+  EXPECT_EQ(overTls.Message, "Transfer time over [1 s]");
+  SetTransferLimits(0, 0);
+
+  // The stop reaches a transfer that waits for a quiet server, and a connect.
+  CurrentProfile().TimeOut = 60000;
+  server.Add(Route{.path = "/quiet.html", .body = std::string(1000, 'q'), .fault = Fault::StallAfterHead});
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    DownloadJob job = MakeJob(server.Url("/quiet.html"));
+    job.Status = kJobWaiting;
+    const size_t before = server.RequestCount();
+    std::thread stopper([&] {
+      if (round == 0) server.WaitForRequests(before + 1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      manager.SetStopFlags(true);
+    });
+    EXPECT_EQ(GetProcedure(job, manager), kHttpStopped);
+    stopper.join();
+    EXPECT_EQ(job.Status, kJobWaiting) << "taken up again when the capture goes on";
+    EXPECT_EQ(job.Trials, 0);
+    EXPECT_EQ(job.Message, "Stopped.");
+    // While stopped, no transfer starts; after the stop ends they run again.
+    EXPECT_EQ(HeadProcedure(job, manager), kHttpStopped);
+    manager.SetStopFlags(false);
+  }
+  server.AddPage("/fine.html", "<p>fine");
+  DownloadJob fine = MakeJob(server.Url("/fine.html"));
+  EXPECT_EQ(HttpRequest(fine, kHttpGet), kHttpOk);
+}
+
+TEST_F(HttpTest, HostileEndlessRedirectChainEndsAfterTwentyHops) {
+  TestServer server;
+  server.Add(Route{.path = "/hop/*", .status = 302, .handler = [](const TestRequest& req, TestResponse& res) {
+                     const int n = std::stoi(req.Path().substr(5));
+                     res.headers.emplace_back("Location", "/hop/" + std::to_string(n + 1));
+                   }});
+  std::string url = server.Url("/hop/0");
+  DownloadJob job = Claim(url, star);
+  for (int hop = 0;; ++hop) {
+    ASSERT_LE(hop, kMaxRedirects);
+    const int r = GetProcedure(job, manager);
+    manager.ReleaseJob(job);
+    if (r != kHttpOk) break;
+    url = server.Url("/hop/" + std::to_string(hop + 1));
+    ASSERT_EQ(manager.ClaimJob(url, &job), 1) << url;
+    ASSERT_TRUE(MapJobLocation(job));
+    EXPECT_EQ(job.Redirects, hop + 1);
+    job.Status = kJobWaiting;
+  }
+  EXPECT_EQ(server.RequestCount("/hop/*"), static_cast<size_t>(kMaxRedirects + 1));
+  EXPECT_EQ(job.Status, kJobError);
+  EXPECT_EQ(job.Message, SJ("リダイレクトが多すぎます (20)"));
+  EXPECT_EQ(star->url, url) << "the item follows the chain as far as it goes";
+  EXPECT_FALSE(manager.FindJob(server.Url("/hop/" + std::to_string(kMaxRedirects + 1)), nullptr));
 }
 
 TEST_F(HttpTest, ConnectionFailuresAreFinal) {

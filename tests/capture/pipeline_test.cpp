@@ -207,6 +207,41 @@ TEST_F(PipelineTest, StoppingHalfWayKeepsTheQueueAndALaterCaptureFinishes) {
   EXPECT_EQ(item->downloadFlag, kDownloadDone);
 }
 
+// A server that keeps a worker waiting does not keep the stop waiting: the
+// transfer ends at once and the job is taken up again later. A page too big to
+// analyse is kept as it came.
+TEST_F(PipelineTest, HostileStopEndsAStalledTransferAndBigPagesStayUnanalysed) {
+  CurrentProfile().TimeOut = 120000;
+  TestServer server;
+  server.Add(Route{.path = "/stall.html", .headers = {{"Content-Type", "text/html"}},
+                   .body = std::string(5000, 's'), .fault = Fault::StallMidBody});
+  TreeNode* item = AddUrlItem(server.Url("/stall.html"));
+  GetDownloadManager().AddJob(server.Url("/stall.html"), "", false, item);
+  ASSERT_TRUE(server.WaitForRequests(2, 20000));  // HEAD, then the GET that stalls
+  ASSERT_TRUE(StopCaptureAndWait(std::chrono::seconds(30))) << "the stop must not wait out the time-out of 120 s";
+  DownloadJob job;
+  ASSERT_TRUE(GetDownloadManager().FindJob(server.Url("/stall.html"), &job));
+  EXPECT_EQ(job.Status, kJobWaiting);
+  EXPECT_EQ(job.Trials, 0);
+
+  const std::string big = "<html><body><img src=\"pic.gif\">" + std::string(4000, 'b') + "</body></html>";
+  server.AddPage("/stall.html", big);
+  server.Add(Route{.path = "/pic.gif", .headers = {{"Content-Type", "image/gif"}}, .body = "GIF89a"});
+  SetAnalysisSizeLimit(1000);
+  StartWorkers();
+  ASSERT_TRUE(WaitUntilIdle(std::chrono::seconds(60)));
+  ASSERT_TRUE(StopCaptureAndWait(std::chrono::seconds(30)));
+  SetAnalysisSizeLimit(0);
+  ASSERT_TRUE(GetDownloadManager().FindJob(server.Url("/stall.html"), &job));
+  EXPECT_EQ(job.Message, "<too large to analyse>");
+  std::string saved;
+  ASSERT_TRUE(os::ReadWholeFile(job.LocalFile, saved));
+  EXPECT_EQ(saved, big) << "kept byte for byte";
+  EXPECT_EQ(server.RequestCount("/pic.gif"), 0u);
+  std::lock_guard tree(TreeMutex());
+  EXPECT_EQ(item->downloadFlag, kDownloadDone);
+}
+
 // A short UTF-8 page of kanji alone looks like Shift_JIS to the detector: the
 // charset the server declares decides.
 TEST_F(PipelineTest, DeclaredCharsetWinsOverTheGuess) {

@@ -622,6 +622,7 @@ struct TestServer::Impl {
         break;
     }
 
+    if (route.fault == Fault::EndlessChunked) res.framing = Framing::Chunked;
     std::string body = res.framing == Framing::Chunked ? EncodeChunked(res.body) : res.body;
     std::string out = statusLine.empty()
                           ? "HTTP/1.1 " + std::to_string(res.status) + " " +
@@ -638,6 +639,25 @@ struct TestServer::Impl {
     const bool head = method == "HEAD";
 
     switch (route.fault) {
+      case Fault::Drip:
+        if (!conn.Write(out) || head) return;
+        for (char c : body) {
+          if (!listener.Sleep(route.faultSize ? static_cast<int>(route.faultSize) : 100)) return;
+          if (!conn.Write(std::string_view(&c, 1))) return;
+        }
+        conn.Finish();
+        return;
+      case Fault::EndlessChunked: {
+        if (head) break;
+        const size_t piece = route.faultSize ? route.faultSize : 65536;
+        char size[32];
+        std::snprintf(size, sizeof size, "%zx\r\n", piece);
+        const std::string chunk = size + std::string(piece, 'x') + "\r\n";
+        if (!conn.Write(out)) return;
+        while (conn.Write(chunk)) {
+        }
+        return;
+      }
       case Fault::StallAfterHead:
         if (conn.Write(out)) conn.StallUntilClosed();
         return;

@@ -67,6 +67,8 @@ enum class Fault {
   MalformedStatus,  // "HTTP/1.1 200OK" instead of a sound status line (or statusLine)
   LongHeaderLine,   // an extra header line "X-Long: aaa..." of faultSize (8192) bytes
   LongLocation,     // a Location header whose value is faultSize (4096) characters
+  Drip,             // the head, then the body one byte every faultSize (100) ms
+  EndlessChunked,   // a chunked head, then chunks of faultSize (65536) bytes for ever
 };
 
 // The answer, as a handler sees and changes it.
