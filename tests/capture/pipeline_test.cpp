@@ -60,6 +60,12 @@ void ServeSite(TestServer& server, const std::string& topTitle = "トップ表�
 
 class PipelineTest : public CaptureHome {
  protected:
+  void SetUp() override {
+    CaptureHome::SetUp();
+    // The sample site names an image only in a script string.
+    CurrentProfile().IgnoreJavaScript = false;
+  }
+
   void Capture(const std::string& url, TreeNode* item) {
     GetDownloadManager().AddJob(url, "", false, item);
     ASSERT_TRUE(WaitUntilIdle(std::chrono::seconds(60)));

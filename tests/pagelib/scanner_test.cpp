@@ -184,7 +184,7 @@ TEST(RewriteTagTest, TagTableAndPatterns) {
        "<link rel=\"stylesheet\" href=\"s.css\">",
        "<link rel=\"stylesheet\" href=\"[s.css]\">",
        {{"s.css", 0}}},
-      {"other link", "<link rel=\"icon\" href=\"f.ico\">", "<link rel=\"icon\" href=\"f.ico\">", {}},
+      {"other link", "<link rel=\"alternate\" href=\"f.rss\">", "<link rel=\"alternate\" href=\"f.rss\">", {}},
       {"xml style sheet",
        "<?xml-stylesheet type=\"text/xsl\" href=\"t.xsl\"?>",
        "<?xml-stylesheet type=\"text/xsl\" href=\"[t.xsl]\"?>",
