@@ -185,6 +185,29 @@ TEST(RewriteTagTest, TagTableAndPatterns) {
        "<link rel=\"stylesheet\" href=\"[s.css]\">",
        {{"s.css", 0}}},
       {"other link", "<link rel=\"alternate\" href=\"f.rss\">", "<link rel=\"alternate\" href=\"f.rss\">", {}},
+      // The page's icons are resources like its style sheets.
+      {"icon link", "<link rel=\"icon\" href=\"f.ico\">", "<link rel=\"icon\" href=\"[f.ico]\">", {{"f.ico", 0}}},
+      {"shortcut icon",
+       "<link rel=\"shortcut icon\" href=\"/favicon.ico\">",
+       "<link rel=\"shortcut icon\" href=\"[/favicon.ico]\">",
+       {{"/favicon.ico", 0}}},
+      {"unquoted touch icon",
+       "<LINK REL=apple-touch-icon HREF=t.png>",
+       "<LINK REL=apple-touch-icon HREF=[t.png]>",
+       {{"t.png", 0}}},
+      {"icon only in another attribute",
+       "<link rel=\"next\" title=\"icon\" href=\"icon.html\">",
+       "<link rel=\"next\" title=\"icon\" href=\"icon.html\">",
+       {}},
+      // url( is CSS only in the style attribute; in an event handler it is script.
+      {"URL( in an event handler",
+       "<button onclick=\"u = new URL(here.html)\">",
+       "<button onclick=\"u = new URL(here.html)\">",
+       {}},
+      {"url( in style beside a handler",
+       "<p onclick=\"u = new URL(b.html)\" style=\"background: url(c.gif)\">",
+       "<p onclick=\"u = new URL(b.html)\" style=\"background: url([c.gif])\">",
+       {{"c.gif", 0}}},
       {"xml style sheet",
        "<?xml-stylesheet type=\"text/xsl\" href=\"t.xsl\"?>",
        "<?xml-stylesheet type=\"text/xsl\" href=\"[t.xsl]\"?>",
@@ -462,6 +485,36 @@ TEST(RewriteCssTest, ScriptStrings) {
   EXPECT_TRUE(ignoring.links.empty());
 }
 
+// url( is the CSS function only where CSS has one: not after a name's
+// character, and never in script text, where only whole resource strings count.
+TEST(RewriteCssTest, UrlNeedsAWordBoundaryAndCssText) {
+  struct Row {
+    std::string in;
+    int mode;
+    std::string out;
+    std::vector<std::pair<std::string, int>> links;
+  } rows[] = {
+      {"a{background:url(x.png)}", ModeStyle, "a{background:url([x.png])}", {{"x.png", 0}}},
+      {"(url(x.png))", ModeStyle, "(url([x.png]))", {{"x.png", 0}}},
+      {"a{b:myurl(x.png);c:-url(y.png);d:_url(z.png);e:2url(w.png)}",
+       ModeStyle,
+       "a{b:myurl(x.png);c:-url(y.png);d:_url(z.png);e:2url(w.png)}",
+       {}},
+      {"\x83\x5Curl(x.png)", ModeStyle, "\x83\x5Curl(x.png)", {}},
+      {"var u = new URL(window.location); s = 'url(y.png)'; /* url(z.png) @import \"q.css\" */",
+       ModeScript,
+       "var u = new URL(window.location); s = 'url(y.png)'; /* url(z.png) @import \"[q.css]\" */",
+       {{"q.css", 0}}},
+      {"s = 'myurl(x)/a.gif'", ModeScript, "s = '[myurl(x)/a.gif]'", {{"myurl(x)/a.gif", 0}}},
+  };
+  for (const Row& r : rows) {
+    Rewriter w;
+    RewriteCss(w.scanner, r.in, r.mode);
+    EXPECT_EQ(w.scanner.out, r.out) << r.in;
+    EXPECT_EQ(w.links, r.links) << r.in;
+  }
+}
+
 TEST(RewriteCssTest, ShiftJisTrailBytesAreNotSyntax) {
   struct Row {
     std::string in, out;
@@ -580,6 +633,88 @@ TEST_F(ScannerHomeTest, StyleSheetFilesAreRewritten) {
   EXPECT_EQ(RewriteStylesheetFile(missing.scanner, "a{}"), 0);
   EXPECT_TRUE(LogContains("[Error] Can't create file: Folder not found."));
   EXPECT_EQ(missing.job.message, "Can't create file: Folder not found.");
+}
+
+// A downloaded script keeps every byte but its rewritten resource strings,
+// and every byte when IgnoreJavaScript is on.
+TEST_F(ScannerHomeTest, ScriptFilesKeepTheirBytes) {
+  ASSERT_TRUE(os::CreateDirectories(Path("data\\www.example.jp\\js")));
+  const std::string body =
+      "// \xE6\x97\xA5 url(x.png)\nvar u = new URL(window.location);\nvar p = \"img/a.gif\", q = 'url(b.png)';\n";
+  struct Row {
+    bool ignoreJavaScript;
+    std::string written;
+    std::vector<std::pair<std::string, int>> links;
+  } rows[] = {
+      {false,
+       "// \xE6\x97\xA5 url(x.png)\nvar u = new URL(window.location);\nvar p = \"[img/a.gif]\", q = 'url(b.png)';\n",
+       {{"img/a.gif", 0}}},
+      {true, body, {}},
+  };
+  for (const Row& r : rows) {
+    Rewriter w;
+    w.job.localPath = Path("data\\www.example.jp\\js\\app.js");
+    w.scanner.settings.ignoreJavaScript = r.ignoreJavaScript;
+    ASSERT_EQ(RewriteStylesheetFile(w.scanner, body, ModeScript), 1);
+    std::string written;
+    ASSERT_TRUE(os::ReadWholeFile(w.job.localPath, written));
+    EXPECT_EQ(written, r.written) << r.ignoreJavaScript;
+    EXPECT_EQ(w.links, r.links) << r.ignoreJavaScript;
+  }
+}
+
+// Tags inside a comment follow the rules they follow outside it; the
+// comment's bare text keeps the old script-string rule.
+TEST(PageWalkTest, CommentLinksFollowTheTagRules) {
+  const std::string other = "<!-- <a href=\"http://other.example/x.html\">x</a> -->";
+  struct Row {
+    const char* name;
+    std::string page;
+    bool followLinks, ignoreJavaScript;
+    std::string out;
+    std::vector<std::pair<std::string, int>> links;
+  } rows[] = {
+      {"page link of a one-page capture", other, false, false, other, {}},
+      {"page link of a site download",
+       other,
+       true,
+       false,
+       "<!-- <a href=\"[[http://other.example/x.html]]\">x</a> -->",
+       {{"http://other.example/x.html", 1}}},
+      {"resource tag", "<!-- <img src=\"old.gif\"> ->", false, false, "<!-- <img src=\"[old.gif]\"> ->",
+       {{"old.gif", 0}}},
+      {"bare string", "<!-- \"img/c.gif\" -->", false, false, "<!-- \"[img/c.gif]\" -->", {{"img/c.gif", 0}}},
+      {"bare string with scripts ignored",
+       "<!-- 'img/c.gif' <img src=\"d.gif\"> -->",
+       false,
+       true,
+       "<!-- 'img/c.gif' <img src=\"[d.gif]\"> -->",
+       {{"d.gif", 0}}},
+      {"javascript: link with scripts ignored",
+       "<a href=\"javascript:go('x.gif')\">x</a><!-- <a href=\"javascript:go('y.gif')\"> -->",
+       false,
+       true,
+       "<a href=\"javascript:go('x.gif')\">x</a><!-- <a href=\"javascript:go('y.gif')\"> -->",
+       {}},
+      // One level only: an opener inside is text under the string rule, so no page can nest the walk.
+      {"a comment opener inside a comment", "<!-- <!--<img src=\"e.gif\">> -->", false, false,
+       "<!-- <!--<img src=\"[e.gif]\">> -->", {{"e.gif", 0}}},
+  };
+  for (const Row& r : rows) {
+    Rewriter w;
+    w.job.followLinks = r.followLinks;
+    w.scanner.settings.ignoreJavaScript = r.ignoreJavaScript;
+    EXPECT_EQ(w.Page(r.page), r.out) << r.name;
+    EXPECT_EQ(w.links, r.links) << r.name;
+  }
+  Rewriter titled;
+  (void)titled.Page("<title>Real</title><!-- <title>Old</title> -->");
+  EXPECT_EQ(titled.job.title, "Real");
+  // A reader that skips page links finds none in a comment either.
+  ReadOptions options;
+  options.location = "http://www.example.jp/dir/page.html";
+  options.followLinks = false;
+  EXPECT_TRUE(ReadPage(other, options).links.empty());
 }
 
 TEST(ReadPageTest, TitleAndLinksBySource) {
