@@ -764,12 +764,11 @@ int AnalyzePage(DownloadJob& job, std::string& text) {
       return 0;
     }
     int mode = ModeStyle;
-    std::string original;
     if (ext == "js") {
       // A script is kept as downloaded (no blanks for zero bytes, no conversion);
       // only links in its strings may change.
       mode = ModeScript;
-      if (os::ReadWholeFile(job.LocalFile, original)) text = std::move(original);
+      if (std::string original; os::ReadWholeFile(job.LocalFile, original)) text = std::move(original);
     }
     int r = RewriteStylesheetFile(scanner, text, mode);
     if (!scan.message.empty()) job.Message = scan.message;
