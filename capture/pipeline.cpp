@@ -752,6 +752,7 @@ int AnalyzePage(DownloadJob& job, std::string& text) {
   scanner.settings.forceConvToSjis = p.ForceConvToSJIS;
   scanner.settings.commentOutIFrameTag = p.CommentOutIFrameTag;
   scanner.settings.commentOutXmlTag = p.CommentOutXMLTag;
+  scanner.settings.ignoreJavaScript = p.IgnoreJavaScript;
   scanner.stop = &M().analysisStop;
   scanner.handleLink = [&job](ScanJob&, std::string_view link, int kind) { return HandleLink(job, link, kind); };
   scanner.handleBase = [&job](ScanJob& s, std::string_view href) {
@@ -775,7 +776,14 @@ int AnalyzePage(DownloadJob& job, std::string& text) {
       SetJobMessage(job, "Can't create file: Folder not found.");
       return 0;
     }
-    int r = RewriteStylesheetFile(scanner, text);
+    int mode = ModeStyle;
+    if (ext == "js") {
+      // A script is kept as downloaded (no blanks for zero bytes, no conversion);
+      // only links in its strings may change.
+      mode = ModeScript;
+      if (std::string original; os::ReadWholeFile(job.LocalFile, original)) text = std::move(original);
+    }
+    int r = RewriteStylesheetFile(scanner, text, mode);
     if (!scan.message.empty()) job.Message = scan.message;
     return r;
   }

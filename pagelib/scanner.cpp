@@ -191,12 +191,67 @@ bool HoldsArchiveMarker(std::string_view text) {
   return text.find(marker) != npos;
 }
 
+bool IsSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
+
+// The value of the attribute `name` (lower case) of a tag whose line ends are
+// already blanks: [start, end) without its quotes. Quoted values of other
+// attributes are stepped over, so a name inside them is not taken.
+bool FindAttributeValue(std::string_view tag, std::string_view name, size_t& start, size_t& end) {
+  char quote = 0;
+  for (size_t i = 0; i < tag.size(); i += CharLen(tag, i)) {
+    const char c = tag[i];
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    if (c == '"' || c == '\'') {
+      quote = c;
+      continue;
+    }
+    if (i == 0 || !IsSpaceOrTab(tag[i - 1]) || !StartsWithI(tag.substr(i), name)) continue;
+    size_t q = i + name.size();
+    while (q < tag.size() && IsSpaceOrTab(tag[q])) ++q;
+    if (q >= tag.size() || tag[q] != '=') continue;
+    ++q;
+    while (q < tag.size() && IsSpaceOrTab(tag[q])) ++q;
+    if (q < tag.size() && (tag[q] == '"' || tag[q] == '\'')) {
+      const size_t close = tag.find(tag[q], q + 1);
+      start = q + 1;
+      end = close == npos ? tag.size() : close;
+    } else {
+      start = end = q;
+      while (end < tag.size() && !IsSpaceOrTab(tag[end]) && tag[end] != '>') ++end;
+    }
+    return true;
+  }
+  return false;
+}
+
+// rel="icon", "shortcut icon", "apple-touch-icon" and their kin: the page's
+// icon is a resource of the copy like its style sheets.
+bool IsIconLink(std::string_view tag) {
+  size_t start = 0, end = 0;
+  if (!FindAttributeValue(tag, "rel", start, end)) return false;
+  std::string_view rel = tag.substr(start, end - start);
+  while (!rel.empty()) {
+    size_t n = 0;
+    while (n < rel.size() && !IsSpaceOrTab(rel[n])) ++n;
+    std::string_view word = rel.substr(0, n);
+    for (std::string_view icon : {"icon", "apple-touch-icon", "apple-touch-icon-precomposed", "mask-icon"})
+      if (word.size() == icon.size() && StartsWithI(word, icon)) return true;
+    rel.remove_prefix(n);
+    while (!rel.empty() && IsSpaceOrTab(rel.front())) rel.remove_prefix(1);
+  }
+  return false;
+}
+
 // A list of patterns, each with a literal the target must contain for the
 // pattern to have any chance; the literal check is much cheaper than a match.
 struct Candidate {
   const char* pattern;
   const char* needle;  // lower case; matched ignoring case unless `exact`
   bool exact = false;
+  bool styleOnly = false;  // matched only inside the style attribute's value
 };
 
 // Tries the candidates in order; the first that matches ends the list. When
@@ -211,6 +266,14 @@ void TryPatterns(PageScanner& s, std::string_view tag, const Candidate* list, si
       lastHas = c.exact ? tag.find(c.needle) != npos : ContainsI(tag, c.needle);
     }
     if (!lastHas) continue;
+    if (c.styleOnly) {
+      // url( is a CSS function only in CSS text: an event handler's URL(x) is script.
+      size_t start = 0, end = 0;
+      if (FindAttributeValue(tag, "style", start, end) &&
+          RewriteLinkInWindow(s, tag, start, end, c.pattern, kind))
+        return;
+      continue;
+    }
     if (RewriteLinkInTag(s, tag, c.pattern, kind)) return;
   }
   Write(s, tag);
@@ -229,7 +292,7 @@ const Candidate kAnchorList[] = {{kPicture, "show_picture", true}, {kHref1, "hre
 const Candidate kRefreshList[] = {{kRefresh1, "url"}, {kRefresh2, "url"}};
 const Candidate kOtherList[] = {{kSrc1, "src"}, {kSrc2, "src"},       {kSrc3, "src"},
                                 {kSrc4, "src"}, {kSrc5, "src"},       {kSrc6, "src"},
-                                {kUrl, "url("}, {kBg1, "background"}, {kBg2, "background"}};
+                                {kUrl, "url(", false, true}, {kBg1, "background"}, {kBg2, "background"}};
 
 // Reading: does this kind of link count?
 bool Counts(const PageScanner& s, LinkSource source) {
@@ -244,8 +307,6 @@ bool Counts(const PageScanner& s, LinkSource source) {
   }
   return false;
 }
-
-bool IsSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
 
 // The title of the page grows by the text of each title segment.
 void AppendTitle(PageScanner& s, std::string_view seg) {
@@ -459,7 +520,7 @@ void RewriteByPatterns(PageScanner& s, std::string_view original) {
     RewriteMetaTag(s, tag);
     return;
   }
-  if (StartsWithI(tag, "<link") && ContainsI(tag, "stylesheet")) {
+  if (StartsWithI(tag, "<link") && (ContainsI(tag, "stylesheet") || IsIconLink(tag))) {
     if (Counts(s, LinkSource::Resource)) TryPatterns(s, tag, kHrefList, kLinkResource);
     return;
   }
@@ -483,6 +544,14 @@ void RewriteByPatterns(PageScanner& s, std::string_view original) {
 }
 
 }  // namespace
+
+// The segments of `page` from ModeText on. Returns 0 when the stop flag ended
+// the walk, else 1.
+int WalkSegments(PageScanner& s, std::string_view page, bool archived);
+// An HTML comment: the tags in it follow the same rules as outside (a
+// commented-out page link is never fetched as a resource).
+void RewriteComment(PageScanner& s, std::string_view tag);
+
 }  // namespace scan
 
 using namespace scan;
@@ -563,8 +632,7 @@ int RewriteTag(PageScanner& s, std::string_view tag) {
     return ModeText;
   }
   if (StartsWithI(tag, "<!--")) {
-    s.currentSource = LinkSource::Resource;
-    if (Counts(s, LinkSource::Resource)) RewriteCss(s, tag, ModeScript);
+    RewriteComment(s, tag);
     return ModeText;
   }
   if (StartsWithI(tag, "<!") || StartsWithI(tag, "</")) {
@@ -581,8 +649,18 @@ int RewriteTag(PageScanner& s, std::string_view tag) {
 }
 
 bool RewriteLinkInTag(PageScanner& s, std::string_view tag, const char* pattern, int kind) {
+  return RewriteLinkInWindow(s, tag, 0, tag.size(), pattern, kind);
+}
+
+namespace scan {
+
+bool RewriteLinkInWindow(PageScanner& s, std::string_view tag, size_t from, size_t to, const char* pattern,
+                         int kind) {
   MatchResult m;
-  if (Match(pattern, tag, m) <= 0 || m.groupEnd <= m.groupStart) return false;
+  if (from > to || to > tag.size()) return false;
+  if (Match(pattern, tag.substr(from, to - from), m) <= 0 || m.groupEnd <= m.groupStart) return false;
+  m.groupStart += from;
+  m.groupEnd += from;
   const std::string_view link = tag.substr(m.groupStart, m.groupEnd - m.groupStart);
   const std::string_view suffix = tag.substr(m.groupEnd);
   Write(s, tag.substr(0, m.groupStart));
@@ -609,20 +687,15 @@ bool RewriteLinkInTag(PageScanner& s, std::string_view tag, const char* pattern,
   return true;
 }
 
-int RewritePage(PageScanner& s, std::string_view page) {
-  ScanJob& job = Job(s);
-  s.cutting = s.settings.cutFrontOfHtmlTag && !s.reading;
-  s.titleChecked = 0;
-  if (!s.reading) s.out.reserve(s.out.size() + page.size() + page.size() / 8);
-  const bool archived = IsArchivedPage(job.url);
+}  // namespace scan
+
+namespace scan {
+
+int WalkSegments(PageScanner& s, std::string_view page, bool archived) {
   int mode = ModeText;
-  int result = 1;
   size_t pos = 0;
   while (pos < page.size()) {
-    if (s.stop && s.stop->load(std::memory_order_relaxed)) {
-      result = 0;
-      break;
-    }
+    if (s.stop && s.stop->load(std::memory_order_relaxed)) return 0;
     const std::string_view rest = page.substr(pos);
     const size_t n = NextSegment(rest, mode);
     if (n == 0) {
@@ -653,7 +726,8 @@ int RewritePage(PageScanner& s, std::string_view page) {
     } else {
       switch (mode) {
         case ModeTitle:
-          AppendTitle(s, seg);
+          // A title inside a comment is no title of the page.
+          if (!s.inComment) AppendTitle(s, seg);
           Write(s, seg);
           break;
         case ModeScript:
@@ -669,15 +743,49 @@ int RewritePage(PageScanner& s, std::string_view page) {
           if (Counts(s, LinkSource::Resource)) RewriteCss(s, seg, ModeStyle);
           break;
         default:
-          if (s.cutting)
+          if (s.inComment) {
+            // Text of a comment keeps the script-string rule of old pages.
+            s.currentSource = LinkSource::Resource;
+            if (Counts(s, LinkSource::Resource)) RewriteCss(s, seg, ModeScript);
+          } else if (s.cutting) {
             WriteCutText(s, seg);
-          else
+          } else {
             Write(s, seg);
+          }
           break;
       }
     }
     pos += n;
   }
+  return 1;
+}
+
+void RewriteComment(PageScanner& s, std::string_view tag) {
+  s.currentSource = LinkSource::Resource;
+  if (s.inComment || tag.size() < 5 || tag.back() != '>') {
+    // One level only, so that no page can make the walk recurse.
+    if (Counts(s, LinkSource::Resource)) RewriteCss(s, tag, ModeScript);
+    return;
+  }
+  size_t tail = 1;  // ">", "->" or "-->"
+  while (tail < 3 && 4 + tail < tag.size() && tag[tag.size() - 1 - tail] == '-') ++tail;
+  Write(s, tag.substr(0, 4));
+  if (!s.reading) s.cutting = false;
+  s.inComment = true;
+  (void)WalkSegments(s, tag.substr(4, tag.size() - 4 - tail), IsArchivedPage(Job(s).url));
+  s.inComment = false;
+  Write(s, tag.substr(tag.size() - tail));
+}
+
+}  // namespace scan
+
+int RewritePage(PageScanner& s, std::string_view page) {
+  ScanJob& job = Job(s);
+  s.cutting = s.settings.cutFrontOfHtmlTag && !s.reading;
+  s.titleChecked = 0;
+  s.inComment = false;
+  if (!s.reading) s.out.reserve(s.out.size() + page.size() + page.size() / 8);
+  const int result = WalkSegments(s, page, IsArchivedPage(job.url));
   if (!s.reading && !job.storedAsSjis && !s.settings.forceConvToSjis && !job.title.empty())
     job.title = ConvertToSjis(job.title, job.code);
   return result;

@@ -109,6 +109,8 @@ struct PageScanner {
   size_t titleChecked = 0;
   // Internal: a style sheet read whole: its quoted strings count as links too.
   bool readStyleStrings = false;
+  // Internal: the segments of an HTML comment are being walked.
+  bool inComment = false;
   // Internal: the source class of the tag being handled (reading).
   LinkSource currentSource = LinkSource::Resource;
   std::string scratch;  // reused tag buffer
@@ -122,7 +124,8 @@ int RewriteTag(PageScanner& scanner, std::string_view tag);
 // written nothing, when nothing matched or the pattern is bad.
 bool RewriteLinkInTag(PageScanner& scanner, std::string_view tag, const char* pattern, int kind);
 // CSS text (ModeStyle: url() and @import) or script text (ModeScript: quoted
-// strings naming known resource types), written with the links replaced.
+// strings naming known resource types, never url()), written with the links
+// replaced. Script text is written unchanged when IgnoreJavaScript is on.
 void RewriteCss(PageScanner& scanner, std::string_view text, int mode);
 // One url(), @import or quoted-string construct.
 void RewriteCssLink(PageScanner& scanner, std::string_view construct);
@@ -134,10 +137,12 @@ void RewriteScriptStrings(PageScanner& scanner, std::string_view text);
 // and ends the walk. Returns 1 when the walk reached the end of the text, 0
 // when the stop flag ended it.
 int RewritePage(PageScanner& scanner, std::string_view page);
-// A downloaded style sheet or script: refuses HTML ("Not css, this is html
-// file."), otherwise rewrites the body in ModeStyle into job->localPath.
+// A downloaded style sheet (ModeStyle) or script (ModeScript): refuses HTML
+// ("Not css, this is html file."), otherwise rewrites the body in that mode
+// into job->localPath. A script keeps every byte but the links rewritten in its
+// strings, and all of them when IgnoreJavaScript is on.
 // Returns 1 on success, 0 on failure (logged, and the job's message set).
-[[nodiscard]] int RewriteStylesheetFile(PageScanner& scanner, std::string_view body);
+[[nodiscard]] int RewriteStylesheetFile(PageScanner& scanner, std::string_view body, int mode = ModeStyle);
 
 // The WWWC text as kept on the job: 101 bytes or more are cut to 96 plus "...",
 // never splitting a two-byte character.

@@ -62,6 +62,14 @@ size_t ScanString(std::string_view text, size_t open, bool atParen, bool& closed
   return text.size();
 }
 
+// A byte that continues a CSS identifier: "url" right after one is part of a
+// longer name (myurl(), or new URL() in a script), not the url() function.
+inline bool IsIdentifierByte(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+         u >= 0x80;
+}
+
 // A closed string worth rewriting: 4 characters or more naming a known resource type.
 bool IsResourceString(std::string_view inner) { return inner.size() >= 4 && IsKnownResourceType(inner); }
 
@@ -116,21 +124,24 @@ size_t ImportConstructEnd(std::string_view text, size_t i, bool& keywordOnly) {
 void RewriteStyleText(PageScanner& s, std::string_view text) {
   size_t plain = 0;  // start of text not yet written
   size_t i = 0;
+  bool afterIdentifier = false;  // text[i] continues a name
   while (i < text.size()) {
     if (CharLen(text, i) == 2) {
       i += 2;
+      afterIdentifier = true;
       continue;
     }
     const char c = text[i];
     size_t end = npos;
     if (c == 'u' || c == 'U') {
-      if (StartsWithI(text.substr(i), "url")) end = UrlConstructEnd(text, i);
+      if (!afterIdentifier && StartsWithI(text.substr(i), "url")) end = UrlConstructEnd(text, i);
     } else if (c == '@') {
       if (StartsWithI(text.substr(i), "@import")) {
         bool keywordOnly = false;
         end = ImportConstructEnd(text, i, keywordOnly);
         if (keywordOnly) {
           i = end;  // the keyword stays plain text; the url() after it is its own construct
+          afterIdentifier = false;
           continue;
         }
       }
@@ -141,16 +152,19 @@ void RewriteStyleText(PageScanner& s, std::string_view text) {
         end = k + 1;
       else {
         i = k;
+        afterIdentifier = false;
         continue;
       }
     }
     if (end == npos) {
+      afterIdentifier = IsIdentifierByte(c);
       ++i;
       continue;
     }
     Write(s, text.substr(plain, i - plain));
     RewriteCssLink(s, text.substr(i, end - i));
     i = plain = end;
+    afterIdentifier = false;
   }
   Write(s, text.substr(plain));
 }
@@ -174,10 +188,13 @@ void RewriteScriptText(PageScanner& s, std::string_view text) {
       i = k;  // ended early: written unchanged
       continue;
     }
-    if (IsResourceString(text.substr(i + 1, k - i - 1))) {
-      Write(s, text.substr(plain, i - plain));
-      RewriteCssLink(s, text.substr(i, k + 1 - i));
-      plain = k + 1;
+    // Only the whole string is a link: the style-sheet patterns would find
+    // url( and @import inside script text.
+    std::string_view inner = text.substr(i + 1, k - i - 1);
+    if (IsResourceString(inner)) {
+      Write(s, text.substr(plain, i + 1 - plain));  // through the opening quote
+      EmitLink(s, inner, kLinkResource);
+      plain = k;  // the closing quote stays
     }
     i = k + 1;
   }
@@ -205,6 +222,10 @@ void RewriteCssLink(PageScanner& s, std::string_view construct) {
 }
 
 void RewriteScriptStrings(PageScanner& s, std::string_view text) {
+  if (s.settings.ignoreJavaScript && !s.reading) {
+    Write(s, text);
+    return;
+  }
   size_t plain = 0;
   size_t i = 0;
   while (i < text.size()) {
@@ -234,7 +255,7 @@ void RewriteScriptStrings(PageScanner& s, std::string_view text) {
   Write(s, text.substr(plain));
 }
 
-int RewriteStylesheetFile(PageScanner& s, std::string_view body) {
+int RewriteStylesheetFile(PageScanner& s, std::string_view body, int mode) {
   ScanJob& job = Job(s);
   if (ContainsI(body, "<html")) {
     WriteLog("Not css, this is html file.");
@@ -249,7 +270,7 @@ int RewriteStylesheetFile(PageScanner& s, std::string_view body) {
   }
   s.out.clear();
   s.out.reserve(body.size() + body.size() / 8);
-  RewriteCss(s, body, ModeStyle);
+  RewriteCss(s, body, mode == ModeScript ? ModeScript : ModeStyle);
   if (!os::WriteFileAtomic(job.localPath, s.out)) {
     WriteLog("[Error] Can't create file: %s", job.localPath.c_str());
     job.message = "Can't create file: " + job.localPath;

@@ -53,6 +53,11 @@ inline void Write(PageScanner& s, std::string_view text) {
 // A link found: rewriting writes the pipeline's text for it; reading records it.
 void EmitLink(PageScanner& s, std::string_view link, int kind);
 
+// RewriteLinkInTag with the pattern matched only against tag[from, to); the
+// rest of the tag is written around the link as it is.
+bool RewriteLinkInWindow(PageScanner& s, std::string_view tag, size_t from, size_t to, const char* pattern,
+                         int kind);
+
 // One match of a pattern through the regular-expression service, with the
 // handle kept per thread and pattern. Offsets are into the target.
 struct MatchResult {

@@ -60,6 +60,12 @@ void ServeSite(TestServer& server, const std::string& topTitle = "トップ表�
 
 class PipelineTest : public CaptureHome {
  protected:
+  void SetUp() override {
+    CaptureHome::SetUp();
+    // The sample site names an image only in a script string.
+    CurrentProfile().IgnoreJavaScript = false;
+  }
+
   void Capture(const std::string& url, TreeNode* item) {
     GetDownloadManager().AddJob(url, "", false, item);
     ASSERT_TRUE(WaitUntilIdle(std::chrono::seconds(60)));
@@ -402,6 +408,66 @@ TEST_F(PipelineTest, ThreadStressWithoutCheckThreadsJobsWaitAndNothingJoinsItsel
   EXPECT_EQ(job.Status, kJobUntreated);
   EXPECT_EQ(server.RequestCount(), 0u);
   EXPECT_TRUE(StopCaptureAndWait(std::chrono::seconds(30)));
+}
+
+// Scripts, comments and icons of a one-page capture, with IgnoreJavaScript at
+// its default and then off: a script is saved byte for byte but for the links
+// rewritten in its strings, a commented-out link to another host is never
+// fetched, and the page's icons are saved beside it.
+TEST_F(PipelineTest, ScriptsCommentsAndIconsOfAOnePageCapture) {
+  TestServer server;
+  TestServer other;  // stands for another host: it must never be asked
+  other.AddPage("/gone.html", "<html>gone</html>");
+  // UTF-8 text that a conversion would change, new URL() and url( in code,
+  // a comment and a string.
+  const std::string script =
+      "// \xE6\x97\xA5\xE6\x9C\xAC\n"
+      "var u = new URL(window.location); /* url(x.png) */ var s = 'url(y.png)';\n"
+      "var pic = \"img/js.gif\";\n";
+  auto page = [&](const std::string& js) {
+    return "<html><head><title>t</title>\n"
+           "<link rel=\"shortcut icon\" href=\"/favicon.ico\">\n"
+           "<link rel=\"apple-touch-icon\" href=\"touch.png\">\n"
+           "<script src=\"" + js + "\"></script>\n"
+           "<script>var pic = \"img/inline.gif\";</script>\n"
+           "</head><body>\n"
+           "<!-- <a href=\"" + other.Url("/gone.html") + "\">old</a> -->\n"
+           "<a href=\"javascript:void(0)\" onclick=\"show('img/big.gif')\">big</a>\n"
+           "</body></html>\n";
+  };
+  server.AddPage("/one.html", page("one.js"));
+  server.AddPage("/two.html", page("two.js"));
+  server.AddPage("/one.js", script, "application/javascript");
+  server.AddPage("/two.js", script, "application/javascript");
+  for (const char* f : {"/favicon.ico", "/touch.png", "/img/js.gif", "/img/inline.gif", "/img/big.gif"})
+    server.AddPage(f, std::string("\x89PNG-not-really:") + f, "image/png");
+  const std::string h = Host(server);
+  const std::string up = "../" + h + "/";
+
+  CurrentProfile().IgnoreJavaScript = true;
+  Capture(server.Url("/one.html"), AddUrlItem(server.Url("/one.html")));
+  EXPECT_EQ(ReadNative("Data/" + h + "/one.js"), script);
+  std::string one = ReadNative("Data/" + h + "/one.html");
+  EXPECT_NE(one.find("<link rel=\"shortcut icon\" href=\"" + up + "favicon.ico\">"), std::string::npos) << one;
+  EXPECT_NE(one.find("<link rel=\"apple-touch-icon\" href=\"" + up + "touch.png\">"), std::string::npos) << one;
+  EXPECT_NE(one.find("<script>var pic = \"img/inline.gif\";</script>"), std::string::npos) << one;
+  EXPECT_NE(one.find("<!-- <a href=\"" + other.Url("/gone.html") + "\">old</a> -->"), std::string::npos) << one;
+  EXPECT_NE(one.find("onclick=\"show('img/big.gif')\""), std::string::npos) << one;
+  EXPECT_EQ(ReadNative("Data/" + h + "/favicon.ico"), "\x89PNG-not-really:/favicon.ico");
+  EXPECT_EQ(ReadNative("Data/" + h + "/touch.png"), "\x89PNG-not-really:/touch.png");
+  for (const char* f : {"/img/js.gif", "/img/inline.gif", "/img/big.gif"}) EXPECT_EQ(server.RequestCount(f), 0u) << f;
+
+  // With scripts scanned, only their resource strings change.
+  CurrentProfile().IgnoreJavaScript = false;
+  Capture(server.Url("/two.html"), AddUrlItem(server.Url("/two.html")));
+  std::string want = script;
+  want.replace(want.find("img/js.gif"), 10, up + "img/js.gif");
+  EXPECT_EQ(ReadNative("Data/" + h + "/two.js"), want);
+  std::string two = ReadNative("Data/" + h + "/two.html");
+  EXPECT_NE(two.find("<!-- <a href=\"" + other.Url("/gone.html") + "\">old</a> -->"), std::string::npos) << two;
+  EXPECT_NE(two.find("onclick=\"show('" + up + "img/big.gif')\""), std::string::npos) << two;
+  EXPECT_GT(server.RequestCount("/img/js.gif"), 0u);
+  EXPECT_EQ(other.RequestCount(), 0u);
 }
 
 }  // namespace

@@ -156,6 +156,7 @@ class OfflineViewTest : public CaptureHome, public ::testing::WithParamInterface
     CaptureHome::SetUp();
     Profile& p = CurrentProfile();
     p.MaxNumberOfCheckThread = p.MaxNumberOfDownloadThread = GetParam();
+    p.IgnoreJavaScript = false;  // the site names an image only in a script string
   }
 
   // Lets the browser show the page until every needed file was asked for and

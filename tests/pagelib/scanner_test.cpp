@@ -184,7 +184,25 @@ TEST(RewriteTagTest, TagTableAndPatterns) {
        "<link rel=\"stylesheet\" href=\"s.css\">",
        "<link rel=\"stylesheet\" href=\"[s.css]\">",
        {{"s.css", 0}}},
-      {"other link", "<link rel=\"icon\" href=\"f.ico\">", "<link rel=\"icon\" href=\"f.ico\">", {}},
+      {"other link", "<link rel=\"alternate\" href=\"f.rss\">", "<link rel=\"alternate\" href=\"f.rss\">", {}},
+      // The page's icons are resources like its style sheets.
+      {"shortcut icon",
+       "<link rel=\"shortcut icon\" href=\"/favicon.ico\">",
+       "<link rel=\"shortcut icon\" href=\"[/favicon.ico]\">",
+       {{"/favicon.ico", 0}}},
+      {"unquoted touch icon",
+       "<LINK REL=apple-touch-icon HREF=t.png>",
+       "<LINK REL=apple-touch-icon HREF=[t.png]>",
+       {{"t.png", 0}}},
+      {"icon only in another attribute",
+       "<link rel=\"next\" title=\"icon\" href=\"icon.html\">",
+       "<link rel=\"next\" title=\"icon\" href=\"icon.html\">",
+       {}},
+      // url( is CSS only in the style attribute; in an event handler it is script.
+      {"url( in style beside a handler",
+       "<p onclick=\"u = new URL(b.html)\" style=\"background: url(c.gif)\">",
+       "<p onclick=\"u = new URL(b.html)\" style=\"background: url([c.gif])\">",
+       {{"c.gif", 0}}},
       {"xml style sheet",
        "<?xml-stylesheet type=\"text/xsl\" href=\"t.xsl\"?>",
        "<?xml-stylesheet type=\"text/xsl\" href=\"[t.xsl]\"?>",
@@ -462,6 +480,35 @@ TEST(RewriteCssTest, ScriptStrings) {
   EXPECT_TRUE(ignoring.links.empty());
 }
 
+// url( is the CSS function only where CSS has one: not after a name's
+// character, and never in script text, where only whole resource strings count.
+TEST(RewriteCssTest, UrlNeedsAWordBoundaryAndCssText) {
+  struct Row {
+    std::string in;
+    int mode;
+    std::string out;
+    std::vector<std::pair<std::string, int>> links;
+  } rows[] = {
+      {"a{background:url(x.png)}", ModeStyle, "a{background:url([x.png])}", {{"x.png", 0}}},
+      {"a{b:myurl(x.png);c:-url(y.png);d:_url(z.png);e:2url(w.png)}",
+       ModeStyle,
+       "a{b:myurl(x.png);c:-url(y.png);d:_url(z.png);e:2url(w.png)}",
+       {}},
+      {"\x83\x5Curl(x.png)", ModeStyle, "\x83\x5Curl(x.png)", {}},
+      {"var u = new URL(window.location); s = 'url(y.png)'; /* url(z.png) @import \"q.css\" */",
+       ModeScript,
+       "var u = new URL(window.location); s = 'url(y.png)'; /* url(z.png) @import \"[q.css]\" */",
+       {{"q.css", 0}}},
+      {"s = 'myurl(x)/a.gif'", ModeScript, "s = '[myurl(x)/a.gif]'", {{"myurl(x)/a.gif", 0}}},
+  };
+  for (const Row& r : rows) {
+    Rewriter w;
+    RewriteCss(w.scanner, r.in, r.mode);
+    EXPECT_EQ(w.scanner.out, r.out) << r.in;
+    EXPECT_EQ(w.links, r.links) << r.in;
+  }
+}
+
 TEST(RewriteCssTest, ShiftJisTrailBytesAreNotSyntax) {
   struct Row {
     std::string in, out;
@@ -580,6 +627,54 @@ TEST_F(ScannerHomeTest, StyleSheetFilesAreRewritten) {
   EXPECT_EQ(RewriteStylesheetFile(missing.scanner, "a{}"), 0);
   EXPECT_TRUE(LogContains("[Error] Can't create file: Folder not found."));
   EXPECT_EQ(missing.job.message, "Can't create file: Folder not found.");
+}
+
+// Tags inside a comment follow the rules they follow outside it; the
+// comment's bare text keeps the old script-string rule.
+TEST(PageWalkTest, CommentLinksFollowTheTagRules) {
+  const std::string other = "<!-- <a href=\"http://other.example/x.html\">x</a> -->";
+  struct Row {
+    const char* name;
+    std::string page;
+    bool followLinks, ignoreJavaScript;
+    std::string out;
+    std::vector<std::pair<std::string, int>> links;
+  } rows[] = {
+      {"page link of a one-page capture", other, false, false, other, {}},
+      {"page link of a site download",
+       other,
+       true,
+       false,
+       "<!-- <a href=\"[[http://other.example/x.html]]\">x</a> -->",
+       {{"http://other.example/x.html", 1}}},
+      {"resource tag", "<!-- <img src=\"old.gif\"> ->", false, false, "<!-- <img src=\"[old.gif]\"> ->",
+       {{"old.gif", 0}}},
+      {"bare string", "<!-- \"img/c.gif\" -->", false, false, "<!-- \"[img/c.gif]\" -->", {{"img/c.gif", 0}}},
+      {"bare string with scripts ignored",
+       "<!-- 'img/c.gif' <img src=\"d.gif\"> -->",
+       false,
+       true,
+       "<!-- 'img/c.gif' <img src=\"[d.gif]\"> -->",
+       {{"d.gif", 0}}},
+      // One level only: an opener inside is text under the string rule, so no page can nest the walk.
+      {"a comment opener inside a comment", "<!-- <!--<img src=\"e.gif\">> -->", false, false,
+       "<!-- <!--<img src=\"[e.gif]\">> -->", {{"e.gif", 0}}},
+  };
+  for (const Row& r : rows) {
+    Rewriter w;
+    w.job.followLinks = r.followLinks;
+    w.scanner.settings.ignoreJavaScript = r.ignoreJavaScript;
+    EXPECT_EQ(w.Page(r.page), r.out) << r.name;
+    EXPECT_EQ(w.links, r.links) << r.name;
+  }
+  Rewriter titled;
+  (void)titled.Page("<title>Real</title><!-- <title>Old</title> -->");
+  EXPECT_EQ(titled.job.title, "Real");
+  // A reader that skips page links finds none in a comment either.
+  ReadOptions options;
+  options.location = "http://www.example.jp/dir/page.html";
+  options.followLinks = false;
+  EXPECT_TRUE(ReadPage(other, options).links.empty());
 }
 
 TEST(ReadPageTest, TitleAndLinksBySource) {
