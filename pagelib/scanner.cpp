@@ -268,7 +268,9 @@ void AppendTitle(PageScanner& s, std::string_view seg) {
       continue;
     }
     if (c == '\t') continue;
-    if (s.titleBreak && c != ' ' && !title.empty() && title.back() != ' ') title.push_back(' ');
+    const bool afterSpace = !title.empty() && title.back() == ' ';
+    if (c == ' ' && afterSpace) continue;  // white space reads as one space
+    if (s.titleBreak && c != ' ' && !afterSpace) title.push_back(' ');
     s.titleBreak = false;
     title.push_back(c);
   }
