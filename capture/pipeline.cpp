@@ -694,7 +694,7 @@ int AnalyzeFile(DownloadJob& job) {
     }
     bool convert = job.Code != kCodeSjisStored &&
                    (job.Type == kJobTypeRss || job.Type == kJobTypeOpml || p.ForceConvToSJIS);
-    if (convert) text = ConvertToSjis(text, job.Code);
+    if (convert) text = ConvertToSjis(text, job.Code, Unmapped::Reference);
     int r = 1;
     PipelineHooks hooks;
     {
@@ -797,9 +797,7 @@ int AnalyzePage(DownloadJob& job, std::string& text) {
     SetJobMessage(job, "Can't create file: %s", job.LocalFile.c_str());
     return 0;
   }
-  job.Title = scan.title;
-  if (!job.Title.empty() && job.Code != kCodeSjisStored && !p.ForceConvToSJIS)
-    job.Title = ConvertToSjis(job.Title, job.Code);
+  job.Title = scan.title;  // already Shift_JIS: the scanner converts it
   job.UpdateContents = scan.hasUpdateContents ? CutUpdateContents(scan.updateContents) : std::string();
   return 1;
 }

@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -259,10 +260,26 @@ long Utf7Score(const unsigned char* p, size_t n, const Tables& t) {
 
 // --- Conversion -------------------------------------------------------------
 
-// Writes Shift_JIS into a buffer sized for the worst case up front.
+// Writes Shift_JIS into a buffer sized for the worst case up front. Only a
+// character reference writes more than it reads, and it makes room first.
 struct Writer {
   char* o;
+  std::string* buffer = nullptr;  // set: unmapped characters become references
   void Byte(unsigned char c) { *o++ = static_cast<char>(c); }
+  // A character code page 932 lacks.
+  void Missing(uint32_t ch) {
+    if (!buffer) {
+      Byte('?');
+      return;
+    }
+    char ref[16];
+    const int len = std::snprintf(ref, sizeof ref, "&#%u;", static_cast<unsigned>(ch));
+    const size_t at = static_cast<size_t>(o - buffer->data());
+    buffer->resize(buffer->size() + static_cast<size_t>(len));
+    o = buffer->data() + at;
+    std::memcpy(o, ref, static_cast<size_t>(len));
+    o += len;
+  }
   void Code(uint16_t code) {
     if (code > 0xFF) *o++ = static_cast<char>(code >> 8);
     *o++ = static_cast<char>(code & 0xFF);
@@ -274,7 +291,7 @@ struct Writer {
     }
     uint16_t code = unit < 0x10000 ? t.toSjis[unit] : 0;
     if (code == kDrop) return;
-    if (code == 0) Byte('?');
+    if (code == 0) Missing(unit);
     else Code(code);
   }
 };
@@ -436,7 +453,9 @@ void ConvertUtf8(const unsigned char* p, size_t n, Writer& w, const Tables& t) {
     } else if (InRange(c, 0xF0, 0xF4) && i + 3 < n &&
                InRange(p[i + 1], c == 0xF0 ? 0x90 : 0x80, c == 0xF4 ? 0x8F : 0xBF) &&
                InRange(p[i + 2], 0x80, 0xBF) && InRange(p[i + 3], 0x80, 0xBF)) {
-      w.Byte('?');  // outside the BMP: code page 932 has none of these
+      // Outside the BMP: code page 932 has none of these.
+      w.Missing(((c & 0x07u) << 18) | ((p[i + 1] & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) |
+                 (p[i + 3] & 0x3Fu));
       i += 4;
       continue;
     } else {
@@ -461,8 +480,12 @@ void ConvertUtf16(const unsigned char* p, size_t n, bool bigEndian, Writer& w, c
     uint32_t u = unitAt(i);
     if (u >= 0xD800 && u <= 0xDFFF) {
       // A surrogate pair is one character outside the BMP; a lone surrogate is broken.
-      if (u <= 0xDBFF && i + 3 < n && unitAt(i + 2) >= 0xDC00 && unitAt(i + 2) <= 0xDFFF) i += 2;
-      w.Byte('?');
+      if (u <= 0xDBFF && i + 3 < n && unitAt(i + 2) >= 0xDC00 && unitAt(i + 2) <= 0xDFFF) {
+        w.Missing(0x10000 + ((u - 0xD800) << 10) + (unitAt(i + 2) - 0xDC00));
+        i += 2;
+      } else {
+        w.Byte('?');
+      }
       continue;
     }
     w.Unit(u, t);
@@ -503,7 +526,10 @@ void ConvertUtf7(const unsigned char* p, size_t n, Writer& w, const Tables& t) {
       bits &= (1u << nbits) - 1;
       if (high != 0) {
         bool low = u >= 0xDC00 && u <= 0xDFFF;
-        w.Byte('?');  // a pair (outside the BMP) or a lone high surrogate
+        if (low)  // a pair: outside the BMP
+          w.Missing(0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00));
+        else  // a lone high surrogate
+          w.Byte('?');
         high = 0;
         if (low) continue;
       }
@@ -570,6 +596,10 @@ int DetectCode(const char* bytes, size_t length) {
 }
 
 std::string ConvertToSjis(std::string_view text, int code) {
+  return ConvertToSjis(text, code, Unmapped::Question);
+}
+
+std::string ConvertToSjis(std::string_view text, int code, Unmapped unmapped) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   size_t n = text.size();
   if (code != kCodeJis && code != kCodeEuc && code != kCodeUnicode && code != kCodeUtf8 &&
@@ -590,7 +620,7 @@ std::string ConvertToSjis(std::string_view text, int code) {
   // No conversion here writes more bytes than it reads: a two-byte result always
   // comes from at least two input bytes, a "?" from at least one.
   std::string out(n + 16, '\0');
-  Writer w{out.data()};
+  Writer w{out.data(), unmapped == Unmapped::Reference ? &out : nullptr};
   switch (code) {
     case kCodeEuc: ConvertEuc(p, n, w); break;
     case kCodeJis: ConvertJis(p, n, w); break;

@@ -29,6 +29,16 @@ inline constexpr int kCodeUniBE = 7;       // UTF-16 big-endian
 // result never holds a lead byte without its trail byte.
 [[nodiscard]] std::string ConvertToSjis(std::string_view text, int code);
 
+// What becomes of a character that code page 932 cannot hold.
+enum class Unmapped {
+  Question,   // "?"
+  Reference,  // a decimal numeric character reference ("&#223;"): for HTML and XML text,
+              // where it reads as the character itself and nothing is lost
+};
+// ConvertToSjis with the choice for such characters. Broken sequences still
+// become "?"; with Unmapped::Reference the result may be longer than the text.
+[[nodiscard]] std::string ConvertToSjis(std::string_view text, int code, Unmapped unmapped);
+
 // The label logged for a code, e.g. "CODE TYPE : EUC"; "Undefined" for others.
 [[nodiscard]] const char* CodeName(int code);
 

@@ -9,6 +9,7 @@
 
 #include "os/log.h"
 #include "pagelib/bregexp.h"
+#include "pagelib/charref.h"
 #include "pagelib/codedetect.h"
 #include "pagelib/scanner_internal.h"
 #include "pagelib/url.h"
@@ -316,9 +317,24 @@ void AppendTitle(PageScanner& s, std::string_view seg) {
   size_t from = s.titleChecked >= 2 ? s.titleChecked - 2 : 0;
   if (title.find("://", from) != npos) title.clear();
   size_t i = 0;
-  while (i < seg.size() && (seg[i] == ' ' || seg[i] == '\t' || seg[i] == '\r' || seg[i] == '\n')) ++i;
-  for (; i < seg.size(); ++i)
-    if (seg[i] != '\r' && seg[i] != '\n' && seg[i] != '\t') title.push_back(seg[i]);
+  if (title.empty())
+    while (i < seg.size() && (seg[i] == ' ' || seg[i] == '\t' || seg[i] == '\r' || seg[i] == '\n')) ++i;
+  // A line break separates words as a space does ("2.4\nManual" is
+  // "2.4 Manual"); breaks at the ends of the title leave nothing. Tabs go.
+  // None of these bytes is ever the trail byte of a two-byte character.
+  for (; i < seg.size(); ++i) {
+    const char c = seg[i];
+    if (c == '\r' || c == '\n') {
+      s.titleBreak = !title.empty();
+      continue;
+    }
+    if (c == '\t') continue;
+    const bool afterSpace = !title.empty() && title.back() == ' ';
+    if (c == ' ' && afterSpace) continue;  // white space reads as one space
+    if (s.titleBreak && c != ' ' && !afterSpace) title.push_back(' ');
+    s.titleBreak = false;
+    title.push_back(c);
+  }
   s.titleChecked = title.size();
 }
 
@@ -783,11 +799,17 @@ int RewritePage(PageScanner& s, std::string_view page) {
   ScanJob& job = Job(s);
   s.cutting = s.settings.cutFrontOfHtmlTag && !s.reading;
   s.titleChecked = 0;
+  s.titleBreak = false;
   s.inComment = false;
   if (!s.reading) s.out.reserve(s.out.size() + page.size() + page.size() / 8);
   const int result = WalkSegments(s, page, IsArchivedPage(job.url));
-  if (!s.reading && !job.storedAsSjis && !s.settings.forceConvToSjis && !job.title.empty())
-    job.title = ConvertToSjis(job.title, job.code);
+  if (!s.reading && !job.title.empty()) {
+    // The title is converted here once (the text itself may stay in its own
+    // encoding), and kept with its references decoded as far as code page 932 goes.
+    if (!job.storedAsSjis && !s.settings.forceConvToSjis)
+      job.title = ConvertToSjis(job.title, job.code, Unmapped::Reference);
+    job.title = DecodeTitleReferences(job.title);
+  }
   return result;
 }
 

@@ -107,6 +107,8 @@ struct PageScanner {
   bool cutting = false;
   // Internal: how much of the title is known to hold no "://".
   size_t titleChecked = 0;
+  // Internal: a line break was met in the title after its first character.
+  bool titleBreak = false;
   // Internal: a style sheet read whole: its quoted strings count as links too.
   bool readStyleStrings = false;
   // Internal: the segments of an HTML comment are being walked.

@@ -321,7 +321,39 @@ void NeutraliseDotSegments(std::string& out) {
   if (changed) out.swap(fixed);
 }
 
+// Extensions by which a browser reading a file from disk knows its kind (a
+// style sheet, a script, a page, an image or other media). A URL that names one
+// of them before a query keeps it at the end of the saved name: the query's
+// "?" becomes "7", and "x.css7v" would be neither CSS nor anything else.
+bool IsKindExtension(std::string_view ext) {
+  static constexpr std::string_view kKinds[] = {
+      "css", "js",   "mjs", "html", "htm", "xhtml", "gif",  "jpg", "jpeg", "png",  "bmp",  "svg",
+      "webp", "ico", "avif", "mp3", "mid", "wav",  "ogg",  "mp4", "webm", "swf", "woff", "woff2",
+      "ttf", "otf", "json", "xml"};
+  for (std::string_view k : kKinds)
+    if (ext == k) return true;
+  return false;
+}
+
+bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && StartsWithNoCase(s.substr(s.size() - suffix.size()), suffix);
+}
+
 }  // namespace
+
+std::string urltext::KindSuffix(std::string_view text, std::string_view mappedName) {
+  size_t query = npos;
+  for (size_t i = 0; i < text.size(); i += CharLen(text, i))
+    if (text[i] == '?') {
+      query = i;
+      break;
+    }
+  if (query == npos) return {};
+  const std::string ext = FileExtension(text.substr(0, query));
+  if (!IsKindExtension(ext)) return {};
+  const std::string suffix = "." + ext;
+  return EndsWithNoCase(mappedName, suffix) ? std::string() : suffix;
+}
 
 std::string MapPathCharacters(std::string_view textIn, bool toLocal, bool spaceToUnderscore,
                               size_t maxLength) {
@@ -369,14 +401,32 @@ std::string MapPathCharacters(std::string_view textIn, bool toLocal, bool spaceT
   }
   if (out.empty()) return out;
   NeutraliseDotSegments(out);
-  if (toLocal && !anySeparator)
+  if (toLocal && !anySeparator) {
     out += "\\index.html";  // a bare host
-  else if (endsWithSeparator)
+  } else if (endsWithSeparator) {
     out += "index.html";
+  } else {
+    // Kept in "/" form, the fragment still follows the name.
+    size_t nameEnd = out.size();
+    std::string_view name = text;
+    if (!toLocal) {
+      const size_t hash = text.rfind('#');
+      if (hash != npos && hash >= 1) {
+        name = text.substr(0, hash);
+        nameEnd = out.rfind('#');
+      }
+    }
+    if (nameEnd != npos)
+      out.insert(nameEnd, KindSuffix(name, std::string_view(out).substr(0, nameEnd)));
+  }
   return out;
 }
 
 void MapPathInPlace(std::string& path, std::string_view dataDirectory) {
+  urltext::MapPathInPlaceAs(path, dataDirectory, true);
+}
+
+void urltext::MapPathInPlaceAs(std::string& path, std::string_view dataDirectory, bool kindSuffix) {
   path.resize(UpToNul(path).size());
   size_t start = 0;
   if (!dataDirectory.empty()) {
@@ -404,7 +454,10 @@ void MapPathInPlace(std::string& path, std::string_view dataDirectory) {
     endsWithSeparator = IsSep(o);
     ++i;
   }
-  if (out.size() > 2 && endsWithSeparator) out += "index.html";
+  if (out.size() > 2 && endsWithSeparator)
+    out += "index.html";
+  else if (kindSuffix)
+    out += KindSuffix(std::string_view(path).substr(start), out);
   CutAt(out, kMaxUrlLength);
   path.swap(out);
 }

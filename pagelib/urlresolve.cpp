@@ -273,6 +273,17 @@ bool TryFile(std::string candidate, std::string& localFile) {
   return true;
 }
 
+// The MapPathInPlace name of `path`, then the name a copy saved before names
+// kept their kind's extension after a query ("x.css7v" for "x.css?v").
+bool TryMappedFile(const std::string& path, std::string_view dataDirectory, std::string& localFile) {
+  std::string mapped = path;
+  MapPathInPlace(mapped, dataDirectory);
+  if (TryFile(mapped, localFile)) return true;
+  std::string legacy = path;
+  MapPathInPlaceAs(legacy, dataDirectory, false);
+  return legacy != mapped && TryFile(legacy, localFile);
+}
+
 }  // namespace
 
 bool urltext::ApplyDotRule(std::string& s, DotRule rule, int separators, char repl) {
@@ -352,8 +363,7 @@ bool FindLinkedFile(std::string_view dataDirectory, std::string_view target, std
   std::string p = LinkTargetToLocalPath(dataDirectory, target);
   if (p.empty()) return false;
   if (TryFile(p, file)) return true;
-  MapPathInPlace(p, dataDirectory);
-  return TryFile(p, file);
+  return TryMappedFile(p, dataDirectory, file);
 }
 
 void CollapseDotSegments(std::string& path) {
@@ -382,8 +392,7 @@ bool FindLocalFileForLink(std::string_view dataDirectory, std::string_view targe
     if (online || !scheme) return false;
     std::string raw = Below(dataDirectory, std::string_view(t).substr(scheme));
     if (TryFile(raw, localFile)) return true;
-    MapPathInPlace(raw, dataDirectory);
-    if (TryFile(raw, localFile)) return true;
+    if (TryMappedFile(raw, dataDirectory, localFile)) return true;
     // Where the capture stored it: covers fragments, "//" runs and spaces
     // that the raw name and its in-place mapping miss.
     UrlLocation loc;
@@ -398,8 +407,8 @@ bool FindLocalFileForLink(std::string_view dataDirectory, std::string_view targe
   if (os::FileExists(t)) return false;  // nothing needs to change
 
   if (UnderDataDirectory(t, dataDirectory) != npos) {
+    if (TryMappedFile(t, dataDirectory, localFile)) return true;
     MapPathInPlace(t, dataDirectory);
-    if (TryFile(t, localFile)) return true;
     if (FileExtension(t).empty() && TryFile(t + "_.html", localFile)) return true;
     return false;
   }
@@ -419,8 +428,7 @@ bool FindLocalFileForLink(std::string_view dataDirectory, std::string_view targe
   if (rest.empty() || !IsSep(rest[0])) candidate.push_back('\\');
   candidate.append(rest);
   if (TryFile(candidate, localFile)) return true;
-  MapPathInPlace(candidate, dataDirectory);
-  return TryFile(candidate, localFile);
+  return TryMappedFile(candidate, dataDirectory, localFile);
 }
 
 

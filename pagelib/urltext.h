@@ -120,6 +120,17 @@ namespace zentu {
 struct UrlMapProfile;
 struct UrlLocation;
 namespace urltext {
+// The extension a saved name must end in so that a browser reading it from
+// disk takes it for what its URL names: ".css" for "x.css?v" when the mapped
+// name does not already end so, "" otherwise (no query, or no extension that
+// tells a kind). Decided from the URL's text alone, so that every caller that
+// maps a URL (saving, rewriting, the browser's lookup, the lock list) agrees.
+std::string KindSuffix(std::string_view text, std::string_view mappedName);
+
+// MapPathInPlace; `kindSuffix` false gives the name copies were saved under
+// before KindSuffix existed, which lookups still try.
+void MapPathInPlaceAs(std::string& path, std::string_view dataDirectory, bool kindSuffix);
+
 // MapUrlToLocation without any log line, for callers that only probe.
 bool MapUrlQuietly(std::string_view url, const UrlMapProfile& profile, UrlLocation& location);
 

@@ -300,12 +300,12 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
   std::lock_guard lock(TreeMutex());
   switch (role) {
     case Qt::DisplayRole: {
-      QString text = Q(n->title);
+      QString text = QTitle(n->title);
       if (n->unreadCount > 0) text += QStringLiteral(" (%1)").arg(n->unreadCount);
       return text;
     }
     case Qt::ToolTipRole:
-      return Q(n->title);
+      return QTitle(n->title);
     case Qt::DecorationRole:
       return TreeImageList::Get().NodeIcon(n, n == current_);
     case Qt::FontRole:

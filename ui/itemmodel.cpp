@@ -147,8 +147,8 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
       switch (column) {
         case kColumnTitle:
-          if (IsFolder(n) && n->unreadCount > 0) return Q(n->title) + QStringLiteral(" (%1)").arg(n->unreadCount);
-          return Q(n->title);
+          if (IsFolder(n) && n->unreadCount > 0) return QTitle(n->title) + QStringLiteral(" (%1)").arg(n->unreadCount);
+          return QTitle(n->title);
         case kColumnUrl: return Q(n->url);
         case kColumnSize: return IsItem(n) && n->size > 0 ? QString::number(n->size) : QString();
         case kColumnOriginal: return Q(n->originalDate);

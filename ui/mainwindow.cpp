@@ -394,7 +394,7 @@ void MainWindow::ShowDetails(const TreeNode* node) {
   QString text;
   {
     std::lock_guard lock(TreeMutex());
-    text = Q(node->title) + QStringLiteral("\n\n");
+    text = QTitle(node->title) + QStringLiteral("\n\n");
     if (IsItem(node)) {
       text += QStringLiteral("URL: ") + Q(node->url) + QStringLiteral("\n");
       if (!node->localFile.empty()) {
@@ -508,7 +508,7 @@ void MainWindow::UpdateTitle() {
   QString text;
   if (const TreeNode* folder = listModel_->folder()) {
     std::lock_guard lock(TreeMutex());
-    text = Q(folder->title);
+    text = QTitle(folder->title);
   }
   setWindowTitle(WindowTitleText(CurrentProfile(), text));
 }

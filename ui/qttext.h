@@ -5,12 +5,20 @@
 #include <string_view>
 
 #include "os/cp932.h"
+#include "pagelib/charref.h"
 
 namespace zentu::ui {
 
 // A Shift_JIS text of the core as the widgets show it.
 inline QString Q(std::string_view sjis) {
   std::string utf8 = os::SjisToUtf8(sjis);
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+// A title of the tree as the views show it: the character references a
+// stored title keeps (for what code page 932 cannot hold) decoded.
+inline QString QTitle(std::string_view sjis) {
+  std::string utf8 = DecodeReferencesForDisplay(sjis);
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 

@@ -265,6 +265,65 @@ TEST_F(PipelineTest, DeclaredCharsetWinsOverTheGuess) {
   EXPECT_EQ(m->title, os::Utf8ToSjis("\xE6\x9E\xA0"));  // 枠 in EUC-JP is CF C8
 }
 
+// A generated documentation site: style sheets, scripts and images named with
+// a query are saved under names that end in their kind's extension and linked
+// by those names; what code page 932 lacks stays as references.
+TEST_F(PipelineTest, QueryNamedResourcesAreSavedAsWhatTheyAre) {
+  TestServer server;
+  server.Add({.path = "/doc/index.html",
+              .headers = {{"Content-Type", "text/html; charset=utf-8"}},
+              .body = "<html><head><title>Built-in Types &#8211; Python\n3.11</title>\n"
+                      "<link rel=\"stylesheet\" href=\"_static/pydoctheme.css?2022.1\">\n"
+                      "<script src=\"_static/doc.js?v=2\"></script></head>\n"
+                      "<body>Stra\xC3\x9F" "e \xC2\xA9 \xE3\x81\x82<img src=\"logo.png?w=1\"></body></html>\n"});
+  server.Add({.path = "/doc/_static/pydoctheme.css", .headers = {{"Content-Type", "text/css"}},
+              .body = "@import url(\"basic.css?v=1\");\nbody { background: url(bg.gif?x); }\n"});
+  server.Add({.path = "/doc/_static/basic.css", .headers = {{"Content-Type", "text/css"}}, .body = "p {}\n"});
+  server.Add({.path = "/doc/_static/bg.gif", .headers = {{"Content-Type", "image/gif"}}, .body = "GIF89a"});
+  server.Add({.path = "/doc/_static/doc.js", .headers = {{"Content-Type", "text/javascript"}}, .body = "var a;\n"});
+  server.Add({.path = "/doc/logo.png", .headers = {{"Content-Type", "image/png"}}, .body = "\x89PNG"});
+  TreeNode* item = AddUrlItem(server.Url("/doc/index.html"));
+  Capture(server.Url("/doc/index.html"), item);
+
+  const std::string h = Host(server);
+  std::set<std::string> expected;
+  for (const char* f : {"index.html", "_static/pydoctheme.css72022.1.css", "_static/basic.css7v=1.css",
+                        "_static/bg.gif7x.gif", "_static/doc.js7v=2.js", "logo.png7w=1.png"})
+    expected.insert(h + "/doc/" + f);
+  EXPECT_EQ(DataFiles(), expected);
+  const std::string up = "../../" + h + "/doc/";
+  const std::string page = ReadNative("Data/" + h + "/doc/index.html");
+  EXPECT_NE(page.find("href=\"" + up + "_static/pydoctheme.css72022.1.css\""), std::string::npos) << page;
+  EXPECT_NE(page.find("src=\"" + up + "_static/doc.js7v=2.js\""), std::string::npos) << page;
+  EXPECT_NE(page.find("src=\"" + up + "logo.png7w=1.png\""), std::string::npos) << page;
+  EXPECT_NE(page.find("Stra&#223;e &#169; " + SJ("あ")), std::string::npos) << page;
+  const std::string css = ReadNative("Data/" + h + "/doc/_static/pydoctheme.css72022.1.css");
+  EXPECT_EQ(css, "@import url(\"../../../" + h + "/doc/_static/basic.css7v=1.css\");\n"
+                 "body { background: url(../../../" + h + "/doc/_static/bg.gif7x.gif); }\n");
+
+  std::lock_guard tree(TreeMutex());
+  EXPECT_EQ(item->title, "Built-in Types &#8211; Python 3.11");
+}
+
+// Pages kept in their own code (ForceConvToSJIS=0): the title is converted once.
+TEST_F(PipelineTest, TitlesOfPagesKeptInTheirOwnCodeAreConvertedOnce) {
+  CurrentProfile().ForceConvToSJIS = false;
+  TestServer server;
+  const std::string title = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE3\x83\x9A\xE3\x83\xBC\xE3\x82\xB8";
+  server.Add({.path = "/u.html", .headers = {{"Content-Type", "text/html; charset=UTF-8"}},
+              .body = "<html><head><title>" + title + " \xC3\x9F</title></head><body>x</body></html>"});
+  server.Add({.path = "/e.html", .headers = {{"Content-Type", "text/html"}},
+              .body = "<html><head><title>" + FromUtf8(title, "EUC-JP") + "</title></head><body>" +
+                      FromUtf8("\xE3\x81\x82\xE3\x81\x84", "EUC-JP") + "</body></html>"});
+  TreeNode* u = AddUrlItem(server.Url("/u.html"));
+  TreeNode* e = AddUrlItem(server.Url("/e.html"));
+  GetDownloadManager().AddJob(server.Url("/u.html"), "", false, u);
+  Capture(server.Url("/e.html"), e);
+  std::lock_guard tree(TreeMutex());
+  EXPECT_EQ(u->title, os::Utf8ToSjis(title) + " &#223;");
+  EXPECT_EQ(e->title, os::Utf8ToSjis(title));
+}
+
 // Without Last-Modified the page's WWWC text dates the item; a page the same
 // analysis thread takes up afterwards that has none must not take it over.
 TEST_F(PipelineTest, WwwcTextDatesOnlyItsOwnPage) {

@@ -242,6 +242,38 @@ TEST(CodeDetect, ConversionRules) {
   }
 }
 
+// Pages and titles keep what code page 932 lacks as references.
+TEST(CodeDetect, UnmappedCharactersBecomeReferences) {
+  const struct {
+    const char* name;
+    std::string in;
+    int code;
+    std::string out;
+  } rows[] = {
+      {"UTF-8 Latin and punctuation", "\xC3\x9F \xC2\xA9 \xC2\xAB \xE2\x80\x93 \xE2\x84\xA2", kCodeUtf8,
+       "&#223; &#169; &#171; &#8211; &#8482;"},
+      {"UTF-8 kana stays Shift_JIS", "\xE3\x81\x82\xC3\x9F", kCodeUtf8, SJ("あ") + "&#223;"},
+      {"UTF-8 outside the BMP", "x\xF0\x9F\x98\x80y", kCodeUtf8, "x&#128512;y"},
+      {"UTF-8 broken sequences stay ?", "\xE3\x81" "a\x80", kCodeUtf8, "?a?"},
+      {"UTF-16LE unit and pair", Bytes({0xE9, 0x00, 0x3D, 0xD8, 0x00, 0xDE, 0x41, 0x00}), kCodeUnicode,
+       "&#233;&#128512;A"},
+      {"UTF-16BE lone surrogate stays ?", Bytes({0xFE, 0xFF, 0xDC, 0x00, 0x00, 0x41}), kCodeUniBE, "?A"},
+      {"UTF-7 pair", "+2D3eAA-", kCodeUtf7, "&#128512;"},
+      {"Shift_JIS is copied", "a&b", kCodeSjis, "a&b"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(ConvertToSjis(row.in, row.code, Unmapped::Reference), row.out) << row.name;
+    // The plain conversion keeps its "?".
+    EXPECT_EQ(ConvertToSjis(row.in, row.code).find("&#"), std::string::npos) << row.name;
+  }
+  // A long text of nothing but such characters: the buffer grows as it must.
+  std::string many;
+  for (int i = 0; i < 5000; ++i) many += "\xC3\x9F";
+  const std::string out = ConvertToSjis(many, kCodeUtf8, Unmapped::Reference);
+  EXPECT_EQ(out.size(), 5000u * 6);
+  EXPECT_EQ(out.substr(out.size() - 6), "&#223;");
+}
+
 // Random and mutated inputs: nothing crashes, detection gives a real code, and
 // every conversion is well-formed Shift_JIS.
 TEST(CodeDetect, FuzzMutatedInputs) {

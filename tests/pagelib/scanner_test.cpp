@@ -404,6 +404,38 @@ TEST(PageWalkTest, TitleIsGatheredAndConverted) {
   }
 }
 
+// Titles as the tree keeps them: one space for a line break, references
+// decoded as far as code page 932 goes, converted from the page's code once.
+TEST(PageWalkTest, TitleBreaksReferencesAndConversion) {
+  const std::string eucDoc = "\xA5\xC9\xA5\xAD\xA5\xE5\xA5\xE1\xA5\xF3\xA5\xC8";  // ドキュメント
+  const std::string utf8Doc = "\xE3\x83\x89\xE3\x82\xAD\xE3\x83\xA5\xE3\x83\xA1\xE3\x83\xB3\xE3\x83\x88";
+  const struct {
+    const char* name;
+    std::string page;
+    int code;
+    bool storedAsSjis;
+    std::string title;
+  } rows[] = {
+      {"line break between words", "<title>2.4\r\n" + SJ("ドキュメント") + "</title>", kCodeSjis, true,
+       SJ("2.4 ドキュメント")},
+      {"breaks at the ends and beside spaces", "<title>\n a \n b\n\n</title>", kCodeSjis, true, "a b"},
+      {"break after an inner tag", "<title>a<b>b</b>\nc</title>", kCodeSjis, true, "ab c"},
+      {"references", "<title>Apache Ant&trade; User &amp; &lt;Manual&gt;</title>", kCodeSjis, true,
+       "Apache Ant&#8482; User & <Manual>"},
+      {"EUC-JP page kept in its code", "<title>2.4\n" + eucDoc + " &copy;</title>", kCodeEuc, false,
+       SJ("2.4 ドキュメント") + " &#169;"},
+      {"UTF-8 page kept in its code", "<title>" + utf8Doc + " \xC3\x9F</title>", kCodeUtf8, false,
+       SJ("ドキュメント") + " &#223;"},
+  };
+  for (const auto& r : rows) {
+    Rewriter w;
+    w.job.code = r.code;
+    w.job.storedAsSjis = r.storedAsSjis;
+    w.Page(r.page);
+    EXPECT_EQ(w.job.title, r.title) << r.name;
+  }
+}
+
 TEST_F(ScannerHomeTest, ArchiveScriptIsDroppedOnArchivedPagesOnly) {
   const std::string page =
       "<script>var sWayBackCGI = \"http://web.archive.org/web/2005/\";</script>"

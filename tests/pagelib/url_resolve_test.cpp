@@ -323,6 +323,19 @@ TEST_F(FindLocalFileTest, OfflineWebLinksOpenTheSavedCopy) {
   EXPECT_EQ(file, cached);
 }
 
+TEST_F(FindLocalFileTest, QueryNamedResourcesOpenTheirCopyNewOrOld) {
+  Make(data + "\\server\\s.css7v.css");
+  Make(data + "\\server\\old.css71");  // saved before names kept their extension
+  EXPECT_EQ(Find("http://server/s.css?v"), data + "\\server\\s.css7v.css");
+  EXPECT_EQ(Find(data + "\\server\\s.css?v"), data + "\\server\\s.css7v.css");
+  EXPECT_EQ(Find("file:///Z:/s.css?v"), data + "\\server\\s.css7v.css");
+  EXPECT_EQ(Find("http://server/old.css?1"), data + "\\server\\old.css71");
+  EXPECT_EQ(Find(data + "\\server\\old.css?1"), data + "\\server\\old.css71");
+  std::string file;
+  EXPECT_TRUE(FindLinkedFile(data, "http://server/s.css?v", file));
+  EXPECT_EQ(file, data + "\\server\\s.css7v.css");
+}
+
 TEST_F(FindLocalFileTest, LocalTargetsBelowTheDataDirectory) {
   // An existing file needs nothing.
   EXPECT_EQ(Find(ToFileUrl(data + "\\server\\a.html")), "");

@@ -224,6 +224,45 @@ TEST_F(UrlMapTest, NulEndsTheUrl) {
   EXPECT_EQ(loc.url, "http://server/a.html");
 }
 
+// A browser reading a saved copy from disk knows its kind by its extension:
+// a query must not hide the one the URL names. Every mapping agrees.
+TEST_F(UrlMapTest, QueryNamesKeepTheirKindsExtension) {
+  const struct {
+    const char* url;
+    const char* relativePath;
+  } rows[] = {
+      {"http://h/_static/pydoctheme.css?2022.1", "h\\_static\\pydoctheme.css72022.1.css"},
+      {"http://h/a.js?v=3#top", "h\\a.js7v=3.js"},
+      {"http://h/Logo.PNG?w=1/2", "h\\Logo.PNG7w=112.png"},
+      {"http://h/f.woff2?x", "h\\f.woff27x.woff2"},
+      {"http://h/p.html?", "h\\p.html7.html"},
+      {"http://h/a.css?b.CSS", "h\\a.css7b.CSS"},   // already ends so
+      {"http://h/a.css?b.js", "h\\a.css7b.js.css"},  // the path's kind wins
+      // Unchanged: no query, or no extension that tells a kind.
+      {"http://h/a.css", "h\\a.css"},
+      {"http://h/view.php?id=3", "h\\view.php7id=3"},
+      {"http://h/list.cgi?p=2", "h\\list.cgi7p=2"},
+      {"http://h/dir/?x", "h\\dir\\7x"},
+      {"http://h/a?b.css", "h\\a7b.css"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.url);
+    for (const UrlMapProfile& profile : {CaptureProfile(kData), LookupProfile(kData)}) {
+      UrlLocation loc;
+      ASSERT_TRUE(MapUrlToLocation(r.url, profile, loc));
+      EXPECT_EQ(loc.relativePath, r.relativePath);
+    }
+    // The in-place mapping of the raw name finds the same file.
+    std::string raw = kData + "\\" + std::string(r.url).substr(7);
+    raw = raw.substr(0, raw.find('#'));
+    MapPathInPlace(raw, kData);
+    EXPECT_EQ(raw, kData + "\\" + r.relativePath);
+  }
+  // Kept in "/" form, the fragment stays behind the name.
+  EXPECT_EQ(MapPathCharacters("h/a.css?v#f", false), "h/a.css7v.css#f");
+  EXPECT_EQ(RootPrefix("http://h/d/a.css?v=1/2"), "../../");
+}
+
 TEST(MapPathCharacters, Table) {
   struct Row {
     const char* in;

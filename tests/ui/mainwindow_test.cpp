@@ -147,6 +147,18 @@ TEST_F(UiTest, ItemAddedFromAnotherThreadAppearsAndTakesItsPageTitle) {
   EXPECT_EQ(TreeText(w, Receive()), QString::fromUtf8("未整理フォルダ (1)"));
 }
 
+// A stored title keeps references for what code page 932 cannot hold; the
+// list and the tree show the characters.
+TEST_F(UiTest, TitlesShowTheCharactersTheirReferencesStandFor) {
+  TreeNode* folder = AddFolder(Root(), "Caf&#233; &amp;amp;");
+  AddItem(folder, "Apache Ant&#8482; &amp;trade;", "http://127.0.0.1/ant.html", false);
+  ui::AppWindows& w = Open();
+  EXPECT_EQ(TreeText(w, folder), QString::fromUtf8("Caf\u00E9 &amp;"));
+  w.SelectFolder(folder);
+  ASSERT_TRUE(WaitUntil([&] { return w.mainWindow()->listModel()->rowCount() == 1; }));
+  EXPECT_EQ(ListTitle(w, 0), QString::fromUtf8("Apache Ant\u2122 &trade;"));
+}
+
 TEST_F(UiTest, TreeShowsListedFoldersWithUnreadCountsAndIcons) {
   TreeNode* news = AddFolder(Root(), "ニュース");
   TreeNode* sub = AddFolder(news, "国内");
