@@ -430,7 +430,11 @@ bool Frame::Shutdown() {
   CloseIntake(true);
 
   Profile& profile = CurrentProfile();
-  if (!SaveTreeAtExit(CurrentTreeFileSettings())) saveFailed_ = true;
+  const TreeFileSettings treeSettings = CurrentTreeFileSettings();
+  if (!SaveTreeAtExit(treeSettings)) saveFailed_ = true;
+  // Saved now (not declined, not failed): the tree is saved again below if the
+  // captures that end while they stop change it.
+  const bool treeSaved = treeSettings.flagSave && !GetTreeState().modified.load();
   {
     std::lock_guard tree(TreeMutex());
     if (const TreeNode* current = GetTreeState().currentFolder) profile.LastFolder = current->title;
@@ -441,6 +445,12 @@ bool Frame::Shutdown() {
   ui_.HideMainWindow();
 
   StopCaptures();
+  // A capture that finished while the workers stopped is complete in timer.dat:
+  // without this save its item would stay unfinished for good.
+  if (treeSaved && GetTreeState().modified.load()) {
+    WriteLog("# Save Zentu File : %s", treeSettings.treeFile.c_str());
+    if (!SaveTree(treeSettings)) saveFailed_ = true;
+  }
   (void)SaveConfigFiles(profile);
 
   WriteLog("# UnregisterHotKey");

@@ -62,6 +62,8 @@ inline constexpr char kSnsFriendLink[] = "list_friend.pl?id=";
 
 // Socket set-up at start-up: logs "WSAStartup> ok" (verbose) or the failure.
 bool StartWinsock();
+// Closes the connections kept open for later requests (stop, shutdown).
+void CloseKeptConnections();
 // Logs "Deinit Winsock".
 void StopWinsock();
 // Logs "Error [%d] %s" with the code and its system text; returns the code.

@@ -101,8 +101,11 @@ bool StartWinsock() {
   return true;
 }
 
+void CloseKeptConnections() { (void)CloseIdleConnections(); }
+
 void StopWinsock() {
   WriteLog("Deinit Winsock");
+  CloseKeptConnections();
   os::StopSockets();
 }
 
@@ -248,7 +251,9 @@ std::string BuildRequest(const DownloadJob& job, std::string_view method, std::s
   if (FindPassword(job.URL, user, password) && !user.empty() && !password.empty())
     text.append("\r\nAuthorization: Basic ").append(EncodeBase64(user + ":" + password));
 
-  text.append("\r\nConnection: Close");
+  // The body is decoded as it arrives; the connection serves the next request.
+  text.append("\r\nAccept-Encoding: gzip, deflate");
+  text.append("\r\nConnection: keep-alive");
   WriteLogVerbose("%s", text.c_str());
   text.append("\r\n\r\n");
   return text;
@@ -346,82 +351,117 @@ Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepT
   }
 
   os::Connection connection;
-  connection.WatchStop(stop);
-  connection.LimitTransfer(std::chrono::steady_clock::now() + std::chrono::seconds(TransferTimeLimitSeconds()));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(TransferTimeLimitSeconds());
   // A stop during the connect is no failure of the server.
   auto stopped = [&] {
     if (!connection.Stopped()) return false;
     ex.result = TransferFailure(job, connection);
     return true;
   };
-  if (proxied) {
-    if (!ConnectServer(proxyHost, proxyPort, connection)) {
-      if (stopped()) return ex;
-      WriteLog("> %s %s:%d", SJ("プロキシサーバへの接続に失敗しました").c_str(), proxyHost.c_str(), proxyPort);
-      SetJobMessage(job, "%s %s:%d", SJ("プロキシサーバへの接続に失敗しました").c_str(), proxyHost.c_str(),
-                    proxyPort);
-      return ex;
-    }
-    job.ViaProxy = systemProxy;
-  } else {
-    if (job.Host.empty()) {
-      WriteLog("> %s", SJ("サーバ名がありません").c_str());
-      SetJobMessage(job, "%s", SJ("サーバ名がありません").c_str());
-      return ex;
-    }
-    if (!ConnectServer(job.Host, port, connection)) {
-      if (stopped()) return ex;
-      WriteLog("> %s %s:%d", SJ("サーバへの接続に失敗しました").c_str(), job.Host.c_str(), port);
-      SetJobMessage(job, "%s %s:%d", SJ("サーバへの接続に失敗しました").c_str(), job.Host.c_str(), port);
-      return ex;
-    }
-  }
-
-  if (https) {
+  // Connects, through the proxy and its tunnel, with TLS; false with `ex` set.
+  auto open = [&]() -> bool {
+    connection.WatchStop(stop);
+    connection.LimitTransfer(deadline);
     if (proxied) {
-      int r = OpenTunnel(job, connection, job.Host, port);
-      if (r == kHttpFailed) {
+      if (!ConnectServer(proxyHost, proxyPort, connection)) {
+        if (stopped()) return false;
+        WriteLog("> %s %s:%d", SJ("プロキシサーバへの接続に失敗しました").c_str(), proxyHost.c_str(), proxyPort);
         SetJobMessage(job, "%s %s:%d", SJ("プロキシサーバへの接続に失敗しました").c_str(), proxyHost.c_str(),
                       proxyPort);
+        return false;
       }
-      if (r != kHttpOk) {
-        ex.result = r;
-        ex.keepMessage = r == kHttpFailed && connection.OverLimit();
-        return ex;
+      job.ViaProxy = systemProxy;
+    } else {
+      if (job.Host.empty()) {
+        WriteLog("> %s", SJ("サーバ名がありません").c_str());
+        SetJobMessage(job, "%s", SJ("サーバ名がありません").c_str());
+        return false;
+      }
+      if (!ConnectServer(job.Host, port, connection)) {
+        if (stopped()) return false;
+        WriteLog("> %s %s:%d", SJ("サーバへの接続に失敗しました").c_str(), job.Host.c_str(), port);
+        SetJobMessage(job, "%s %s:%d", SJ("サーバへの接続に失敗しました").c_str(), job.Host.c_str(), port);
+        return false;
       }
     }
-    std::string reason;
-    const os::TlsStatus tls = connection.StartTls(job.Host, reason);
-    if (tls != os::TlsStatus::Ok && (connection.Stopped() || connection.OverLimit())) {
-      ex.result = TransferFailure(job, connection);
-      ex.keepMessage = ex.result == kHttpFailed;
-      return ex;
+
+    if (https) {
+      if (proxied) {
+        int r = OpenTunnel(job, connection, job.Host, port);
+        if (r == kHttpFailed) {
+          SetJobMessage(job, "%s %s:%d", SJ("プロキシサーバへの接続に失敗しました").c_str(), proxyHost.c_str(),
+                        proxyPort);
+        }
+        if (r != kHttpOk) {
+          ex.result = r;
+          ex.keepMessage = r == kHttpFailed && connection.OverLimit();
+          return false;
+        }
+      }
+      std::string reason;
+      const os::TlsStatus tls = connection.StartTls(job.Host, reason);
+      if (tls != os::TlsStatus::Ok && (connection.Stopped() || connection.OverLimit())) {
+        ex.result = TransferFailure(job, connection);
+        ex.keepMessage = ex.result == kHttpFailed;
+        return false;
+      }
+      switch (tls) {
+        case os::TlsStatus::Ok:
+          break;
+        case os::TlsStatus::CertificateError:
+          WriteLog("> %s%s (%s)", SJ("証明書を確認できません: ").c_str(), job.Host.c_str(), reason.c_str());
+          SetJobMessage(job, "%s%s (%s)", SJ("証明書を確認できません: ").c_str(), job.Host.c_str(), reason.c_str());
+          ex.keepMessage = true;
+          return false;
+        case os::TlsStatus::TimedOut:
+          SetSocketErrorMessage(job, connection);
+          ex.result = kHttpRetry;
+          return false;
+        case os::TlsStatus::Failed:
+          WriteLog("> %s%s (%s)", SJ("TLS接続に失敗しました: ").c_str(), job.Host.c_str(), reason.c_str());
+          SetJobMessage(job, "%s%s (%s)", SJ("TLS接続に失敗しました: ").c_str(), job.Host.c_str(), reason.c_str());
+          ex.keepMessage = true;
+          return false;
+      }
     }
-    switch (tls) {
-      case os::TlsStatus::Ok:
-        break;
-      case os::TlsStatus::CertificateError:
-        WriteLog("> %s%s (%s)", SJ("証明書を確認できません: ").c_str(), job.Host.c_str(), reason.c_str());
-        SetJobMessage(job, "%s%s (%s)", SJ("証明書を確認できません: ").c_str(), job.Host.c_str(), reason.c_str());
-        ex.keepMessage = true;
-        return ex;
-      case os::TlsStatus::TimedOut:
-        SetSocketErrorMessage(job, connection);
-        ex.result = kHttpRetry;
-        return ex;
-      case os::TlsStatus::Failed:
-        WriteLog("> %s%s (%s)", SJ("TLS接続に失敗しました: ").c_str(), job.Host.c_str(), reason.c_str());
-        SetJobMessage(job, "%s%s (%s)", SJ("TLS接続に失敗しました: ").c_str(), job.Host.c_str(), reason.c_str());
-        ex.keepMessage = true;
-        return ex;
-    }
+    return true;
+  };
+
+  // A connection kept from an earlier answer of the same server saves the
+  // connect and the handshake.
+  std::string key = (proxied ? proxyHost + ":" + std::to_string(proxyPort) : job.Host + ":" + std::to_string(port));
+  if (https) key += "|tls:" + job.Host + ":" + std::to_string(port);
+  bool reused = TakeIdleConnection(key, connection);
+  if (reused) {
+    connection.WatchStop(stop);
+    connection.LimitTransfer(deadline);
+    job.ViaProxy = systemProxy;
+    WriteLogVerbose("Connection reused: %s", key.c_str());
+  } else if (!open()) {
+    return ex;
   }
 
   // A proxy takes the whole URL; inside a tunnel the server gets its own form.
   const bool absoluteTarget = proxied && !https;
-  int result = SendRequest(job, connection, kind == kHttpHead ? "HEAD" : "GET", protocol, absoluteTarget);
-  if (result > 0) result = ReceiveResponse(job, connection, kind);
-  connection.Close();
+  const char* method = kind == kHttpHead ? "HEAD" : "GET";
+  const std::string messageBefore = job.Message;
+  ReceiveInfo info;
+  int result = SendRequest(job, connection, method, protocol, absoluteTarget);
+  if (result > 0) result = ReceiveResponseInfo(job, connection, kind, info);
+  if (reused && result >= kHttpRetry && info.bytes == 0 && !connection.Stopped()) {
+    // The server closed the kept connection before it answered (it may close
+    // idle ones whenever it likes): once more on a new one, and no trial counts.
+    WriteLogVerbose("> The kept connection was closed; asking again on a new one");
+    connection.Close();
+    job.Message = messageBefore;
+    if (!open()) return ex;
+    result = SendRequest(job, connection, method, protocol, absoluteTarget);
+    if (result > 0) result = ReceiveResponseInfo(job, connection, kind, info);
+  }
+  if (result == kHttpOk && info.reusable)
+    KeepIdleConnection(key, std::move(connection));
+  else
+    connection.Close();
   // A final failure of the transfer itself (its bounds) says more than "Not Found.".
   if (result == kHttpFailed) ex.keepMessage = true;
   if (result > 0) result = ParseResponseHeader(job);

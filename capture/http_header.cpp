@@ -122,8 +122,22 @@ HeadInfo InspectHead(std::string_view head) {
     info.status = StatusCodeOf(first, &wellFormed);
   }
   int64_t length = -1;
+  // HTTP/1.1 keeps the connection unless told otherwise; 1.0 only when asked.
+  info.keepAlive = wellFormed && StartsWithNoCase(first, "HTTP/1.1");
   ForEachField(head, [&](std::string_view name, std::string_view value, std::string_view) {
-    if (StartsWithNoCase(name, "content-length")) {
+    if (name.size() == 10 && StartsWithNoCase(name, "connection")) {
+      if (ContainsNoCase(value, "close")) info.keepAlive = false;
+      else if (ContainsNoCase(value, "keep-alive") && wellFormed) info.keepAlive = true;
+    } else if (StartsWithNoCase(name, "content-encoding")) {
+      std::string_view v = value;
+      while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+      while (!v.empty() && (v.back() == ' ' || v.back() == '\t' || v.back() == '\r')) v.remove_suffix(1);
+      if (v.empty() || (v.size() == 8 && StartsWithNoCase(v, "identity"))) info.coding = HeadInfo::Coding::Identity;
+      else if ((v.size() == 4 && StartsWithNoCase(v, "gzip")) || (v.size() == 6 && StartsWithNoCase(v, "x-gzip")))
+        info.coding = HeadInfo::Coding::Gzip;
+      else if (v.size() == 7 && StartsWithNoCase(v, "deflate")) info.coding = HeadInfo::Coding::Deflate;
+      else info.coding = HeadInfo::Coding::Other;
+    } else if (StartsWithNoCase(name, "content-length")) {
       uint64_t n = ParseLength(value);
       length = n > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(n);
     } else if (StartsWithNoCase(name, "transfer-encoding") && ContainsNoCase(value, "chunked")) {

@@ -23,6 +23,10 @@ struct HeadInfo {
   int status = 0;              // 0 when the first line has no code
   int64_t contentLength = -1;  // -1 when absent (or ignored for chunked)
   bool chunked = false;
+  // The server lets the connection stay open after this answer: HTTP/1.1
+  // unless "Connection: close", HTTP/1.0 only with "Connection: keep-alive".
+  bool keepAlive = false;
+  enum class Coding { Identity, Gzip, Deflate, Other } coding = Coding::Identity;
 };
 HeadInfo InspectHead(std::string_view head);
 // The first run of up to 20 digits as a number; saturates instead of overflowing.
@@ -39,6 +43,23 @@ int EffectivePort(const DownloadJob& job);
 
 // The profile's TimeOut in milliseconds; 60 s when it is not positive.
 int TimeOutMs();
+
+// Idle connections kept for the next request to the same server, keyed by
+// where they lead ("host:port", with the TLS host for a tunnel). A taken
+// connection is the caller's; one handed back must have ended its answer
+// exactly. Idle ones are dropped after kIdleKeep or when the peer closes.
+inline constexpr int kIdleKeepMs = 15000;
+bool TakeIdleConnection(const std::string& key, os::Connection& connection);
+void KeepIdleConnection(const std::string& key, os::Connection&& connection);
+// Closes every idle connection (stop, shutdown, tests); the number closed.
+size_t CloseIdleConnections();
+
+// What ReceiveResponse saw beyond its result.
+struct ReceiveInfo {
+  uint64_t bytes = 0;     // bytes received, head included
+  bool reusable = false;  // the answer ended exactly and the server keeps the connection
+};
+int ReceiveResponseInfo(DownloadJob& job, os::Connection& connection, int kind, ReceiveInfo& info);
 
 // The temporary directory "%s\\Temp" of the data directory.
 std::string TempDirectory();

@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 
+#include <zlib.h>
+
 #include "capture/http.h"
 #include "capture/http_internal.h"
 #include "os/clock.h"
@@ -51,7 +53,12 @@ bool WantsBody(int status) {
 // body and stopping where the body ends.
 class Spooler {
  public:
-  enum class Outcome { Running, Complete, HeadTooLong, ChunkError, Truncated, SizeOver, TooLarge, WriteError };
+  enum class Outcome { Running, Complete, HeadTooLong, ChunkError, Truncated, SizeOver, TooLarge, BadCoding,
+                       WriteError };
+
+  ~Spooler() {
+    if (inflating_) inflateEnd(&zs_);
+  }
 
   Spooler(const std::string& headPath, bool headOnly, int sizeUpTo, uint64_t maxBody)
       : headPath_(headPath), headOnly_(headOnly), sizeUpTo_(sizeUpTo), maxBody_(maxBody) {}
@@ -61,6 +68,9 @@ class Spooler {
   Outcome outcome() const { return outcome_; }
   uint64_t bodyBytes() const { return bodyBytes_; }
   int64_t contentLength() const { return info_.contentLength; }
+  // The answer ended where its framing says, with no byte after it, and the
+  // server keeps the connection: the next request may use it.
+  bool Reusable() const { return outcome_ == Outcome::Complete && exactEnd_ && info_.keepAlive && !leftover_; }
 
   // Takes received bytes; false once nothing more is wanted.
   bool Feed(const char* data, size_t size) {
@@ -79,18 +89,39 @@ class Spooler {
       if (!WriteHeadBytes(std::string_view(headData_).substr(0, end))) return Fail(Outcome::WriteError);
       if (!head_.Close()) return Fail(Outcome::WriteError);
       info_ = InspectHead(std::string_view(headData_).substr(0, end));
-      if (headOnly_ || !WantsBody(info_.status)) return Finish(true);
+      if (!WantsBody(info_.status) || headOnly_) {
+        if (NoBodyFollows()) {
+          // A HEAD answer, or one without a body by its status, ends with its head.
+          exactEnd_ = true;
+          leftover_ = headData_.size() > end;
+          return Finish(true);
+        }
+        // A short body of an answer that is not kept is read past, so the
+        // connection can serve the next request; a longer one is not worth it.
+        if (info_.chunked || info_.contentLength <= 0 || info_.contentLength > 65536) return Finish(true);
+        discard_ = true;
+      }
       if (sizeUpTo_ > 0 && info_.contentLength >= 0 &&
           static_cast<uint64_t>(info_.contentLength) / 1024 > static_cast<uint64_t>(sizeUpTo_))
         return Finish(true);  // the header check refuses it
       if (info_.contentLength >= 0 && static_cast<uint64_t>(info_.contentLength) > maxBody_)
         return Fail(Outcome::TooLarge);
       if (!body_.Open(BodyFileOf(headPath_), os::File::Mode::Write)) return Fail(Outcome::WriteError);
+      if (info_.coding == HeadInfo::Coding::Gzip || info_.coding == HeadInfo::Coding::Deflate) {
+        // 15 + 32: zlib or gzip, told by the header; a raw deflate stream is
+        // tried when the first bytes are neither (servers send both as "deflate").
+        if (inflateInit2(&zs_, 15 + 32) != Z_OK) return Fail(Outcome::WriteError);
+        inflating_ = true;
+      }
       phase_ = info_.chunked ? Phase::ChunkSize : Phase::Body;
       std::string rest = headData_.substr(end);
       headData_.clear();
       headData_.shrink_to_fit();
-      if (info_.contentLength == 0 && !info_.chunked) return Finish(true);
+      if (info_.contentLength == 0 && !info_.chunked) {
+        exactEnd_ = true;
+        leftover_ = !rest.empty();
+        return Finish(true);
+      }
       return rest.empty() ? true : FeedBody(rest.data(), rest.size());
     }
     return FeedBody(data, size);
@@ -109,10 +140,10 @@ class Spooler {
           Fail(Outcome::Truncated);
           return;
         }
-        Finish(true);
+        FinishBody();
         return;
       case Phase::Trailer:
-        Finish(true);  // the last chunk came; a missing end of the trailer loses nothing
+        FinishBody();  // the last chunk came; a missing end of the trailer loses nothing
         return;
       default:
         Fail(Outcome::Truncated);  // the last chunk never came
@@ -154,11 +185,22 @@ class Spooler {
 
   bool WriteHeadBytes(std::string_view bytes) { return head_.IsOpen() && head_.Write(bytes); }
 
+  // The answer carries no body by its status (or because the request was HEAD).
+  bool NoBodyFollows() const {
+    return headOnly_ || info_.status == 204 || info_.status == 304 || (info_.status >= 100 && info_.status < 200);
+  }
+
   bool Finish(bool ok) {
     if (!ok) return Fail(Outcome::WriteError);
     phase_ = Phase::Done;
     outcome_ = Outcome::Complete;
     return false;
+  }
+
+  // The body is complete on the wire; a compressed one must have ended too.
+  bool FinishBody() {
+    if (inflating_ && !inflateDone_ && !discard_ && bodyBytes_ > 0) return Fail(Outcome::BadCoding);
+    return Finish(true);
   }
 
   bool Fail(Outcome outcome) {
@@ -169,10 +211,46 @@ class Spooler {
 
   bool WriteBody(const char* data, size_t size) {
     if (size == 0) return true;
-    if (!body_.Write(std::string_view(data, size))) return Fail(Outcome::WriteError);
     bodyBytes_ += size;
-    if (bodyBytes_ > maxBody_) return Fail(Outcome::TooLarge);
-    if (sizeUpTo_ > 0 && bodyBytes_ / 1024 > static_cast<uint64_t>(sizeUpTo_)) return Fail(Outcome::SizeOver);
+    if (discard_) return true;  // the body of an answer that is not kept
+    if (!inflating_) return Store(data, size);
+    if (inflateDone_) return true;  // bytes after the end of the stream are ignored
+    zs_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    zs_.avail_in = static_cast<uInt>(size);
+    char out[65536];
+    while (zs_.avail_in > 0) {
+      zs_.next_out = reinterpret_cast<Bytef*>(out);
+      zs_.avail_out = sizeof out;
+      int r = inflate(&zs_, Z_NO_FLUSH);
+      if (r == Z_DATA_ERROR && !rawTried_ && zs_.total_out == 0 && bodyBytes_ == size &&
+          info_.coding == HeadInfo::Coding::Deflate) {
+        // "deflate" without its zlib wrapper: start again as a raw stream.
+        rawTried_ = true;
+        inflateEnd(&zs_);
+        zs_ = z_stream{};
+        if (inflateInit2(&zs_, -15) != Z_OK) return Fail(Outcome::BadCoding);
+        zs_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+        zs_.avail_in = static_cast<uInt>(size);
+        continue;
+      }
+      if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) return Fail(Outcome::BadCoding);
+      const size_t produced = sizeof out - zs_.avail_out;
+      if (!Store(out, produced)) return false;
+      if (r == Z_STREAM_END) {
+        inflateDone_ = true;
+        break;
+      }
+      if (r == Z_BUF_ERROR && produced == 0) break;
+    }
+    return true;
+  }
+
+  bool Store(const char* data, size_t size) {
+    if (size == 0) return true;
+    if (!body_.Write(std::string_view(data, size))) return Fail(Outcome::WriteError);
+    storedBytes_ += size;
+    if (storedBytes_ > maxBody_) return Fail(Outcome::TooLarge);
+    if (sizeUpTo_ > 0 && storedBytes_ / 1024 > static_cast<uint64_t>(sizeUpTo_)) return Fail(Outcome::SizeOver);
     return true;
   }
 
@@ -198,8 +276,11 @@ class Spooler {
           if (!WriteBody(data, n)) return false;
           data += n;
           size -= n;
-          if (info_.contentLength >= 0 && bodyBytes_ == static_cast<uint64_t>(info_.contentLength))
-            return Finish(true);
+          if (info_.contentLength >= 0 && bodyBytes_ == static_cast<uint64_t>(info_.contentLength)) {
+            exactEnd_ = true;
+            leftover_ = size > 0;
+            return FinishBody();
+          }
           break;
         }
         case Phase::ChunkSize: {
@@ -246,7 +327,11 @@ class Spooler {
           if (!complete) return true;
           bool blank = line_ == "\r\n" || line_ == "\n";
           line_.clear();
-          if (blank) return Finish(true);
+          if (blank) {
+            exactEnd_ = true;
+            leftover_ = size > 0;
+            return FinishBody();
+          }
           break;
         }
         case Phase::Done:
@@ -268,7 +353,13 @@ class Spooler {
   std::string headData_;
   size_t lineStart_ = 0;
   HeadInfo info_;
-  uint64_t bodyBytes_ = 0;
+  uint64_t bodyBytes_ = 0;    // body bytes as they came over the wire
+  uint64_t storedBytes_ = 0;  // bytes written to the body file (decoded)
+  bool exactEnd_ = false;     // the answer ended by its framing, not by a close
+  bool leftover_ = false;     // bytes came after the end of the answer
+  bool discard_ = false;  // the body is read past, not kept
+  z_stream zs_{};
+  bool inflating_ = false, inflateDone_ = false, rawTried_ = false;
   uint64_t chunkLeft_ = 0;
   uint64_t trailerBytes_ = 0;
   std::string line_;
@@ -285,6 +376,12 @@ constexpr size_t kReceiveBuffer = 256 * 1024;
 }  // namespace
 
 int ReceiveResponse(DownloadJob& job, os::Connection& connection, int kind) {
+  ReceiveInfo info;
+  return ReceiveResponseInfo(job, connection, kind, info);
+}
+
+int http_detail::ReceiveResponseInfo(DownloadJob& job, os::Connection& connection, int kind, ReceiveInfo& info) {
+  info = ReceiveInfo{};
   const std::string dir = TempDirectory();
   if (!os::DirectoryExists(dir)) WriteLog("Create folder: %s", dir.c_str());
   // The spool lies below the data folder like every capture file: a link
@@ -316,10 +413,12 @@ int ReceiveResponse(DownloadJob& job, os::Connection& connection, int kind) {
       break;
     }
     total += static_cast<uint64_t>(n);
+    info.bytes = total;
     ReportProgress(job, total);
     if (!spooler.Feed(buffer.get(), static_cast<size_t>(n))) break;
   }
   const bool closed = spooler.Close();
+  info.reusable = closed && spooler.Reusable();
 
   int result = kHttpOk;
   switch (spooler.outcome()) {
@@ -334,6 +433,11 @@ int ReceiveResponse(DownloadJob& job, os::Connection& connection, int kind) {
     case Spooler::Outcome::HeadTooLong:
       WriteLog("> Header too long [> %zu bytes]", kMaxResponseHead);
       SetJobMessage(job, "Header too long. [> %zu bytes]", kMaxResponseHead);
+      result = kHttpRetry;
+      break;
+    case Spooler::Outcome::BadCoding:
+      WriteLog("> Broken compressed data: %s", job.URL.c_str());
+      SetJobMessage(job, "Broken compressed data.");
       result = kHttpRetry;
       break;
     case Spooler::Outcome::ChunkError:

@@ -430,6 +430,7 @@ bool StopCaptureAndWait(std::chrono::milliseconds limit) {
   DownloadManager& m = M();
   m.SetStopFlags(true);
   const bool ended = W().pool.StopAll(limit);
+  CloseKeptConnections();
   m.SetStopFlags(false);
   return ended;
 }
@@ -564,6 +565,12 @@ bool InitJob(DownloadJob& job) {
   if (!IsLocalPathUrl(job.URL)) {
     job.Status = CurrentProfile().PrecheckByHeadRequest ? kJobUntreated : kJobWaiting;
     if (job.SiteDown && job.SizeUpTo == 0) job.Status = kJobWaiting;
+    if (job.Status == kJobUntreated && job.SizeUpTo == 0 && !os::FileExists(job.LocalFile)) {
+      // With no copy to compare and no size to refuse, a HEAD tells nothing
+      // the GET does not: one request instead of two.
+      WriteLog("HEAD skipped (no saved copy): %s", job.URL.c_str());
+      job.Status = kJobWaiting;
+    }
     return true;
   }
   if (!os::FileExists(job.URL)) {

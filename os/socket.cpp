@@ -396,6 +396,16 @@ long Connection::Receive(char* buffer, size_t size) {
   }
 }
 
+bool Connection::LooksIdle() const {
+  if (fd_ < 0) return false;
+  pollfd p{fd_, POLLIN, 0};
+  int r;
+  do {
+    r = ::poll(&p, 1, 0);
+  } while (r < 0 && errno == EINTR);
+  return r == 0;
+}
+
 void Connection::Close() {
   if (tls_) {
     tls_->Shutdown();

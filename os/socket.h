@@ -105,6 +105,11 @@ class Connection {
   bool Stopped() const;
   bool OverLimit() const;
 
+  // An idle connection that can take another request: open, nothing waiting
+  // to be read (a kept connection that turns readable was closed by the peer,
+  // or holds bytes no request asked for), no error.
+  bool LooksIdle() const;
+
   // Shuts both directions down and closes the socket.
   void Close();
 

@@ -817,12 +817,20 @@ bool SaveTreeAtExit(const TreeFileSettings& settings) {
     os::MessageBox(Format(T().exitSaveFailed, settings.treeFile), T().trouble);
     return false;
   };
+  // Cleared before the write, as the timer's save does: a change made while
+  // it runs (a capture ending) leaves the tree marked for the next save.
+  auto save = [&](bool logAsExit) {
+    const bool was = st.modified.exchange(false);
+    if (SaveTree(settings)) return true;
+    if (was) st.modified.store(true);
+    return fail(logAsExit);
+  };
   if (st.modified.load() && settings.saveConfirm) {
     if (os::MessageBox(T().askSave, T().confirm, os::Buttons::YesNo, os::IDYES) != os::IDYES) return true;
     WriteLog("# Save Zentu File : %s", settings.treeFile.c_str());
-    return SaveTree(settings) ? true : fail(true);
+    return save(true);
   }
-  return SaveTree(settings) ? true : fail(false);
+  return save(false);
 }
 
 int SaveLocalIndex(const std::string& path, const TreeFileSettings& settings) {

@@ -36,6 +36,7 @@ class HttpTest : public DownloadJobTest {
     ClearCaptureRules();
     ClearCookieMemory();
     SetHttpProgress({});
+    CloseKeptConnections();  // every test starts with no kept connection
   }
   void TearDown() override {
     for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY"}) ::unsetenv(name);

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <thread>
 
+#include <zlib.h>
+
 #include "os/clock.h"
 #include "tests/capture/http_fixture.h"
 
@@ -169,9 +171,9 @@ TEST_F(HttpTest, ExactRequestTextDirectAndThroughProxy) {
   auto requests = server.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].head, "GET /a%20b/page.html HTTP/1.0\r\nHost: 127.0.0.1:" + port + "\r\n" + tail +
-                                  "Pragma: no-cache\r\nConnection: Close\r\n\r\n");
+                                  "Pragma: no-cache\r\nAccept-Encoding: gzip, deflate\r\nConnection: keep-alive\r\n\r\n");
   EXPECT_EQ(requests[1].head, "HEAD /a%20b/page.html HTTP/1.0\r\nHost: 127.0.0.1:" + port + "\r\n" + tail +
-                                  "Connection: Close\r\n\r\n");
+                                  "Accept-Encoding: gzip, deflate\r\nConnection: keep-alive\r\n\r\n");
 
   CurrentProfile().UseProxy = true;
   CurrentProfile().ProxyServer = "127.0.0.1";
@@ -181,7 +183,7 @@ TEST_F(HttpTest, ExactRequestTextDirectAndThroughProxy) {
   EXPECT_FALSE(job.ViaProxy) << "only the system proxy sets it";
   ASSERT_EQ(proxy.Requests().size(), 1u);
   EXPECT_EQ(proxy.Requests()[0].head, "GET http://127.0.0.1:" + port + "/a%20b/page.html HTTP/1.0\r\nHost: 127.0.0.1:" +
-                                          port + "\r\n" + tail + "Pragma: no-cache\r\nConnection: Close\r\n\r\n");
+                                          port + "\r\n" + tail + "Pragma: no-cache\r\nAccept-Encoding: gzip, deflate\r\nConnection: keep-alive\r\n\r\n");
   EXPECT_EQ(server.Requests().back().target, "/a%20b/page.html");
 }
 
@@ -602,6 +604,98 @@ TEST_F(HttpTest, HostileEndlessRedirectChainEndsAfterTwentyHops) {
   EXPECT_EQ(job.Message, SJ("リダイレクトが多すぎます (20)"));
   EXPECT_EQ(star->url, url) << "the item follows the chain as far as it goes";
   EXPECT_FALSE(manager.FindJob(server.Url("/hop/" + std::to_string(kMaxRedirects + 1)), nullptr));
+}
+
+namespace {
+// `data` compressed as gzip (31), zlib (15) or a raw deflate stream (-15).
+std::string Compress(const std::string& data, int windowBits) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(deflateBound(&z, data.size()) + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+}  // namespace
+
+// Compressed answers are stored as the page itself, whatever the framing.
+TEST_F(HttpTest, CompressedBodiesAreStoredDecoded) {
+  std::string page;
+  for (int i = 0; i < 3000; ++i) page += "<p>line " + std::to_string(i) + " \x93\xFA\x96\x7B</p>\n";
+  TestServer server;
+  const struct {
+    const char* name;
+    const char* coding;
+    std::string body;
+    Framing framing;
+  } rows[] = {
+      {"gzip", "gzip", Compress(page, 31), Framing::Length},
+      {"x-gzip", "x-gzip", Compress(page, 31), Framing::Close},
+      {"zlib", "deflate", Compress(page, 15), Framing::Length},
+      {"raw", "deflate", Compress(page, -15), Framing::Length},
+      {"chunked", "gzip", Compress(page, 31), Framing::Chunked},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = std::string("/") + row.name + ".html";
+    server.Add(Route{.path = path, .headers = {{"Content-Type", "text/html"}, {"Content-Encoding", row.coding}},
+                     .body = row.body, .framing = row.framing});
+    DownloadJob job = MakeJob(server.Url(path));
+    ASSERT_EQ(HttpRequest(job, kHttpGet), kHttpOk) << job.Message;
+    EXPECT_TRUE(Read(job.LocalFile) == page) << "stored decoded, byte for byte";
+    EXPECT_EQ(job.Size, page.size());
+  }
+  EXPECT_EQ(server.Requests().front().Header("Accept-Encoding"), "gzip, deflate");
+
+  // A stream that breaks off, or is no stream at all, is retried; the old copy stays.
+  std::string cut = Compress(page, 31);
+  cut.resize(cut.size() / 2);
+  server.Add(Route{.path = "/cut.html", .headers = {{"Content-Encoding", "gzip"}}, .body = cut});
+  server.Add(Route{.path = "/junk.html", .headers = {{"Content-Encoding", "gzip"}}, .body = "not gzip at all"});
+  for (const char* path : {"/cut.html", "/junk.html"}) {
+    SCOPED_TRACE(path);
+    DownloadJob job = MakeJob(server.Url(path));
+    ASSERT_TRUE(os::CreateDirectories(job.DirName));
+    ASSERT_TRUE(os::WriteFileAtomic(job.LocalFile, "old copy"));
+    EXPECT_EQ(HttpRequest(job, kHttpGet), kHttpRetry);
+    EXPECT_EQ(job.Message, "Broken compressed data.");
+    EXPECT_EQ(Read(job.LocalFile), "old copy");
+  }
+}
+
+// A server that keeps connections serves the next requests on the same one;
+// one that closes each, or drops a kept one unannounced, still answers every
+// request, without a trial counted.
+TEST_F(HttpTest, KeptConnectionsServeTheNextRequests) {
+  for (bool https : {false, true}) {
+    SCOPED_TRACE(https ? "https" : "http");
+    CloseKeptConnections();
+    TestServer kept({.https = https, .keepAlive = true});
+    TestServer closing({.https = https});
+    TestServer dropping({.https = https, .keepAlive = true, .dropAfter = 1});
+    for (TestServer* server : {&kept, &closing, &dropping}) {
+      server->AddPage("/p*", "<p>page");
+      server->Add(Route{.path = "/none", .status = 404, .body = "gone"});
+      for (int i = 0; i < 6; ++i) {
+        DownloadJob job = MakeJob(server->Url("/p" + std::to_string(i)));
+        job.Status = i % 2 ? kJobUntreated : kJobWaiting;
+        EXPECT_EQ(i % 2 ? HeadProcedure(job, manager) : GetProcedure(job, manager), kHttpOk) << job.Message;
+        EXPECT_EQ(job.Trials, 0);
+        DownloadJob missing = MakeJob(server->Url("/none"));
+        missing.Status = kJobWaiting;
+        EXPECT_EQ(GetProcedure(missing, manager), kHttpFailed);
+      }
+    }
+    EXPECT_EQ(kept.Connections(), 1u) << "every request on the first connection";
+    EXPECT_EQ(closing.Connections(), 12u);
+    EXPECT_EQ(dropping.Connections(), 12u);
+    EXPECT_EQ(dropping.RequestCount(), 12u) << "no request is lost on a dropped connection";
+  }
 }
 
 TEST_F(HttpTest, ConnectionFailuresAreFinal) {

@@ -513,7 +513,16 @@ struct TestServer::Impl {
       }
     }
     Conn conn(listener, fd, ssl);
-    Answer(conn);
+    size_t answered = 0;
+    while (Answer(conn)) {
+      if (options.dropAfter != 0 && ++answered >= options.dropAfter) {
+        // The next request arrives as the server gives the connection up: it
+        // is read, never answered nor recorded, and the connection closes.
+        std::string head, rest;
+        (void)conn.ReadHead(head, rest);
+        break;
+      }
+    }
     SSL_free(ssl);
     ERR_clear_error();
   }
@@ -526,13 +535,14 @@ struct TestServer::Impl {
     requestCv.notify_all();
   }
 
-  void Answer(Conn& conn) {
+  // One request and its answer; true when the connection stays open for another.
+  bool Answer(Conn& conn) {
     std::string head, rest;
     int got = conn.ReadHead(head, rest);
-    if (got == 0) return;
+    if (got == 0) return false;
     if (got < 0) {
       Send(conn, "GET", Route{.status = 431, .body = "request head too long\n"}, {});
-      return;
+      return false;
     }
     TestRequest req = ParseHead(std::move(head));
     if (std::string length = req.Header("Content-Length"); !length.empty()) {
@@ -575,11 +585,20 @@ struct TestServer::Impl {
                                   .headers = {{"Content-Type", "text/html"}},
                                   .body = "<html><body><h1>404 Not Found</h1></body></html>\n"};
     }
-    if (!listener.Sleep(delayMs + route.delayMs)) return;
-    Send(conn, req.method, route, req);
+    if (!listener.Sleep(delayMs + route.delayMs)) return false;
+    return Send(conn, req.method, route, req);
   }
 
-  void Send(Conn& conn, const std::string& method, const Route& route, const TestRequest& req) {
+  static bool AsksKeepAlive(const TestRequest& req) {
+    std::string connection = req.Header("Connection");
+    for (char& c : connection) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (connection.find("close") != std::string::npos) return false;
+    return req.protocol == "HTTP/1.1" || connection.find("keep-alive") != std::string::npos;
+  }
+
+  // True when the connection stays open for the next request.
+  bool Send(Conn& conn, const std::string& method, const Route& route, const TestRequest& req) {
+    const bool keep = options.keepAlive && route.fault == Fault::None && AsksKeepAlive(req);
     TestResponse res{route.status, route.reason, route.headers, route.body, route.framing};
     if (route.handler) route.handler(req, res);
 
@@ -592,16 +611,16 @@ struct TestServer::Impl {
     switch (route.fault) {
       case Fault::Stall:
         conn.StallUntilClosed();
-        return;
+        return false;
       case Fault::Garbage:
         if (conn.Write(Garbage(route.faultSize ? route.faultSize : 1024))) conn.Finish();
-        return;
+        return false;
       case Fault::Raw:
         if (conn.Write(res.body)) conn.Finish();
-        return;
+        return false;
       case Fault::EndlessHeader:
         SendEndlessHeader(conn, statusLine, route.faultSize ? route.faultSize : 10u << 20);
-        return;
+        return false;
       case Fault::MalformedStatus:
         if (statusLine.empty()) statusLine = "HTTP/1.1 " + std::to_string(res.status) + "OK";
         break;
@@ -634,37 +653,37 @@ struct TestServer::Impl {
       out += "Content-Length: " + std::to_string(res.body.size()) + "\r\n";
     if (res.framing == Framing::Chunked && !HasHeader(res.headers, "Transfer-Encoding"))
       out += "Transfer-Encoding: chunked\r\n";
-    if (!HasHeader(res.headers, "Connection")) out += "Connection: close\r\n";
+    if (!HasHeader(res.headers, "Connection")) out += keep ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     out += "\r\n";
     const bool head = method == "HEAD";
 
     switch (route.fault) {
       case Fault::Drip:
-        if (!conn.Write(out) || head) return;
+        if (!conn.Write(out) || head) return false;
         for (char c : body) {
-          if (!listener.Sleep(route.faultSize ? static_cast<int>(route.faultSize) : 100)) return;
-          if (!conn.Write(std::string_view(&c, 1))) return;
+          if (!listener.Sleep(route.faultSize ? static_cast<int>(route.faultSize) : 100)) return false;
+          if (!conn.Write(std::string_view(&c, 1))) return false;
         }
         conn.Finish();
-        return;
+        return false;
       case Fault::EndlessChunked: {
         if (head) break;
         const size_t piece = route.faultSize ? route.faultSize : 65536;
         char size[32];
         std::snprintf(size, sizeof size, "%zx\r\n", piece);
         const std::string chunk = size + std::string(piece, 'x') + "\r\n";
-        if (!conn.Write(out)) return;
+        if (!conn.Write(out)) return false;
         while (conn.Write(chunk)) {
         }
-        return;
+        return false;
       }
       case Fault::StallAfterHead:
         if (conn.Write(out)) conn.StallUntilClosed();
-        return;
+        return false;
       case Fault::StallMidBody:
         if (!head) out += body.substr(0, body.size() / 2);
         if (conn.Write(out)) conn.StallUntilClosed();
-        return;
+        return false;
       case Fault::CloseMidBody:
         if (!head) out += body.substr(0, body.size() / 2);
         break;
@@ -672,7 +691,10 @@ struct TestServer::Impl {
         if (!head) out += body;
         break;
     }
-    if (conn.Write(out)) conn.Finish();
+    if (!conn.Write(out)) return false;
+    if (keep) return true;
+    conn.Finish();
+    return false;
   }
 
   void SendEndlessHeader(Conn& conn, std::string statusLine, size_t limit) {

@@ -2,7 +2,8 @@
 //
 // The server binds 127.0.0.1 on a port the system picks, answers from a route
 // table, can misbehave on purpose, and records every request it got. Each
-// connection carries one request and is closed after the answer. The destructor
+// connection carries one request and is closed after the answer, unless the
+// server keeps connections alive (options.keepAlive). The destructor
 // shuts every socket down and joins every thread, even while a client still
 // holds a connection open.
 //
@@ -103,6 +104,13 @@ struct TestServerOptions {
   bool https = false;
   TestCertKind cert = TestCertKind::Good;  // the certificate an HTTPS server shows
   int delayMs = 0;                         // answer every request after this many ms
+  // Keeps a connection open for the next request when the client asks for it
+  // (HTTP/1.1, or "Connection: keep-alive"); otherwise each answer closes it.
+  bool keepAlive = false;
+  // With keepAlive: after this many answers on one connection the server reads
+  // the next request and drops the connection without an answer, as a server
+  // does that gives up an idle connection just as a request comes (0 = never).
+  size_t dropAfter = 0;
 };
 
 // "{{port}}" in bodies, header values and status lines becomes the server's port.
