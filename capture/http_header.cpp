@@ -333,6 +333,8 @@ int ParseResponseHeader(DownloadJob& job) {
   job.ContentEncoding.clear();
   job.ContentType.clear();
   job.HeaderLength = 0;
+  // A malformed status line stores no code: an earlier 5xx must not decide for it.
+  job.Connection = 0;
 
   os::File file;
   if (job.TempFile.empty() || !file.Open(job.TempFile, os::File::Mode::Read)) {
