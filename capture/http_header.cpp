@@ -170,8 +170,9 @@ int EffectivePort(const DownloadJob& job) {
 }
 
 int TimeOutMs() {
+  // 0 is the sockets' own "no time-out"; only a negative value has no meaning.
   int ms = CurrentProfile().TimeOut;
-  return ms > 0 ? ms : 60000;
+  return ms >= 0 ? ms : 60000;
 }
 
 std::string TempDirectory() { return CurrentProfile().dirs.data + "\\Temp"; }

@@ -681,7 +681,13 @@ int AnalyzeFile(DownloadJob& job) {
     }
     bool convert = job.Code != kCodeSjisStored &&
                    (job.Type == kJobTypeRss || job.Type == kJobTypeOpml || p.ForceConvToSJIS);
-    if (convert) text = ConvertToSjis(text, job.Code);
+    if (convert) {
+      // Nothing out of something: the text is not in that code after all, and
+      // keeping it as it came beats saving an empty page.
+      std::string converted = ConvertToSjis(text, job.Code);
+      if (converted.empty() && !text.empty()) convert = false;
+      else text = std::move(converted);
+    }
     int r = 1;
     PipelineHooks hooks;
     {

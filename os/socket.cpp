@@ -96,7 +96,9 @@ int Resolve(const std::string& host, const std::string& service, const addrinfo&
     return r;
   }
   std::unique_lock lock(lookup->mutex);
-  if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
+  if (deadline == std::chrono::steady_clock::time_point::max()) {
+    lookup->done.wait(lock, [&] { return lookup->finished; });
+  } else if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
     *timedOut = true;
     *error = ETIMEDOUT;
     return EAI_AGAIN;
@@ -114,7 +116,8 @@ bool SetBlocking(int fd, bool blocking) {
   return ::fcntl(fd, F_SETFL, flags) == 0;
 }
 
-// connect() on a non-blocking socket, waiting at most `waitMs`; 0 or an errno.
+// connect() on a non-blocking socket, waiting at most `waitMs` (-1: as long as
+// it takes); 0 or an errno.
 int ConnectWithin(int fd, const sockaddr* address, socklen_t length, int waitMs) {
   if (!SetBlocking(fd, false)) return errno;
   int error = 0;
@@ -126,11 +129,11 @@ int ConnectWithin(int fd, const sockaddr* address, socklen_t length, int waitMs)
       for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                           std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
+        if (waitMs >= 0 && left.count() <= 0) {
           error = ETIMEDOUT;
           break;
         }
-        int r = ::poll(&p, 1, static_cast<int>(left.count()));
+        int r = ::poll(&p, 1, waitMs < 0 ? -1 : static_cast<int>(left.count()));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) {
           error = errno;
@@ -199,8 +202,11 @@ ConnectStatus Connection::Connect(std::string_view hostView, int port, int timeo
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* list = nullptr;
   const std::string service = std::to_string(port);
-  // The time-out bounds the whole connect: the look-up and every address of the host.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  // The time-out bounds the whole connect: the look-up and every address of the
+  // host. 0 is no time-out, as for the socket options below.
+  const bool bounded = timeoutMs > 0;
+  const auto deadline = bounded ? std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)
+                                : std::chrono::steady_clock::time_point::max();
   int lookupError = 0;
   bool lookupTimedOut = false;
   int r = Resolve(host, service, hints, deadline, &list, &lookupError, &lookupTimedOut);
@@ -231,8 +237,9 @@ ConnectStatus Connection::Connect(std::string_view hostView, int port, int timeo
     }
     auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    int error = left.count() > 0 ? ConnectWithin(fd, a->ai_addr, a->ai_addrlen, static_cast<int>(left.count()))
-                                 : ETIMEDOUT;
+    int error = !bounded         ? ConnectWithin(fd, a->ai_addr, a->ai_addrlen, -1)
+                : left.count() > 0 ? ConnectWithin(fd, a->ai_addr, a->ai_addrlen, static_cast<int>(left.count()))
+                                   : ETIMEDOUT;
     if (error == 0) {
       int one = 1;
       ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

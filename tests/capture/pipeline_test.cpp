@@ -11,6 +11,7 @@
 #include "capture/pipeline.h"
 #include "capture/rules.h"
 #include "os/cp932.h"
+#include "pagelib/codedetect.h"
 #include "os/file.h"
 #include "os/path.h"
 #include "store/profile.h"
@@ -222,6 +223,21 @@ TEST_F(PipelineTest, DeclaredCharsetWinsOverTheGuess) {
   std::lock_guard tree(TreeMutex());
   EXPECT_EQ(k->title, os::Utf8ToSjis("\xE6\x9E\xA0"));  // 枠
   EXPECT_EQ(m->title, os::Utf8ToSjis("\xE6\x9E\xA0"));  // 枠 in EUC-JP is CF C8
+}
+
+// A page that converts to nothing (only the escapes of its declared code) is
+// kept as it came instead of failing as an empty page.
+TEST_F(PipelineTest, ConversionToNothingKeepsThePlainCopy) {
+  CurrentProfile().ForceConvToSJIS = true;
+  const std::string body = "\x1B$B\x1B(B";
+  TestServer server;
+  server.Add({.path = "/e.html", .headers = {{"Content-Type", "text/html; charset=iso-2022-jp"}}, .body = body});
+  ASSERT_EQ(ConvertToSjis(body, kCodeJis), "");
+  TreeNode* item = AddUrlItem(server.Url("/e.html"));
+  Capture(server.Url("/e.html"), item);
+  EXPECT_EQ(ReadNative("Data/" + Host(server) + "/e.html"), body);
+  std::lock_guard tree(TreeMutex());
+  EXPECT_EQ(item->downloadFlag, kDownloadDone);
 }
 
 // Without Last-Modified the page's WWWC text dates the item; a page the same
