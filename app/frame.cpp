@@ -152,9 +152,15 @@ int Frame::StartUp() {
 
   TreeFileSettings& settings = CurrentTreeFileSettings();
   settings = TreeFileSettingsFrom(profile, settings);
+  settings.stop = options_.stop;
   (void)CheckTreeVersion(settings.treeFile, {});
   WriteLog("Load Zentu Tree [%s]", settings.treeFile.c_str());
-  (void)LoadTree(settings.treeFile, nullptr, settings);
+  if (LoadTree(settings.treeFile, nullptr, settings).stopped) {
+    // Asked to end while the collection was read: the part in memory must
+    // never be saved over the file, so the run ends here, saving nothing.
+    WriteLog("> end requested during the load: nothing saved");
+    return initFailed;
+  }
   RemoveProtectedReceiveChild();
 
   SetTreeLoaded(true);

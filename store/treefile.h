@@ -2,6 +2,7 @@
 // lines, Shift_JIS with CR LF. Also its dated backups, the local index page,
 // the start-up version check and the save steps of the timer and of the exit.
 #pragma once
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -28,6 +29,9 @@ struct TreeFileSettings {
   // filling a sync folder from its directory.
   std::function<void(TreeNode*)> applyCustomIcon;
   std::function<void(TreeNode*)> fillSyncFolder;
+  // When set and true (a signal asks the program to end), a running load gives
+  // up at the next line: TreeLoadResult::stopped.
+  const std::atomic<bool>* stop = nullptr;
 };
 
 TreeFileSettings& CurrentTreeFileSettings();
@@ -49,6 +53,7 @@ struct TreeLoadResult {
   bool damaged = false;     // something in the file could not be read
   std::string keptCopy;     // where a damaged file was copied before any save
   int readErrors = 0;
+  bool stopped = false;     // given up on TreeFileSettings::stop: the tree is partial, never to be saved
   double version = 0;
 };
 
