@@ -492,6 +492,31 @@ bool WaitUntilIdle(std::chrono::milliseconds limit) {
   }
 }
 
+namespace {
+
+// A locked URL whose saved copy exists is never fetched again: the job ends
+// here, the copy and the item stay as they are (the item counts as downloaded).
+bool KeepLockedCopy(DownloadJob& job) {
+  std::function<bool(std::string_view)> isLocked;
+  {
+    std::lock_guard lock(W().mutex);
+    isLocked = W().hooks.isUrlLocked;
+  }
+  if (job.LocalFile.empty() || !isLocked || !isLocked(job.URL) || !os::FileExists(job.LocalFile)) return false;
+  WriteLog("Locked, not overwritten: %s", job.URL.c_str());
+  SetJobMessage(job, "Locked.");
+  job.Status = kJobComplete;
+  std::lock_guard tree(TreeMutex());
+  if (TreeNode* item = JobItem(job); item && IsItem(item)) {
+    SetDownloadFlag(item, kDownloadDone);
+    if (item->localFile.empty()) SetLocalFile(item, job.LocalFile);
+    os::GetDesktop().RefreshNode(item);
+  }
+  return true;
+}
+
+}  // namespace
+
 // ---- Passes --------------------------------------------------------------------------
 
 bool CheckPass() {
@@ -527,6 +552,10 @@ bool DownloadPass() {
     } else {
       delay = std::max(p.DelayOfDownload, 0);
     }
+    if (KeepLockedCopy(job)) {
+      m.ReleaseJob(job);
+      continue;
+    }
     if (delay > 0) SleepUnlessStopped(delay, m.downloadStop);
     if (!RssAnchorRule(job, Stage::Download)) GetProcedure(job, m);
     ServeRedirectSource(job);
@@ -559,6 +588,7 @@ bool InitJob(DownloadJob& job) {
     SetJobMessage(job, "URL has error.");
     return false;
   }
+  if (KeepLockedCopy(job)) return true;
   if (job.FromLocal && CopyFromCache(job)) return true;
   if (!IsLocalPathUrl(job.URL)) {
     job.Status = CurrentProfile().PrecheckByHeadRequest ? kJobUntreated : kJobWaiting;
