@@ -32,8 +32,6 @@ constexpr char kRule[] = "-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-";
 constexpr auto kSplashTime = std::chrono::milliseconds(1000);
 // One round of waiting for the capture threads at shutdown before the user is asked.
 constexpr auto kStopRound = std::chrono::seconds(120);
-// How often the --once watcher looks up from the queue to see whether it was told to stop.
-constexpr auto kOnceWatchStep = std::chrono::milliseconds(250);
 
 struct Texts {
   std::string hotKeyFailed = os::Utf8ToSjis("グローバルホットキーの設定に失敗しました。");
@@ -364,18 +362,15 @@ void Frame::StartOnceWatcher() {
   onceWatcher_ = std::jthread([this](std::stop_token stop) {
     // Items of a download reservation reach the queue from its own thread.
     JoinDownloadReservations();
-    while (!stop.stop_requested()) {
-      if (WaitUntilIdle(kOnceWatchStep)) {
-        QMetaObject::invokeMethod(
-            &context_,
-            [this] {
-              WriteLog("# Capture queue drained");
-              Close();
-            },
-            Qt::QueuedConnection);
-        return;
-      }
-    }
+    // Woken by the change that ends the last job, not by a timer.
+    if (!GetDownloadManager().WaitUntilDrained(stop)) return;
+    QMetaObject::invokeMethod(
+        &context_,
+        [this] {
+          WriteLog("# Capture queue drained");
+          Close();
+        },
+        Qt::QueuedConnection);
   });
 }
 
