@@ -81,27 +81,5 @@ TEST(SocketTest, HostileNameServerCannotHoldAConnectBeyondItsTimeOut) {
   g_server = nullptr;
 }
 
-// A time-out of 0 is none at all: look-up, connect and a slow answer all wait.
-TEST(SocketTest, ZeroTimeOutWaitsAsLongAsItTakes) {
-  FakeNameServer server;
-  g_server = &server;
-  SetNameLookupForTesting(&FakeLookup);
-  testing::TestServer web({.delayMs = 300});
-  web.AddPage("/", "late");
-  for (const char* host : {"127.0.0.1", "web.example"}) {
-    SCOPED_TRACE(host);
-    Connection c;
-    ASSERT_EQ(c.Connect(host, web.Port(), 0), ConnectStatus::Ok);
-    ASSERT_TRUE(c.SendAll("GET / HTTP/1.0\r\nHost: x\r\n\r\n"));
-    std::string answer;
-    char buffer[512];
-    for (long n; (n = c.Receive(buffer, sizeof buffer)) > 0;) answer.append(buffer, static_cast<size_t>(n));
-    EXPECT_FALSE(c.TimedOut());
-    EXPECT_NE(answer.find("late"), std::string::npos) << answer;
-  }
-  SetNameLookupForTesting(nullptr);
-  g_server = nullptr;
-}
-
 }  // namespace
 }  // namespace zentu::os
