@@ -32,8 +32,6 @@ constexpr char kRule[] = "-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-";
 constexpr auto kSplashTime = std::chrono::milliseconds(1000);
 // One round of waiting for the capture threads at shutdown before the user is asked.
 constexpr auto kStopRound = std::chrono::seconds(120);
-// How often the --once watcher looks up from the queue to see whether it was told to stop.
-constexpr auto kOnceWatchStep = std::chrono::milliseconds(250);
 
 struct Texts {
   std::string hotKeyFailed = os::Utf8ToSjis("グローバルホットキーの設定に失敗しました。");
@@ -152,9 +150,15 @@ int Frame::StartUp() {
 
   TreeFileSettings& settings = CurrentTreeFileSettings();
   settings = TreeFileSettingsFrom(profile, settings);
+  settings.stop = options_.stop;
   (void)CheckTreeVersion(settings.treeFile, {});
   WriteLog("Load Zentu Tree [%s]", settings.treeFile.c_str());
-  (void)LoadTree(settings.treeFile, nullptr, settings);
+  if (LoadTree(settings.treeFile, nullptr, settings).stopped) {
+    // Asked to end while the collection was read: the part in memory must
+    // never be saved over the file, so the run ends here, saving nothing.
+    WriteLog("> end requested during the load: nothing saved");
+    return initFailed;
+  }
   RemoveProtectedReceiveChild();
 
   SetTreeLoaded(true);
@@ -358,18 +362,15 @@ void Frame::StartOnceWatcher() {
   onceWatcher_ = std::jthread([this](std::stop_token stop) {
     // Items of a download reservation reach the queue from its own thread.
     JoinDownloadReservations();
-    while (!stop.stop_requested()) {
-      if (WaitUntilIdle(kOnceWatchStep)) {
-        QMetaObject::invokeMethod(
-            &context_,
-            [this] {
-              WriteLog("# Capture queue drained");
-              Close();
-            },
-            Qt::QueuedConnection);
-        return;
-      }
-    }
+    // Woken by the change that ends the last job, not by a timer.
+    if (!GetDownloadManager().WaitUntilDrained(stop)) return;
+    QMetaObject::invokeMethod(
+        &context_,
+        [this] {
+          WriteLog("# Capture queue drained");
+          Close();
+        },
+        Qt::QueuedConnection);
   });
 }
 
@@ -431,10 +432,10 @@ bool Frame::Shutdown() {
 
   Profile& profile = CurrentProfile();
   const TreeFileSettings treeSettings = CurrentTreeFileSettings();
-  if (!SaveTreeAtExit(treeSettings)) saveFailed_ = true;
   // Saved now (not declined, not failed): the tree is saved again below if the
   // captures that end while they stop change it.
-  const bool treeSaved = treeSettings.flagSave && !GetTreeState().modified.load();
+  bool treeSaved = false;
+  if (!SaveTreeAtExit(treeSettings, &treeSaved)) saveFailed_ = true;
   {
     std::lock_guard tree(TreeMutex());
     if (const TreeNode* current = GetTreeState().currentFolder) profile.LastFolder = current->title;

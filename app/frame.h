@@ -7,6 +7,7 @@
 #pragma once
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -47,6 +48,9 @@ struct FrameOptions {
   // Knobs for tests and measurements (environment variables, see main.cpp).
   std::chrono::milliseconds saveInterval{0};  // replaces BackupInterval's period when > 0
   std::chrono::milliseconds workerIdle{0};    // idle limit of the capture workers when > 0
+  // Set when the program is asked to end (a signal) before the main loop runs:
+  // a long load of the collection gives up on it, and nothing is saved.
+  const std::atomic<bool>* stop = nullptr;
 };
 
 // The scheduled-update tiers one tick of timer 1009 runs. `counter` starts

@@ -118,6 +118,7 @@ int main(int argc, char** argv) {
   options.once = args.once;
   options.saveInterval = EnvironmentMs("ZENTU_SAVE_INTERVAL_MS");
   options.workerIdle = EnvironmentMs("ZENTU_WORKER_IDLE_MS");
+  options.stop = &ShutdownSignals::Received();
   Frame frame(*ui, std::move(options), std::move(lock));
   running = &frame;
   ShutdownSignals shutdownSignals([&frame](int signo) {

@@ -17,9 +17,12 @@ constexpr int kSignals[] = {SIGTERM, SIGINT};
 
 // The pipe is process-wide: one handler, one instance of ShutdownSignals.
 int g_pipe[2] = {-1, -1};
+std::atomic<bool> g_received{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set inside a signal handler");
 
 extern "C" void OnSignal(int signo) {
   const int saved = errno;
+  g_received.store(true, std::memory_order_relaxed);
   const unsigned char byte = static_cast<unsigned char>(signo);
   // A full pipe already holds a wake-up; nothing is lost by dropping this byte.
   (void)!::write(g_pipe[1], &byte, 1);
@@ -46,6 +49,8 @@ ShutdownSignals::ShutdownSignals(std::function<void(int)> onSignal) : onSignal_(
       WriteLog("> signals: sigaction %d: %s", signo, std::strerror(errno));
   }
 }
+
+const std::atomic<bool>& ShutdownSignals::Received() { return g_received; }
 
 ShutdownSignals::~ShutdownSignals() {
   if (!notifier_) return;

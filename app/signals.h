@@ -2,6 +2,7 @@
 // number into a pipe; the main thread's event loop reads it there and runs the
 // shutdown, so no real work ever happens inside the handler.
 #pragma once
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -19,6 +20,9 @@ class ShutdownSignals {
   ShutdownSignals& operator=(const ShutdownSignals&) = delete;
 
   bool Installed() const { return notifier_ != nullptr; }
+  // True from the first signal on; set in the handler itself, so work that runs
+  // before the event loop (the load of the collection) can poll it.
+  static const std::atomic<bool>& Received();
 
  private:
   void Drain();

@@ -1,4 +1,5 @@
-// Loading and saving a 100,000-node tree file with Japanese titles.
+// Loading and saving a 100,000-node tree file with Japanese titles, and
+// loading one whose folders nest 200,000 levels deep.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -6,6 +7,7 @@
 #include <string>
 
 #include "os/cp932.h"
+#include "os/file.h"
 #include "os/home.h"
 #include "os/path.h"
 #include "store/tree.h"
@@ -73,6 +75,35 @@ void BM_LoadTree100k(benchmark::State& state) {
   ResetTreeState();
 }
 BENCHMARK(BM_LoadTree100k)->Unit(benchmark::kMillisecond);
+
+// One folder inside the next, an unread item every thousand levels: the time
+// must grow with the file's size, not with the square of the depth.
+void WriteDeepFile(const std::string& path, int depth) {
+  std::string file = "<HTML>\r\n<TITLE>Zentu</TITLE>\r\n<VERSION>0.99</VERSION>\r\n<UL>\r\n";
+  for (int i = 0; i < depth; ++i) {
+    file += "<LI TYPE=\"1\" PROPERTY=\"3\" PROTECTINFO=\"0\" EXPAND=\"0\" SORT=\"0\">d" + std::to_string(i) +
+            "<UL>\r\n";
+    if (i % 1000 == 999)
+      file += "<LI><A HREF=\"http://d.example/" + std::to_string(i) +
+              "\" LOCALFILE=\"\" LASTCHECK=\"\" ORIGINAL=\"\" SIZE=\"0\" TYPE=\"2\" PROPERTY=\"8\" MARK=\"0:1\" "
+              "PROTECTINFO=\"0\" DLFLAG=\"0\">i</A>\r\n";
+  }
+  for (int i = 0; i < depth; ++i) file += "</UL>\r\n";
+  file += "</UL>\r\n</HTML>\r\n";
+  (void)os::WriteFileAtomic(path, file);
+}
+
+void BM_LoadDeepTree(benchmark::State& state) {
+  Fixture fx;
+  WriteDeepFile(fx.settings.treeFile, static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    TreeLoadResult r = LoadTree(fx.settings.treeFile, nullptr, fx.settings);
+    if (!r.ok || r.damaged) state.SkipWithError("load failed");
+  }
+  state.SetBytesProcessed(state.iterations() * std::filesystem::file_size(fx.dir + "/default.html"));
+  ResetTreeState();
+}
+BENCHMARK(BM_LoadDeepTree)->Arg(25000)->Arg(200000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -184,8 +184,9 @@ int EffectivePort(const DownloadJob& job) {
 }
 
 int TimeOutMs() {
+  // 0 is the sockets' own "no time-out"; only a negative value has no meaning.
   int ms = CurrentProfile().TimeOut;
-  return ms > 0 ? ms : 60000;
+  return ms >= 0 ? ms : 60000;
 }
 
 std::string TempDirectory() { return CurrentProfile().dirs.data + "\\Temp"; }
@@ -347,6 +348,8 @@ int ParseResponseHeader(DownloadJob& job) {
   job.ContentEncoding.clear();
   job.ContentType.clear();
   job.HeaderLength = 0;
+  // A malformed status line stores no code: an earlier 5xx must not decide for it.
+  job.Connection = 0;
 
   os::File file;
   if (job.TempFile.empty() || !file.Open(job.TempFile, os::File::Mode::Read)) {

@@ -41,7 +41,7 @@ int ExplicitPort(std::string_view url);
 // The port to connect to: the job's Port, but 443 for https without one.
 int EffectivePort(const DownloadJob& job);
 
-// The profile's TimeOut in milliseconds; 60 s when it is not positive.
+// The profile's TimeOut in milliseconds: 0 = no time-out, 60 s when negative.
 int TimeOutMs();
 
 // Idle connections kept for the next request to the same server, keyed by

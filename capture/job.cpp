@@ -493,6 +493,15 @@ void DownloadManager::WaitForChange(std::chrono::milliseconds timeout, std::stop
   jobChanged_.wait_for(lock, stop, timeout, [&] { return generation_ != seen; });
 }
 
+bool DownloadManager::WaitUntilDrained(std::stop_token stop) {
+  std::unique_lock lock(mutex_);
+  return jobChanged_.wait(lock, stop, [&] {
+    for (const auto& [status, urls] : byStatus_)
+      if (status != kJobComplete && status != kJobError && !urls.empty()) return false;
+    return true;
+  });
+}
+
 // --- Queries --------------------------------------------------------------------------
 
 bool DownloadManager::FindJob(std::string_view url, DownloadJob* out) const {

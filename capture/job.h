@@ -202,6 +202,10 @@ class DownloadManager {
   bool WaitForJob(int status, std::chrono::milliseconds timeout, std::stop_token stop = {});
   // Waits until any job changes status, is added or removed, or a claim ends.
   void WaitForChange(std::chrono::milliseconds timeout, std::stop_token stop = {});
+  // Waits until every job has ended (complete or failed); true then, false when
+  // `stop` was requested first. Checked and waited for under the queue's lock,
+  // so the change that drains the queue wakes it at once.
+  bool WaitUntilDrained(std::stop_token stop);
 
   // --- Queries.
 

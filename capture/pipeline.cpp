@@ -494,6 +494,31 @@ bool WaitUntilIdle(std::chrono::milliseconds limit) {
   }
 }
 
+namespace {
+
+// A locked URL whose saved copy exists is never fetched again: the job ends
+// here, the copy and the item stay as they are (the item counts as downloaded).
+bool KeepLockedCopy(DownloadJob& job) {
+  std::function<bool(std::string_view)> isLocked;
+  {
+    std::lock_guard lock(W().mutex);
+    isLocked = W().hooks.isUrlLocked;
+  }
+  if (job.LocalFile.empty() || !isLocked || !isLocked(job.URL) || !os::FileExists(job.LocalFile)) return false;
+  WriteLog("Locked, not overwritten: %s", job.URL.c_str());
+  SetJobMessage(job, "Locked.");
+  job.Status = kJobComplete;
+  std::lock_guard tree(TreeMutex());
+  if (TreeNode* item = JobItem(job); item && IsItem(item)) {
+    SetDownloadFlag(item, kDownloadDone);
+    if (item->localFile.empty()) SetLocalFile(item, job.LocalFile);
+    os::GetDesktop().RefreshNode(item);
+  }
+  return true;
+}
+
+}  // namespace
+
 // ---- Passes --------------------------------------------------------------------------
 
 bool CheckPass() {
@@ -529,6 +554,10 @@ bool DownloadPass() {
     } else {
       delay = std::max(p.DelayOfDownload, 0);
     }
+    if (KeepLockedCopy(job)) {
+      m.ReleaseJob(job);
+      continue;
+    }
     if (delay > 0) SleepUnlessStopped(delay, m.downloadStop);
     if (!RssAnchorRule(job, Stage::Download)) GetProcedure(job, m);
     ServeRedirectSource(job);
@@ -561,6 +590,7 @@ bool InitJob(DownloadJob& job) {
     SetJobMessage(job, "URL has error.");
     return false;
   }
+  if (KeepLockedCopy(job)) return true;
   if (job.FromLocal && CopyFromCache(job)) return true;
   if (!IsLocalPathUrl(job.URL)) {
     job.Status = CurrentProfile().PrecheckByHeadRequest ? kJobUntreated : kJobWaiting;
@@ -701,7 +731,13 @@ int AnalyzeFile(DownloadJob& job) {
     }
     bool convert = job.Code != kCodeSjisStored &&
                    (job.Type == kJobTypeRss || job.Type == kJobTypeOpml || p.ForceConvToSJIS);
-    if (convert) text = ConvertToSjis(text, job.Code, Unmapped::Reference);
+    if (convert) {
+      // Nothing out of something: the text is not in that code after all, and
+      // keeping it as it came beats saving an empty page.
+      std::string converted = ConvertToSjis(text, job.Code, Unmapped::Reference);
+      if (converted.empty() && !text.empty()) convert = false;
+      else text = std::move(converted);
+    }
     int r = 1;
     PipelineHooks hooks;
     {

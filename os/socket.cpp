@@ -97,7 +97,9 @@ int Resolve(const std::string& host, const std::string& service, const addrinfo&
     return r;
   }
   std::unique_lock lock(lookup->mutex);
-  if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
+  if (deadline == std::chrono::steady_clock::time_point::max()) {
+    lookup->done.wait(lock, [&] { return lookup->finished; });
+  } else if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
     *timedOut = true;
     *error = ETIMEDOUT;
     return EAI_AGAIN;
@@ -115,8 +117,8 @@ bool SetBlocking(int fd, bool blocking) {
   return ::fcntl(fd, F_SETFL, flags) == 0;
 }
 
-// connect() on a non-blocking socket, waiting at most `waitMs`; 0 or an errno.
-// A readable `stopFd` ends the wait with ECANCELED.
+// connect() on a non-blocking socket, waiting at most `waitMs` (-1: as long as
+// it takes); 0 or an errno. A readable `stopFd` ends the wait with ECANCELED.
 int ConnectWithin(int fd, const sockaddr* address, socklen_t length, int waitMs, int stopFd) {
   if (!SetBlocking(fd, false)) return errno;
   int error = 0;
@@ -128,11 +130,11 @@ int ConnectWithin(int fd, const sockaddr* address, socklen_t length, int waitMs,
       for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                           std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
+        if (waitMs >= 0 && left.count() <= 0) {
           error = ETIMEDOUT;
           break;
         }
-        int r = ::poll(p, stopFd >= 0 ? 2 : 1, static_cast<int>(left.count()));
+        int r = ::poll(p, stopFd >= 0 ? 2 : 1, waitMs < 0 ? -1 : static_cast<int>(left.count()));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) {
           error = errno;
@@ -160,7 +162,7 @@ int ConnectWithin(int fd, const sockaddr* address, socklen_t length, int waitMs,
 
 struct Connection::Waits {
   const TransferStop* stop = nullptr;
-  int idleMs = 60000;
+  int idleMs = 60000;  // 0: no time-out, only the deadline and the stop
   std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
   bool stopped = false;    // the last wait ended by the stop
   bool overLimit = false;  // the last wait ended by the deadline
@@ -169,7 +171,8 @@ struct Connection::Waits {
   // or the deadline passed) or ECANCELED (stopped).
   int Wait(int fd, short events) {
     stopped = overLimit = false;
-    const auto idleEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(idleMs);
+    const auto idleEnd = idleMs > 0 ? std::chrono::steady_clock::now() + std::chrono::milliseconds(idleMs)
+                                    : std::chrono::steady_clock::time_point::max();
     for (;;) {
       if (stop != nullptr && stop->Stopped()) {
         stopped = true;
@@ -260,7 +263,7 @@ ConnectStatus Connection::Connect(std::string_view hostView, int port, int timeo
   Close();
   error_ = 0;
   timedOut_ = false;
-  waits_->idleMs = timeoutMs > 0 ? timeoutMs : 60000;
+  waits_->idleMs = timeoutMs;
   waits_->stopped = waits_->overLimit = false;
   std::string host(hostView);
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
@@ -271,8 +274,11 @@ ConnectStatus Connection::Connect(std::string_view hostView, int port, int timeo
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* list = nullptr;
   const std::string service = std::to_string(port);
-  // The time-out bounds the whole connect: the look-up and every address of the host.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  // The time-out bounds the whole connect: the look-up and every address of the
+  // host. 0 is no time-out, as for the socket options below.
+  const bool bounded = timeoutMs > 0;
+  const auto deadline = bounded ? std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)
+                                : std::chrono::steady_clock::time_point::max();
   int lookupError = 0;
   bool lookupTimedOut = false;
   int r = Resolve(host, service, hints, deadline, &list, &lookupError, &lookupTimedOut);
@@ -311,9 +317,10 @@ ConnectStatus Connection::Connect(std::string_view hostView, int port, int timeo
       ::close(fd);
       break;
     }
-    int error = left.count() > 0 ? ConnectWithin(fd, a->ai_addr, a->ai_addrlen, static_cast<int>(left.count()),
-                                                 stop != nullptr ? stop->Handle() : -1)
-                                 : ETIMEDOUT;
+    const int stopFd = stop != nullptr ? stop->Handle() : -1;
+    int error = !bounded           ? ConnectWithin(fd, a->ai_addr, a->ai_addrlen, -1, stopFd)
+                : left.count() > 0 ? ConnectWithin(fd, a->ai_addr, a->ai_addrlen, static_cast<int>(left.count()), stopFd)
+                                   : ETIMEDOUT;
     if (error == 0) {
       int one = 1;
       ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

@@ -79,7 +79,8 @@ class Connection {
   // Resolves `host` (a name, a dotted IPv4 address or an IPv6 address, with or
   // without brackets) and connects to the first address that answers. Every
   // later send and receive waits at most `timeoutMs`; the connect as a whole
-  // (all addresses together) too. On failure Error() holds the cause.
+  // (all addresses together) too; 0 is no time-out at all. On failure Error()
+  // holds the cause.
   ConnectStatus Connect(std::string_view host, int port, int timeoutMs);
 
   // Runs a TLS handshake over the connected socket: SNI, the certificate chain

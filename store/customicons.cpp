@@ -154,9 +154,35 @@ int GetCustomIconIndices(std::string_view key, int32_t* openIndex, int32_t* clos
   return 1;
 }
 
+namespace {
+
+// Whether `key` is the folder's tree path, compared level by level from the
+// folder upwards. Unlike building the path, this stops at the first level that
+// differs, so reading a deeply nested tree does not walk every folder's
+// whole path.
+bool KeyNamesFolder(std::string_view key, const TreeNode* folder) {
+  const TreeNode* n = folder;
+  for (; n->parent; n = n->parent) {
+    const std::string& title = n->title;
+    if (key.size() < title.size() + 1 || key.compare(key.size() - title.size(), title.size(), title) != 0 ||
+        key[key.size() - title.size() - 1] != '\t')
+      return false;
+    key.remove_suffix(title.size() + 1);
+  }
+  return IsRoot(n) && key == kRootWord;
+}
+
+}  // namespace
+
 void ApplyCustomIcon(TreeNode* folder) {
   if (!(IsFolder(folder) || IsRoot(folder)) || State().table.empty()) return;
-  const CustomIcon* entry = FindCustomIcon(TreePath(folder));
+  const CustomIcon* entry = nullptr;
+  for (const auto& [key, icon] : State().table) {
+    if (KeyNamesFolder(key, folder)) {
+      entry = &icon;
+      break;
+    }
+  }
   if (!entry) return;
   if (entry->openIndex >= 0) folder->openIcon = entry->openIndex;
   if (entry->closeIndex >= 0) folder->closedIcon = entry->closeIndex;

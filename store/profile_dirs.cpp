@@ -7,6 +7,7 @@
 #include "os/home.h"
 #include "os/log.h"
 #include "os/path.h"
+#include "pagelib/url.h"
 #include "store/profile.h"
 
 namespace zentu {
@@ -82,6 +83,10 @@ void ResolveDirectories(Profile& p) {
     *row.setting = os::NormalizeSettingPath(*row.setting);
     *row.directory = ResolveDirectorySetting(*row.setting, home);
   }
+  // Every saved page's place and every link to it starts from these two: a
+  // "." or ".." in them would give two spellings of one file.
+  CollapseDotSegments(p.dirs.data);
+  CollapseDotSegments(p.dirs.text);
   p.dirs.exportDir = os::JoinPath(home, "Export");
   p.dirs.log = os::JoinPath(home, "Log");
 

@@ -1,6 +1,9 @@
 // Nodes, links, unread bookkeeping, walks, finds and tree paths of the collection.
 #include "store/tree.h"
 
+#include <utility>
+#include <vector>
+
 #include "os/cp932.h"
 #include "os/desktop.h"
 
@@ -113,6 +116,35 @@ static void PropagateUnread(TreeNode* parent, const TreeNode* changed, int delta
   for (TreeNode* n = parent; n && !IsRoot(n); n = n->parent) {
     AddUnread(n, delta);
     if (IsSearchFolder(n)) break;  // its count never reaches its parent
+  }
+}
+
+void RecountUnread(TreeNode* top) {
+  if (!top) return;
+  const int before = Contribution(top);
+  // Post-order without recursion: a node is done once its subtree is, and then
+  // adds to its parent (the root takes only its own items, as in Link).
+  TreeNode* n = top;
+  for (;;) {
+    for (;;) {
+      if (!IsItem(n)) n->unreadCount = 0;
+      if (IsItem(n) || !n->firstChild) break;
+      n = n->firstChild;
+    }
+    for (;;) {
+      if (!IsItem(n)) os::GetDesktop().RefreshNode(n);
+      if (n == top) {
+        PropagateUnread(top->parent, top, Contribution(top) - before);
+        return;
+      }
+      TreeNode* parent = n->parent;
+      if (!IsRoot(parent) || IsItem(n)) parent->unreadCount += Contribution(n);
+      if (n->next) {
+        n = n->next;
+        break;
+      }
+      n = parent;
+    }
   }
 }
 
@@ -309,7 +341,9 @@ TreeNode* Link(TreeNode* node, TreeNode* reference, int position) {
     default:
       return nullptr;
   }
-  if (!parent || IsItem(parent) || IsInSubtree(parent, node)) return nullptr;
+  // A node without children cannot hold its new parent (node == reference is
+  // refused above); skipping the walk up keeps a deep tree's load linear.
+  if (!parent || IsItem(parent) || (node->firstChild && IsInSubtree(parent, node))) return nullptr;
 
   TreeNode* before = nullptr;  // the new node goes right after this one (null: first)
   switch (position) {
@@ -487,20 +521,47 @@ std::string TreePath(const TreeNode* node) {
   return path;
 }
 
-// Descends the folders named by `rest` ("\ttitle\ttitle..."); sibling folders with
-// the same title are tried in order until `accept` takes the end of the path.
+// Descends the folders named by `path` ("\ttitle\ttitle..."); sibling folders
+// with the same title are tried in order until `accept` takes the end of the
+// path. Depth first without recursion (a deep path must not exhaust the
+// stack): each entered level remembers its folder and where its part of the
+// path began, so a level that finds nothing resumes at that folder's next sibling.
 template <class Accept>
-static TreeNode* MatchPath(TreeNode* node, std::string_view rest, const Accept& accept) {
-  if (rest.empty()) return accept(node);
-  if (rest.front() != '\t') return nullptr;
-  rest.remove_prefix(1);
-  for (TreeNode* child = node->firstChild; child; child = child->next) {
-    if (!IsFolder(child) || !rest.starts_with(child->title)) continue;
-    std::string_view after = rest.substr(child->title.size());
-    if (!after.empty() && after.front() != '\t') continue;
-    if (TreeNode* found = MatchPath(child, after, accept)) return found;
+static TreeNode* MatchPath(TreeNode* top, std::string_view path, const Accept& accept) {
+  std::vector<std::pair<TreeNode*, size_t>> entered;
+  TreeNode* node = top;
+  size_t pos = 0;
+  TreeNode* resume = nullptr;  // the next candidate when coming back to a level
+  bool descending = true;
+  for (;;) {
+    TreeNode* next = nullptr;
+    if (descending && pos == path.size()) {
+      if (TreeNode* found = accept(node)) return found;
+    } else if (pos < path.size() && path[pos] == '\t') {
+      const std::string_view rest = path.substr(pos + 1);
+      for (TreeNode* c = descending ? node->firstChild : resume; c; c = c->next) {
+        if (!IsFolder(c) || !rest.starts_with(c->title)) continue;
+        const std::string_view after = rest.substr(c->title.size());
+        if (!after.empty() && after.front() != '\t') continue;
+        next = c;
+        break;
+      }
+    }
+    if (next) {
+      entered.emplace_back(next, pos);
+      node = next;
+      pos += 1 + next->title.size();
+      descending = true;
+      continue;
+    }
+    if (entered.empty()) return nullptr;
+    auto [done, before] = entered.back();
+    entered.pop_back();
+    node = done->parent;
+    pos = before;
+    resume = done->next;
+    descending = false;
   }
-  return nullptr;
 }
 
 // The path without its first level, or false when that level is not the root.

@@ -236,6 +236,10 @@ void ComputeIcons(const TreeNode* node, int32_t* openIcon, int32_t* closedIcon);
 // Marks an item read (0) or unread (1) and adjusts the folder counts above it.
 // A folder cannot be switched: the user is told so and 0 is returned.
 int SetUnreadFlag(TreeNode* node, bool unread);
+// Counts the unread items of the subtree of `top` anew from the items' flags,
+// in one pass, and corrects the counts above it. For bulk building (the tree
+// file's load), which sets the flags without the per-item walk up.
+void RecountUnread(TreeNode* top);
 
 // --- Links ------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 #include "store/treefile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -553,14 +554,18 @@ struct Loader {
     int mark = 0, unread = 0;
     std::sscanf(f.mark.c_str(), "%d:%d", &mark, &unread);
     n->mark = (mark >= 0 && mark <= 9) ? mark : 0;
-    // Set before linking, so the folder counts take the item in.
-    n->unread = unread != 0;
     unsigned int dl = 0;
     std::sscanf(f.dlflag.c_str(), "%u", &dl);
     SetProperty(n, static_cast<NodeProperty>(property));
     SetDownloadFlag(n, dl <= 3 ? dl : 0);
     ComputeIcons(n, &n->openIcon, &n->closedIcon);
-    if (!Link(n, current, kLinkLastChild)) DestroyNode(n);
+    if (!Link(n, current, kLinkLastChild)) {
+      DestroyNode(n);
+      return;
+    }
+    // Set after linking, without the walk up the folders: the counts are made
+    // in one pass at the end (one walk per item would make deep files quadratic).
+    n->unread = unread != 0;
   }
 
   void Line(std::string& line) {
@@ -687,6 +692,12 @@ TreeLoadResult LoadTree(const std::string& path, TreeNode* parent, const TreeFil
   constexpr size_t kLineLimit = 32768;
   bool sawEnd = false;
   while (pos < data.size()) {
+    if (settings.stop && settings.stop->load(std::memory_order_relaxed)) {
+      // The program is ending: what was read is no collection to keep or save.
+      WriteLog("> load of the tree stopped: %s", path.c_str());
+      loader.result.stopped = true;
+      break;
+    }
     size_t nl = data.find('\n', pos);
     size_t end = nl == std::string::npos ? data.size() : nl + 1;
     if (end - pos > kLineLimit - 1) end = pos + kLineLimit - 1;  // a longer line arrives in pieces
@@ -694,6 +705,11 @@ TreeLoadResult LoadTree(const std::string& path, TreeNode* parent, const TreeFil
     pos = end;
     if (StartsWith(line, "</HTML>")) sawEnd = true;
     loader.Line(line);
+  }
+  RecountUnread(loader.top);
+  if (loader.result.stopped) {
+    if (full) st.modified.store(false);
+    return loader.result;
   }
   if (!data.empty()) {
     // Unbalanced nesting or a missing end: the file was cut short or edited by hand.
@@ -802,7 +818,8 @@ void PeriodicSaveStep(const TreeFileSettings& settings) {
   if (!ok && modified) st.modified.store(true);
 }
 
-bool SaveTreeAtExit(const TreeFileSettings& settings) {
+bool SaveTreeAtExit(const TreeFileSettings& settings, bool* saved) {
+  if (saved) *saved = false;
   WriteLog("# Confirm : Save");
   if (!settings.flagSave) return true;
   TreeState& st = GetTreeState();
@@ -821,7 +838,10 @@ bool SaveTreeAtExit(const TreeFileSettings& settings) {
   // it runs (a capture ending) leaves the tree marked for the next save.
   auto save = [&](bool logAsExit) {
     const bool was = st.modified.exchange(false);
-    if (SaveTree(settings)) return true;
+    if (SaveTree(settings)) {
+      if (saved) *saved = true;
+      return true;
+    }
     if (was) st.modified.store(true);
     return fail(logAsExit);
   };

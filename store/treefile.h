@@ -2,6 +2,7 @@
 // lines, Shift_JIS with CR LF. Also its dated backups, the local index page,
 // the start-up version check and the save steps of the timer and of the exit.
 #pragma once
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -28,6 +29,9 @@ struct TreeFileSettings {
   // filling a sync folder from its directory.
   std::function<void(TreeNode*)> applyCustomIcon;
   std::function<void(TreeNode*)> fillSyncFolder;
+  // When set and true (a signal asks the program to end), a running load gives
+  // up at the next line: TreeLoadResult::stopped.
+  const std::atomic<bool>* stop = nullptr;
 };
 
 TreeFileSettings& CurrentTreeFileSettings();
@@ -49,6 +53,7 @@ struct TreeLoadResult {
   bool damaged = false;     // something in the file could not be read
   std::string keptCopy;     // where a damaged file was copied before any save
   int readErrors = 0;
+  bool stopped = false;     // given up on TreeFileSettings::stop: the tree is partial, never to be saved
   double version = 0;
 };
 
@@ -78,7 +83,8 @@ void PeriodicSaveStep(const TreeFileSettings& settings);
 // The first step of the shutdown: save, asking first when so configured.
 // False only when a save was tried and failed (saving switched off, or the
 // user declining, is no failure).
-bool SaveTreeAtExit(const TreeFileSettings& settings);
+// `saved` (may be null) tells whether the file was written.
+bool SaveTreeAtExit(const TreeFileSettings& settings, bool* saved = nullptr);
 
 // The browsable index page of the collection; 1, or 0 when it cannot be written.
 int SaveLocalIndex(const std::string& path, const TreeFileSettings& settings);

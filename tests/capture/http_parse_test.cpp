@@ -157,6 +157,29 @@ TEST_F(HttpHeadTest, FieldsIntoTheJob) {
   }
 }
 
+// One job answers several times (HEAD then GET, retries): each head is judged alone.
+TEST_F(HttpHeadTest, StatusOfAnEarlierAnswerDoesNotCarryOver) {
+  const struct {
+    const char* earlier;
+    const char* head;
+    int result;
+    int connection;
+  } rows[] = {
+      {"HTTP/1.1 503 Busy\r\n\r\n", "HTTP/1.1 200OK\r\n\r\n", -1, 0},
+      {"HTTP/1.1 500 Oops\r\n\r\n", "HTTP/1.1 502\r\n\r\n", -1, 0},
+      {"HTTP/1.1 504 Late\r\n\r\n", "HTTP/1.1\r\n\r\n", -1, 0},
+      {"HTTP/1.1 200 OK\r\n\r\n", "HTTP/1.1 503 Busy\r\n\r\n", 0, 503},
+      {"HTTP/1.1 503 Busy\r\n\r\n", "<html>\r\n\r\n", 0, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.head);
+    DownloadJob job;
+    Parse(job, row.earlier);
+    EXPECT_EQ(Parse(job, row.head), row.result);
+    EXPECT_EQ(job.Connection, row.connection);
+  }
+}
+
 TEST_F(HttpHeadTest, MessagesDatesAndSizeLimit) {
   DownloadJob job;
   EXPECT_EQ(Parse(job, "garbage\r\n\r\n"), 0);

@@ -14,6 +14,7 @@
 #include <zlib.h>
 
 #include "os/clock.h"
+#include "capture/http_internal.h"
 #include "tests/capture/http_fixture.h"
 
 namespace zentu::testing {
@@ -475,6 +476,24 @@ TEST_F(HttpTest, SizeLimitByHeaderAndByBody) {
   EXPECT_EQ(GetProcedure(job, manager), kHttpOk);
   EXPECT_EQ(job.Size, 6000u);
   EXPECT_TRUE(TempFiles().empty());
+}
+
+// The sockets take 0 for "no time-out"; only a negative setting falls back to 60 s.
+TEST_F(HttpTest, TimeOutSettingToSocketMilliseconds) {
+  const struct {
+    int setting, ms;
+  } rows[] = {{-5000, 60000}, {-1, 60000}, {0, 0}, {1, 1}, {120000, 120000}};
+  for (const auto& row : rows) {
+    CurrentProfile().TimeOut = row.setting;
+    EXPECT_EQ(http_detail::TimeOutMs(), row.ms) << row.setting;
+  }
+  CurrentProfile().TimeOut = 0;
+  TestServer server({.delayMs = 200});
+  server.AddPage("/slow.html", "<html>slow</html>", "text/html");
+  DownloadJob job = MakeJob(server.Url("/slow.html"));
+  job.Status = kJobWaiting;
+  EXPECT_EQ(GetProcedure(job, manager), kHttpOk) << job.Message;
+  EXPECT_EQ(Read(job.LocalFile), "<html>slow</html>");
 }
 
 TEST_F(HttpTest, StallsAndCutBodiesAreRetriedAndKeepTheOldCopy) {

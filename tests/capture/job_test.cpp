@@ -178,6 +178,31 @@ TEST_F(DownloadJobTest, ThreadWaitingForAClaimGetsItWhenReleased) {
   EXPECT_FALSE(found);
 }
 
+// What "--once" waits on: the release that ends the last job wakes it, a
+// failed job counts as ended, and a stop request ends the wait undrained.
+TEST_F(DownloadJobTest, WaitUntilDrainedWakesOnTheLastJobsEnd) {
+  EXPECT_TRUE(manager.WaitUntilDrained({}));  // nothing queued
+  for (const char* url : {"http://d/1", "http://d/2"}) manager.AddJob(url, "", false, nullptr);
+  bool drained = false;
+  std::thread watcher([&] { drained = manager.WaitUntilDrained({}); });
+  const int ends[] = {kJobError, kJobComplete};
+  for (int end : ends) {
+    DownloadJob job;
+    ASSERT_TRUE(manager.ClaimNext(kJobUntreated, "", &job));
+    job.Status = end;
+    ASSERT_EQ(manager.ReleaseJob(job), 1);
+  }
+  watcher.join();  // a missed wake-up would hang here: the wait has no time-out
+  EXPECT_TRUE(drained);
+
+  manager.AddJob("http://d/3", "", false, nullptr);
+  std::stop_source stop;
+  std::thread stopped([&] { drained = manager.WaitUntilDrained(stop.get_token()); });
+  stop.request_stop();
+  stopped.join();
+  EXPECT_FALSE(drained);
+}
+
 TEST_F(DownloadJobTest, ChangesAskedForWhileHeldApplyOnRelease) {
   DownloadJob j;
   j.URL = "http://example.com/a.html";

@@ -11,6 +11,7 @@
 #include "capture/pipeline.h"
 #include "capture/rules.h"
 #include "os/cp932.h"
+#include "pagelib/codedetect.h"
 #include "os/file.h"
 #include "os/path.h"
 #include "store/profile.h"
@@ -339,6 +340,71 @@ TEST_F(PipelineTest, TitlesOfPagesKeptInTheirOwnCodeAreConvertedOnce) {
   std::lock_guard tree(TreeMutex());
   EXPECT_EQ(u->title, os::Utf8ToSjis(title) + " &#223;");
   EXPECT_EQ(e->title, os::Utf8ToSjis(title));
+}
+
+// A page that converts to nothing (only the escapes of its declared code) is
+// kept as it came instead of failing as an empty page.
+TEST_F(PipelineTest, ConversionToNothingKeepsThePlainCopy) {
+  CurrentProfile().ForceConvToSJIS = true;
+  const std::string body = "\x1B$B\x1B(B";
+  TestServer server;
+  server.Add({.path = "/e.html", .headers = {{"Content-Type", "text/html; charset=iso-2022-jp"}}, .body = body});
+  ASSERT_EQ(ConvertToSjis(body, kCodeJis), "");
+  TreeNode* item = AddUrlItem(server.Url("/e.html"));
+  Capture(server.Url("/e.html"), item);
+  EXPECT_EQ(ReadNative("Data/" + Host(server) + "/e.html"), body);
+  std::lock_guard tree(TreeMutex());
+  EXPECT_EQ(item->downloadFlag, kDownloadDone);
+}
+
+// A locked URL's saved copy stays as it is, whichever way its job comes:
+// with or without the HEAD check, or restored from the job file as waiting.
+TEST_F(PipelineTest, LockedPageIsNeverFetchedOverItsCopy) {
+  TestServer server;
+  server.Add({.path = "/locked.html", .headers = {{"Content-Type", "text/html"}}, .body = "<html>v1</html>"});
+  const std::string url = server.Url("/locked.html");
+  TreeNode* item = AddUrlItem(url);
+  Capture(url, item);
+  const std::string copy = "Data/" + Host(server) + "/locked.html";
+  ASSERT_EQ(ReadNative(copy), "<html>v1</html>");
+  server.ClearRoutes();
+  server.Add({.path = "/locked.html", .headers = {{"Content-Type", "text/html"}}, .body = "<html>v2</html>"});
+  PipelineHooks hooks;
+  hooks.isUrlLocked = [url](std::string_view u) { return u == url; };
+  SetPipelineHooks(hooks);
+  enum class Way { Head, NoHead, Restored };
+  for (Way way : {Way::Head, Way::NoHead, Way::Restored}) {
+    SCOPED_TRACE(static_cast<int>(way));
+    GetDownloadManager().Clear();
+    server.ClearRequests();
+    {
+      std::lock_guard tree(TreeMutex());
+      SetDownloadFlag(item, kDownloadChanged);
+    }
+    CurrentProfile().PrecheckByHeadRequest = way == Way::Head;
+    if (way == Way::Restored) {
+      DownloadJob job;
+      job.URL = url;
+      ASSERT_TRUE(MapJobLocation(job));
+      job.Status = kJobWaiting;
+      job.Node = item;
+      GetDownloadManager().RestoreJobs({job});
+      StartWorkers();
+      ASSERT_TRUE(WaitUntilIdle(std::chrono::seconds(60)));
+      ASSERT_TRUE(StopCaptureAndWait(std::chrono::seconds(30)));
+    } else {
+      Capture(url, item);
+    }
+    EXPECT_EQ(ReadNative(copy), "<html>v1</html>");
+    EXPECT_TRUE(server.Requests().empty());
+    DownloadJob job;
+    ASSERT_TRUE(GetDownloadManager().FindJob(url, &job));
+    EXPECT_EQ(job.Message, "Locked.");
+    EXPECT_EQ(job.Status, kJobComplete);
+    std::lock_guard tree(TreeMutex());
+    EXPECT_EQ(item->downloadFlag, kDownloadDone);
+  }
+  SetPipelineHooks({});
 }
 
 // Without Last-Modified the page's WWWC text dates the item; a page the same

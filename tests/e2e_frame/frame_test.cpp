@@ -287,6 +287,33 @@ TEST_F(FrameTest, SigtermDuringCapturesKeepsTheQueueAndTheNextStartFinishesIt) {
     EXPECT_EQ(r.job.Status, kJobComplete) << r.job.URL;
 }
 
+// A collection that takes long to read: SIGTERM ends the run in order, and
+// the part read so far is never saved over the file.
+TEST_F(FrameTest, SigtermDuringALongTreeLoadEndsWithoutSavingOverTheFile) {
+  constexpr int kDepth = 300000;
+  std::string file = "<HTML>\r\n<TITLE>Zentu</TITLE>\r\n<VERSION>0.99</VERSION>\r\n<UL>\r\n";
+  for (int i = 0; i < kDepth; ++i)
+    file += "<LI TYPE=\"1\" PROPERTY=\"3\" PROTECTINFO=\"0\" EXPAND=\"0\" SORT=\"0\">d" + std::to_string(i) + "<UL>\r\n";
+  for (int i = 0; i < kDepth; ++i) file += "</UL>\r\n";
+  file += "</UL>\r\n</HTML>\r\n";
+  WriteNative("default.html", file);
+  const std::string profile = ReadNative("zentu.ini");
+
+  ZentuProcess z({"--headless"}, Env());
+  // Early in the start-up, so the signal is there before the load is through.
+  ASSERT_TRUE(z.WaitForLine("Load Initialize File")) << z.Output();
+  z.Signal(SIGTERM);
+  ASSERT_EQ(z.Wait(), 0) << z.Output();
+  ExpectInOrder(z, {"Load Zentu Tree [", "> load of the tree stopped", "> end requested during the load"});
+  EXPECT_LT(z.FindLine("# Confirm : Save"), 0) << z.Output();
+  EXPECT_TRUE(ReadNative("default.html") == file) << "the tree file was written";
+  EXPECT_EQ(ReadNative("zentu.ini"), profile);
+  for (const auto& e : std::filesystem::directory_iterator(nativeHome)) {
+    const std::string name = e.path().filename().string();
+    EXPECT_TRUE(name.find(".bak") == std::string::npos && name.find(".damaged") == std::string::npos) << name;
+  }
+}
+
 TEST_F(FrameTest, StressKillDuringCapturesAndSavesNeverLosesASavedItem) {
   // Saves after every addition and a periodic save every few milliseconds.
   WriteProfile("DefaultHTML_AutoSave=1\nBackupInterval=1\n");

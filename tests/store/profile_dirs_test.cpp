@@ -80,6 +80,38 @@ TEST_F(DirectoryTest, ResolveDirectoriesFillsEveryDirectory) {
   EXPECT_TRUE(LogContains("Text Data Directory = Z:\\srv\\text"));
 }
 
+// The data and text directories are where every saved file's path starts: one spelling each.
+TEST_F(DirectoryTest, DataAndTextDirectoriesLoseDotSegments) {
+  struct Case {
+    const char* data;
+    const char* text;
+    const char* dataDir;  // "@" stands for the program directory
+    const char* textDir;
+  };
+  const Case cases[] = {
+      {"./Pages", "/srv/a/./text/", "@\\Pages", "Z:\\srv\\a\\text"},
+      {"Pages/../Data2", "/srv/a/b/../../text", "@\\Data2", "Z:\\srv\\text"},
+      {"Z:\\x\\..\\..\\y", "Z:/t/./u", "Z:\\y", "Z:\\t\\u"},
+      {"表\\..\\ソ", "", "@\\ソ", "@\\Text"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.data);
+    Profile p;
+    SetProfileDefaults(p);
+    p.DataDirectory = SJ(c.data);
+    p.TextDataDirectory = c.text;
+    ResolveDirectories(p);
+    auto expand = [&](const char* e) {
+      std::string s = SJ(e);
+      return s[0] == '@' ? home + s.substr(1) : s;
+    };
+    EXPECT_EQ(p.dirs.data, expand(c.dataDir));
+    EXPECT_EQ(p.dirs.text, expand(c.textDir));
+    EXPECT_EQ(p.dirs.dataUrl.find("/./"), std::string::npos) << p.dirs.dataUrl;
+    EXPECT_EQ(p.dirs.dataUrl.find("/../"), std::string::npos) << p.dirs.dataUrl;
+  }
+}
+
 TEST_F(DirectoryTest, ProxySettings) {
   struct Case {
     const char* value;

@@ -4,6 +4,7 @@
 #include "os/file.h"
 #include "os/log.h"
 #include "os/path.h"
+#include "store/customicons.h"
 #include "store/tree.h"
 #include "store/treefile.h"
 #include "tests/support/testhome.h"
@@ -330,6 +331,97 @@ TEST_F(TreeFileTest, ReaderRules) {
   EXPECT_EQ(item->title, "Untitled");
   EXPECT_EQ(item->next, nullptr);
   EXPECT_FALSE(r.damaged);
+}
+
+// One folder in the next, as deep as a generated or hand-edited file makes it:
+// read and written in time linear in the file, counts and custom icons right.
+TEST_F(TreeFileTest, DeeplyNestedFoldersRoundTrip) {
+  constexpr int kDepth = 100000;
+  auto folderLine = [](const std::string& title) {
+    return "<LI TYPE=\"1\" PROPERTY=\"3\" PROTECTINFO=\"0\" EXPAND=\"0\" SORT=\"0\">" + title + "<UL>\r\n";
+  };
+  auto itemLine = [](int i, int unread) {
+    return "<LI><A HREF=\"http://d.example/" + std::to_string(i) +
+           "\" LOCALFILE=\"\" LASTCHECK=\"\" ORIGINAL=\"\" SIZE=\"0\" TYPE=\"2\" PROPERTY=\"8\" MARK=\"0:" +
+           std::to_string(unread) + "\" PROTECTINFO=\"0\" DLFLAG=\"0\">i" + std::to_string(i) + "</A>\r\n";
+  };
+  std::string file = "<HTML>\r\n<TITLE>Zentu</TITLE>\r\n<VERSION>0.99</VERSION>\r\n<UL>\r\n";
+  file += "<LI TYPE=\"1\" PROPERTY=\"5\" PROTECTINFO=\"1\" EXPAND=\"0\" SORT=\"0\">" + SJ("未整理フォルダ") +
+          "<UL>\r\n</UL>\r\n";
+  file += "<LI TYPE=\"1\" PROPERTY=\"10\" PROTECTINFO=\"1\" EXPAND=\"0\" SORT=\"0\">" + SJ("検索結果") +
+          "<UL>\r\n</UL>\r\n";
+  std::string deepestKey = std::string(kRootWord);
+  int unreadItems = 0;
+  for (int i = 0; i < kDepth; ++i) {
+    file += folderLine("d" + std::to_string(i));
+    deepestKey += "\td" + std::to_string(i);
+    if (i % 1000 == 999) {
+      file += itemLine(i, 1);
+      ++unreadItems;
+    }
+  }
+  for (int i = 0; i < kDepth; ++i) file += "</UL>\r\n";
+  file += "</UL>\r\n</HTML>\r\n";
+  WriteNative("default.html", file);
+
+  WriteNative("o.ico", "open");
+  WriteNative("c.ico", "close");
+  ResetCustomIcons();
+  ASSERT_EQ(SetCustomIcon(deepestKey, Path("o.ico"), Path("c.ico")), 1);
+  settings.applyCustomIcon = &ApplyCustomIcon;
+  TreeLoadResult r = LoadTree(settings.treeFile, nullptr, settings);
+  ResetCustomIcons();
+  ASSERT_EQ(r.ok, 1);
+  EXPECT_FALSE(r.damaged);
+  TreeState& st = GetTreeState();
+  TreeNode* top = st.searchFolder->next;
+  ASSERT_NE(top, nullptr);
+  EXPECT_EQ(top->unreadCount, unreadItems);
+  TreeNode* n = top;
+  int depth = 1;
+  auto subfolder = [](TreeNode* f) {
+    TreeNode* c = f->firstChild;
+    while (c && IsItem(c)) c = c->next;
+    return c;
+  };
+  while (subfolder(n)) {
+    n = subfolder(n);
+    ++depth;
+    if (depth == kDepth / 2) {
+      EXPECT_EQ(n->title, "d49999");
+      EXPECT_EQ(n->unreadCount, 51);  // the items of d49999, d50999, ..., d99999
+    }
+  }
+  EXPECT_EQ(depth, kDepth);
+  EXPECT_EQ(n->title, "d" + std::to_string(kDepth - 1));
+  EXPECT_GE(n->openIcon, kFirstCustomIconIndex);
+  EXPECT_LT(n->parent->openIcon, kFirstCustomIconIndex);
+  EXPECT_EQ(FindFolderByTreePath(st.root, deepestKey), n);
+  EXPECT_EQ(FindItemByTreePath(st.root, deepestKey.substr(0, deepestKey.rfind('\t')), "http://d.example/99998"),
+            nullptr);
+  EXPECT_EQ(Saved(), file);
+}
+
+// A load told to stop gives up at once; nothing of it is to be kept or saved.
+TEST_F(TreeFileTest, StopRequestEndsALoadWithoutKeepingAnything) {
+  WriteNative("default.html", HandWritten());
+  WriteNative("other.html", HandWritten());
+  const std::atomic<bool> stop{true};
+  settings.stop = &stop;
+  for (bool full : {true, false}) {
+    SCOPED_TRACE(full);
+    log::Clear();
+    if (!full) BuildDefaultTree(settings);
+    TreeLoadResult r = LoadTree(full ? settings.treeFile : Path("other.html"), full ? nullptr : GetTreeState().root,
+                                settings);
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(r.ok, 0);
+    EXPECT_TRUE(r.keptCopy.empty());
+    EXPECT_TRUE(LogContains("> load of the tree stopped"));
+  }
+  for (const auto& e : std::filesystem::directory_iterator(nativeHome))
+    EXPECT_EQ(e.path().string().find(".damaged"), std::string::npos) << e.path();
+  EXPECT_EQ(ReadNative("default.html"), HandWritten());
 }
 
 TEST_F(TreeFileTest, ImportMakesAnImportFolderAndKeepsOwnSpecialFolders) {
