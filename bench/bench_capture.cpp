@@ -32,9 +32,12 @@
 #include "capture/rules.h"
 #include "os/home.h"
 #include "os/log.h"
+#include "os/path.h"
+#include "os/tls.h"
 #include "store/profile.h"
 #include "store/tree.h"
 #include "store/treefile.h"
+#include "tests/support/testca.h"
 #include "tests/support/testserver.h"
 
 namespace zentu {
@@ -84,7 +87,7 @@ void ServeBenchSite(TestServer& server) {
   for (int i = 0; i < kStyleSheets; ++i) page += "<div class=\"c" + std::to_string(i) + "\">text</div>\n";
   for (int i = 0; i < kImages; ++i) {
     std::string name = "img/i" + std::to_string(i) + ".png";
-    std::string link = i % 3 == 0 ? name : i % 3 == 1 ? "/" + name : "http://127.0.0.1:{{port}}/" + name;
+    std::string link = i % 3 == 0 ? name : i % 3 == 1 ? "/" + name : server.Url("/" + name);
     page += "<img src=\"" + link + "\" alt=\"" + std::to_string(i) + "\">\n";
     server.AddPage("/" + name, Filler(4096, i), "image/png");
   }
@@ -169,6 +172,7 @@ std::string MakeTempDir() {
   BuildDefaultTree(TreeFileSettings{});
   InstallPipeline();
   StartWinsock();
+  if (url.rfind("https://", 0) == 0 && !os::AddTrustedCaFile(testing::GetTestCa().caFile)) _exit(5);
   TreeNode* item;
   {
     std::lock_guard tree(TreeMutex());
@@ -184,7 +188,10 @@ std::string MakeTempDir() {
   int downloadThreads = 0;
   for (const std::string& l : log::Lines()) downloadThreads += l == "Start. Download Thread";
   size_t failed = 0;
-  for (const DownloadJob& j : GetDownloadManager().Snapshot()) failed += j.Status == kJobError;
+  for (const DownloadJob& j : GetDownloadManager().Snapshot()) {
+    if (j.Status != kJobError) continue;
+    if (++failed <= 3) std::fprintf(stderr, "failed: %s: %s\n", j.URL.c_str(), j.Message.c_str());
+  }
   char line[64];
   int n = std::snprintf(line, sizeof line, "%.6f %d\n", seconds, downloadThreads);
   if (write(out, line, static_cast<size_t>(n)) != n) _exit(3);
@@ -268,17 +275,20 @@ ChildRun RunCommand(std::vector<std::string> args) {
 }
 
 // Runs `once` per iteration against a fresh server with the delay of range(0).
+// range(2) is 1 for the test server's TLS.
 template <typename Once>
 void Measure(benchmark::State& state, Once once) {
-  TestServer server({.delayMs = static_cast<int>(state.range(0))});
+  const bool https = state.range(2) != 0;
+  TestServer server({.https = https, .delayMs = static_cast<int>(state.range(0)), .keepAlive = true});
   ServeBenchSite(server);
   const std::string url = server.Url("/index.html");
   long maxRss = 0;
   double cpu = 0;
-  size_t files = 0, requests = 0;
+  size_t files = 0, requests = 0, connections = 0;
   int downloadThreads = -1;
   for (auto _ : state) {
     server.ClearRequests();
+    const size_t connectionsBefore = server.Connections();
     ChildRun run = once(url);
     if (!run.ok) {
       state.SkipWithError(run.error.c_str());
@@ -289,12 +299,14 @@ void Measure(benchmark::State& state, Once once) {
     cpu += run.cpuSeconds;
     files = run.files;
     requests = server.RequestCount();
+    connections = server.Connections() - connectionsBefore;
     downloadThreads = std::max(downloadThreads, run.downloadThreads);
   }
   state.counters["peak_rss_MB"] = static_cast<double>(maxRss) / 1024.0;
   state.counters["child_cpu_ms"] = state.iterations() ? cpu * 1000 / static_cast<double>(state.iterations()) : 0;
   state.counters["files"] = static_cast<double>(files);
   state.counters["requests"] = static_cast<double>(requests);
+  state.counters["connections"] = static_cast<double>(connections);
   if (downloadThreads >= 0) state.counters["dl_threads"] = downloadThreads;
 }
 
@@ -323,7 +335,11 @@ void BM_Wget2(benchmark::State& state) {
     return;
   }
   Measure(state, [](const std::string& url) {
-    return RunCommand({"/usr/bin/wget2", "--no-config", "-q", "-p", "-k", "-E", "-nH", "--max-threads=4", url});
+    std::vector<std::string> args = {"/usr/bin/wget2", "--no-config", "-q", "-p", "-k", "-E", "-nH", "--max-threads=4"};
+    if (url.rfind("https://", 0) == 0)
+      args.push_back("--ca-certificate=" + os::ToNativePath(testing::GetTestCa().caFile).value_or(""));
+    args.push_back(url);
+    return RunCommand(args);
   });
 }
 
@@ -352,12 +368,20 @@ void BM_QueueClaimAll(benchmark::State& state) {
 BENCHMARK(BM_QueueClaimAll)->RangeMultiplier(4)->Range(1000, 64000)->Unit(benchmark::kMillisecond)->Complexity();
 
 BENCHMARK(BM_Zentu)
-    ->ArgNames({"delay_ms", "threads"})
-    ->ArgsProduct({{20, 0}, {1, 4}})
+    ->ArgNames({"delay_ms", "threads", "https"})
+    ->ArgsProduct({{20, 0}, {1, 4}, {0, 1}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Wget)->ArgNames({"delay_ms"})->Arg(20)->Arg(0)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Wget2)->ArgNames({"delay_ms"})->Arg(20)->Arg(0)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Wget)
+    ->ArgNames({"delay_ms", "threads", "https"})
+    ->ArgsProduct({{20, 0}, {1}, {0}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Wget2)
+    ->ArgNames({"delay_ms", "threads", "https"})
+    ->ArgsProduct({{20, 0}, {4}, {0, 1}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace zentu

@@ -254,16 +254,22 @@ TEST_F(PipelineTest, HostileStopEndsAStalledTransferAndBigPagesStayUnanalysed) {
 TEST_F(PipelineTest, ManyResourcesShareAFewKeptConnections) {
   CurrentProfile().MaxNumberOfDownloadThread = 4;
   CurrentProfile().MaxNumberOfCheckThread = 4;
-  CloseKeptConnections();
-  TestServer server({.keepAlive = true});
-  std::string page = "<html><body>\n";
-  for (int i = 0; i < 240; ++i) page += "<img src=\"img/" + std::to_string(i) + ".gif\">\n";
-  server.AddPage("/many.html", page + "</body></html>\n");
-  server.Add(Route{.path = "/img/*", .headers = {{"Content-Type", "image/gif"}}, .body = "GIF89a"});
-  Capture(server.Url("/many.html"), AddUrlItem(server.Url("/many.html")));
-  EXPECT_EQ(DataFiles().size(), 241u);
-  EXPECT_EQ(server.RequestCount(), 241u) << "one GET each, no HEAD without a copy";
-  EXPECT_LE(server.Connections(), 12u);
+  ASSERT_TRUE(os::AddTrustedCaFile(GetTestCa().caFile));
+  for (bool https : {false, true}) {
+    SCOPED_TRACE(https ? "https" : "http");
+    CloseKeptConnections();
+    std::filesystem::remove_all(nativeHome + "/Data");
+    TestServer server({.https = https, .keepAlive = true});
+    std::string page = "<html><body>\n";
+    for (int i = 0; i < 240; ++i) page += "<img src=\"img/" + std::to_string(i) + ".gif\">\n";
+    server.AddPage("/many.html", page + "</body></html>\n");
+    server.Add(Route{.path = "/img/*", .headers = {{"Content-Type", "image/gif"}}, .body = "GIF89a"});
+    Capture(server.Url("/many.html"), AddUrlItem(server.Url("/many.html")));
+    EXPECT_EQ(DataFiles().size(), 241u);
+    EXPECT_EQ(server.RequestCount(), 241u) << "one GET each, no HEAD without a copy";
+    EXPECT_LE(server.Connections(), 12u);
+  }
+  os::ResetTrustedCaFiles();
 }
 
 // A short UTF-8 page of kanji alone looks like Shift_JIS to the detector: the
