@@ -14,6 +14,11 @@
 //   build/bench/bench_capture --benchmark_repetitions=3
 //   bench/compare_capture.sh      (the same on disk and on tmpfs)
 #include <benchmark/benchmark.h>
+#include <thread>
+#include <csignal>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -22,6 +27,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -155,7 +161,8 @@ std::string MakeTempDir() {
 // with the given thread counts, one URL item, the page queued. Writes the
 // seconds until the queue has settled to `out`, then ends without tearing
 // down (the workers' idle wait is no part of the capture).
-[[noreturn]] void ZentuChild(const std::string& dir, const std::string& url, int threads, int out) {
+[[noreturn]] void ZentuChild(const std::string& dir, const std::string& url, int threads, int out,
+                             bool site = false) {
   ::setenv("ZENTU_HOME", dir.c_str(), 1);
   os::ResetZentuHome();
   log::SetDebugFlag(false);
@@ -181,9 +188,25 @@ std::string MakeTempDir() {
     Link(item, GetTreeState().receiveFolder, kLinkLastChild);
   }
   auto start = std::chrono::steady_clock::now();
-  GetDownloadManager().AddJob(url, "", false, item);
-  bool idle = WaitUntilIdle(std::chrono::seconds(300));
+  if (site) {
+    // The whole site below the start page's host, any number of hops.
+    p.DelayOfSiteDownload = 0;
+    const std::string filter = url.substr(0, url.find('/', url.find("://") + 3) + 1);
+    GetDownloadManager().AddSiteJob(url, "", true, 1000, 0, filter, false, item);
+  } else {
+    GetDownloadManager().AddJob(url, "", false, item);
+  }
+  bool idle = WaitUntilIdle(std::chrono::seconds(900));
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // The peak of the capture itself, before the counting below copies the log
+  // and the queue.
+  long peakKb = 0;
+  if (FILE* f = std::fopen("/proc/self/status", "r")) {
+    char l[256];
+    while (std::fgets(l, sizeof l, f))
+      if (std::strncmp(l, "VmHWM:", 6) == 0) peakKb = std::atol(l + 6);
+    std::fclose(f);
+  }
   // How many download threads the capture got to use.
   int downloadThreads = 0;
   for (const std::string& l : log::Lines()) downloadThreads += l == "Start. Download Thread";
@@ -192,13 +215,13 @@ std::string MakeTempDir() {
     if (j.Status != kJobError) continue;
     if (++failed <= 3) std::fprintf(stderr, "failed: %s: %s\n", j.URL.c_str(), j.Message.c_str());
   }
-  char line[64];
-  int n = std::snprintf(line, sizeof line, "%.6f %d\n", seconds, downloadThreads);
+  char line[96];
+  int n = std::snprintf(line, sizeof line, "%.6f %d %ld\n", seconds, downloadThreads, peakKb);
   if (write(out, line, static_cast<size_t>(n)) != n) _exit(3);
   _exit(!idle ? 2 : failed ? 4 : 0);
 }
 
-ChildRun RunZentu(const std::string& url, int threads) {
+ChildRun RunZentu(const std::string& url, int threads, bool site = false) {
   ChildRun run;
   std::string dir = MakeTempDir();
   int fds[2];
@@ -211,7 +234,7 @@ ChildRun RunZentu(const std::string& url, int threads) {
   if (pid == 0) {
     ForgetInheritedPeak();
     close(fds[0]);
-    ZentuChild(dir, url, threads, fds[1]);
+    ZentuChild(dir, url, threads, fds[1], site);
   }
   close(fds[1]);
   std::string text;
@@ -226,9 +249,11 @@ ChildRun RunZentu(const std::string& url, int threads) {
   } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     run.error = "capture child ended with " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
   } else {
-    if (std::sscanf(text.c_str(), "%lf %d", &run.seconds, &run.downloadThreads) != 2) run.error = "no result";
+    long peakKb = 0;
+    if (std::sscanf(text.c_str(), "%lf %d %ld", &run.seconds, &run.downloadThreads, &peakKb) != 3)
+      run.error = "no result";
     run.ok = run.error.empty();
-    run.maxRssKb = usage.ru_maxrss;
+    run.maxRssKb = peakKb > 0 ? peakKb : usage.ru_maxrss;
     run.cpuSeconds = CpuSeconds(usage);
   }
   run.files = CountFiles(dir + "/Data");
@@ -383,6 +408,183 @@ BENCHMARK(BM_Wget2)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
+
+// ---- A whole site -------------------------------------------------------------------------
+
+// A generated site served by nginx: kSitePages pages in a binary tree of links
+// (page n links to 2n+1 and 2n+2), each with an image of its own and one of
+// 400 shared icons, and one style sheet: 20,401 files. nginx is started by the
+// benchmark on a free loopback port and stopped at its end.
+constexpr int kSitePages = 10000;
+constexpr int kSiteIcons = 400;
+
+struct NginxSite {
+  std::string dir;
+  int port = 0;
+  pid_t pid = -1;
+
+  ~NginxSite() {
+    if (pid > 0) {
+      ::kill(pid, SIGTERM);
+      int status;
+      ::waitpid(pid, &status, 0);
+    }
+    std::error_code ec;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+  }
+
+  static void Write(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return;
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  }
+
+  static int FreePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+  }
+
+  bool Answers() const {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+  }
+
+  // "" when running, else why not.
+  std::string Start() {
+    if (access("/usr/sbin/nginx", X_OK) != 0) return "/usr/sbin/nginx is not installed (scripts/dev bench installs it)";
+    dir = MakeTempDir();
+    if (dir.empty()) return "no temporary folder";
+    const std::filesystem::path root = std::filesystem::path(dir) / "site";
+    const std::string filler(900, 'x');
+    for (int n = 0; n < kSitePages; ++n) {
+      std::string page = "<html><head><title>Page " + std::to_string(n) +
+                         "</title><link rel=\"stylesheet\" href=\"../style.css\"></head><body>\n";
+      for (int child : {2 * n + 1, 2 * n + 2})
+        if (child < kSitePages) page += "<a href=\"" + std::to_string(child) + ".html\">" + std::to_string(child) + "</a>\n";
+      page += "<img src=\"../img/" + std::to_string(n) + ".png\"><img src=\"../icon/" +
+              std::to_string(n % kSiteIcons) + ".png\">\n<p>" + filler + "</p></body></html>\n";
+      Write(root / "p" / (std::to_string(n) + ".html"), page);
+      Write(root / "img" / (std::to_string(n) + ".png"), Filler(1024, static_cast<unsigned>(n)));
+    }
+    for (int i = 0; i < kSiteIcons; ++i)
+      Write(root / "icon" / (std::to_string(i) + ".png"), Filler(512, static_cast<unsigned>(100000 + i)));
+    Write(root / "style.css", "body { margin: 1em; }\n");
+    // mkdtemp made the folder for us alone; nginx's workers must read it.
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all | std::filesystem::perms::group_exec |
+                                          std::filesystem::perms::others_exec);
+    port = FreePort();
+    const std::string conf = dir + "/nginx.conf";
+    Write(conf, std::string(geteuid() == 0 ? "user root;\n" : "") +
+                    "daemon off;\nworker_processes 1;\npid " + dir + "/nginx.pid;\nerror_log " + dir +
+                    "/error.log;\nevents { worker_connections 1024; }\nhttp {\n  access_log off;\n"
+                    "  sendfile on;\n  keepalive_requests 1000000;\n"
+                    "  types { text/html html; image/png png; text/css css; }\n"
+                    "  default_type application/octet-stream;\n  client_body_temp_path " + dir + "/t1;\n"
+                    "  proxy_temp_path " + dir + "/t2;\n  fastcgi_temp_path " + dir + "/t3;\n"
+                    "  uwsgi_temp_path " + dir + "/t4;\n  scgi_temp_path " + dir + "/t5;\n"
+                    "  server { listen 127.0.0.1:" + std::to_string(port) + "; root " + root.string() + "; }\n}\n");
+    std::fflush(nullptr);
+    pid = fork();
+    if (pid == 0) {
+      int null = open("/dev/null", O_RDWR);
+      for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
+      execl("/usr/sbin/nginx", "nginx", "-p", dir.c_str(), "-c", conf.c_str(), "-e", (dir + "/error.log").c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 100 && !Answers(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return Answers() ? "" : "nginx did not start";
+  }
+
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port) + "/p/0.html"; }
+};
+
+template <typename Once>
+void MeasureSite(benchmark::State& state, Once once) {
+  NginxSite site;
+  if (std::string error = site.Start(); !error.empty()) {
+    state.SkipWithError(error.c_str());
+    for (auto _ : state) {
+    }
+    return;
+  }
+  long maxRss = 0;
+  size_t files = 0;
+  for (auto _ : state) {
+    ChildRun run = once(site.Url());
+    if (!run.ok) {
+      state.SkipWithError(run.error.c_str());
+      break;
+    }
+    state.SetIterationTime(run.seconds);
+    maxRss = std::max(maxRss, run.maxRssKb);
+    files = run.files;
+  }
+  state.counters["peak_rss_MB"] = static_cast<double>(maxRss) / 1024.0;
+  state.counters["files"] = static_cast<double>(files);
+}
+
+void BM_SiteZentu(benchmark::State& state) {
+  MeasureSite(state, [](const std::string& url) { return RunZentu(url, 4, true); });
+}
+
+void BM_SiteWget2(benchmark::State& state) {
+  MeasureSite(state, [](const std::string& url) {
+    return RunCommand({"/usr/bin/wget2", "--no-config", "-q", "-r", "-l", "inf", "-k", "-E", "-nH", "--max-threads=4", url});
+  });
+}
+
+void BM_SiteWget(benchmark::State& state) {
+  MeasureSite(state, [](const std::string& url) {
+    return RunCommand({"/usr/bin/wget", "--no-config", "-q", "-r", "-l", "inf", "-k", "-E", "-nH", url});
+  });
+}
+
+BENCHMARK(BM_SiteZentu)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SiteWget2)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SiteWget)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// ---- One page with many images ----------------------------------------------------------
+
+// The cost per image stays flat as the page grows: 20,000 images take at most
+// four times as long as 5,000.
+void BM_ImagePage(benchmark::State& state) {
+  const int images = static_cast<int>(state.range(0));
+  TestServer server({.keepAlive = true});
+  std::string page = "<html><body>\n";
+  for (int i = 0; i < images; ++i) page += "<img src=\"img/" + std::to_string(i) + ".png\">\n";
+  server.AddPage("/index.html", page + "</body></html>\n");
+  server.Add(testing::Route{.path = "/img/*", .headers = {{"Content-Type", "image/png"}}, .body = Filler(256, 7)});
+  for (auto _ : state) {
+    ChildRun run = RunZentu(server.Url("/index.html"), 4);
+    if (!run.ok) {
+      state.SkipWithError(run.error.c_str());
+      break;
+    }
+    state.SetIterationTime(run.seconds);
+    state.counters["files"] = static_cast<double>(run.files);
+    state.counters["peak_rss_MB"] = static_cast<double>(run.maxRssKb) / 1024.0;
+  }
+}
+
+BENCHMARK(BM_ImagePage)->Arg(5000)->Arg(20000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 }  // namespace
 }  // namespace zentu
 

@@ -464,7 +464,10 @@ Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepT
     connection.Close();
   // A final failure of the transfer itself (its bounds) says more than "Not Found.".
   if (result == kHttpFailed) ex.keepMessage = true;
-  if (result > 0) result = ParseResponseHeader(job);
+  if (result > 0) {
+    WriteLogVerbose("# Receive Header Data .....");
+    result = ParseResponseHead(job, info.head);
+  }
   if (kind == kHttpGet && result > 0 && (storeRedirects || !IsRedirect(job))) {
     result = StoreBody(job);
     if (result == kHttpFailed) ex.keepMessage = true;

@@ -334,12 +334,12 @@ uint64_t SystemTimeToFileTime(const SystemTime& t) {
 
 // --- Header ---------------------------------------------------------------------------
 
-int ParseResponseHeader(DownloadJob& job) {
+namespace {
+
+// Values of an earlier response (a HEAD before this GET, a run before a
+// re-arm) must not pass for this one's.
+void ResetResponseFields(DownloadJob& job) {
   job.Flag = kContentBinary;
-  int result = kHttpOk;
-  WriteLogVerbose("# Receive Header Data .....");
-  // Values of an earlier response (a HEAD before this GET, a run before a
-  // re-arm) must not pass for this one's.
   job.Size = 0;
   job.Modified.clear();
   job.LastModifiedTime = 0;
@@ -350,7 +350,13 @@ int ParseResponseHeader(DownloadJob& job) {
   job.HeaderLength = 0;
   // A malformed status line stores no code: an earlier 5xx must not decide for it.
   job.Connection = 0;
+}
 
+}  // namespace
+
+int ParseResponseHeader(DownloadJob& job) {
+  WriteLogVerbose("# Receive Header Data .....");
+  ResetResponseFields(job);
   os::File file;
   if (job.TempFile.empty() || !file.Open(job.TempFile, os::File::Mode::Read)) {
     SetJobMessage(job, "Can't open file: %s", job.TempFile.c_str());
@@ -360,6 +366,12 @@ int ParseResponseHeader(DownloadJob& job) {
   std::string data(kMaxResponseHead, '\0');
   data.resize(file.Read(data.data(), data.size()));
   file.Close();
+  return http_detail::ParseResponseHead(job, data);
+}
+
+int http_detail::ParseResponseHead(DownloadJob& job, std::string_view data) {
+  ResetResponseFields(job);
+  int result = kHttpOk;
   const size_t headEnd = FindHeadEnd(data);
   std::string_view head(data.data(), headEnd == std::string::npos ? data.size() : headEnd);
 

@@ -58,7 +58,10 @@ size_t CloseIdleConnections();
 struct ReceiveInfo {
   uint64_t bytes = 0;     // bytes received, head included
   bool reusable = false;  // the answer ended exactly and the server keeps the connection
+  std::string head;       // the response head as received (cut at kMaxResponseHead)
 };
+// ParseResponseHeader on a head at hand.
+int ParseResponseHead(DownloadJob& job, std::string_view data);
 int ReceiveResponseInfo(DownloadJob& job, os::Connection& connection, int kind, ReceiveInfo& info);
 
 // The temporary directory "%s\\Temp" of the data directory.

@@ -15,6 +15,7 @@
 #include "os/file.h"
 #include "os/log.h"
 #include "os/socket.h"
+#include "store/profile.h"
 
 namespace zentu {
 
@@ -63,7 +64,10 @@ class Spooler {
   Spooler(const std::string& headPath, bool headOnly, int sizeUpTo, uint64_t maxBody)
       : headPath_(headPath), headOnly_(headOnly), sizeUpTo_(sizeUpTo), maxBody_(maxBody) {}
 
-  bool Open() { return head_.Open(headPath_, os::File::Mode::Write); }
+  // The head stays in memory; it goes to a file of its own only when the
+  // temporary files are kept (one file less to create and delete per request).
+  bool Open(bool headFile) { return !headFile || head_.Open(headPath_, os::File::Mode::Write); }
+  const std::string& head() const { return headText_; }
 
   Outcome outcome() const { return outcome_; }
   uint64_t bodyBytes() const { return bodyBytes_; }
@@ -87,7 +91,7 @@ class Spooler {
       }
       if (end > kMaxResponseHead) return Fail(Outcome::HeadTooLong);
       if (!WriteHeadBytes(std::string_view(headData_).substr(0, end))) return Fail(Outcome::WriteError);
-      if (!head_.Close()) return Fail(Outcome::WriteError);
+      if (head_.IsOpen() && !head_.Close()) return Fail(Outcome::WriteError);
       info_ = InspectHead(std::string_view(headData_).substr(0, end));
       if (!WantsBody(info_.status) || headOnly_) {
         if (NoBodyFollows()) {
@@ -183,7 +187,10 @@ class Spooler {
     return std::string::npos;
   }
 
-  bool WriteHeadBytes(std::string_view bytes) { return head_.IsOpen() && head_.Write(bytes); }
+  bool WriteHeadBytes(std::string_view bytes) {
+    headText_.assign(bytes);
+    return !head_.IsOpen() || head_.Write(bytes);
+  }
 
   // The answer carries no body by its status (or because the request was HEAD).
   bool NoBodyFollows() const {
@@ -348,6 +355,7 @@ class Spooler {
   int sizeUpTo_;
   uint64_t maxBody_;
   os::File head_, body_;
+  std::string headText_;
   Phase phase_ = Phase::Head;
   Outcome outcome_ = Outcome::Running;
   std::string headData_;
@@ -394,7 +402,7 @@ int http_detail::ReceiveResponseInfo(DownloadJob& job, os::Connection& connectio
   WriteLogVerbose("# Receiving [%s]", path.c_str());
 
   Spooler spooler(path, kind == kHttpHead, job.SizeUpTo, MaxBodyBytes());
-  if (!spooler.Open()) {
+  if (!spooler.Open(CurrentProfile().StoreTempData)) {
     WriteLog("Can't create file: %s", path.c_str());
     SetJobMessage(job, "Can't create file: %s", path.c_str());
     return kHttpRetry;
@@ -419,6 +427,7 @@ int http_detail::ReceiveResponseInfo(DownloadJob& job, os::Connection& connectio
   }
   const bool closed = spooler.Close();
   info.reusable = closed && spooler.Reusable();
+  info.head = spooler.head();
 
   int result = kHttpOk;
   switch (spooler.outcome()) {

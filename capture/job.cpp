@@ -493,13 +493,20 @@ void DownloadManager::WaitForChange(std::chrono::milliseconds timeout, std::stop
   jobChanged_.wait_for(lock, stop, timeout, [&] { return generation_ != seen; });
 }
 
+bool DownloadManager::DrainedLocked() const {
+  for (const auto& [status, urls] : byStatus_)
+    if (status != kJobComplete && status != kJobError && !urls.empty()) return false;
+  return true;
+}
+
+bool DownloadManager::Drained() const {
+  std::lock_guard lock(mutex_);
+  return DrainedLocked();
+}
+
 bool DownloadManager::WaitUntilDrained(std::stop_token stop) {
   std::unique_lock lock(mutex_);
-  return jobChanged_.wait(lock, stop, [&] {
-    for (const auto& [status, urls] : byStatus_)
-      if (status != kJobComplete && status != kJobError && !urls.empty()) return false;
-    return true;
-  });
+  return jobChanged_.wait(lock, stop, [&] { return DrainedLocked(); });
 }
 
 // --- Queries --------------------------------------------------------------------------

@@ -205,6 +205,8 @@ class DownloadManager {
   // Waits until every job has ended (complete or failed); true then, false when
   // `stop` was requested first. Checked and waited for under the queue's lock,
   // so the change that drains the queue wakes it at once.
+  // Every job has ended (complete or failed); a look at the status index.
+  bool Drained() const;
   bool WaitUntilDrained(std::stop_token stop);
 
   // --- Queries.
@@ -301,6 +303,7 @@ class DownloadManager {
   // Ends the claim; a re-download or a status asked for meanwhile takes effect (lock held).
   void EndClaim(Entry& entry, bool finished);
   bool HasFree(int status) const;  // lock held
+  bool DrainedLocked() const;      // lock held
   bool IsWaited(const std::string& url) const;  // lock held
   void CallStartWorkers();
 

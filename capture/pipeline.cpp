@@ -479,14 +479,7 @@ bool WaitUntilIdle(std::chrono::milliseconds limit) {
   DownloadManager& m = M();
   auto until = std::chrono::steady_clock::now() + limit;
   for (;;) {
-    bool busy = false;
-    for (const DownloadJob& j : m.Snapshot()) {
-      if (j.Status != kJobComplete && j.Status != kJobError) {
-        busy = true;
-        break;
-      }
-    }
-    if (!busy) return true;
+    if (m.Drained()) return true;  // the status index, not a copy of every job
     auto now = std::chrono::steady_clock::now();
     if (now >= until) return false;
     m.WaitForChange(std::min<std::chrono::milliseconds>(std::chrono::milliseconds(200),
@@ -835,7 +828,8 @@ int AnalyzePage(DownloadJob& job, std::string& text) {
     return 0;
   }
   // Written whole and renamed into place: a stop or a crash never leaves half a page.
-  if (!os::WriteFileAtomic(job.LocalFile, scanner.out)) {
+  // A rewritten copy can be made again from the server: not worth two disk flushes a page.
+  if (!os::WriteFileAtomic(job.LocalFile, scanner.out, os::Access::Keep, os::Durability::Replaceable)) {
     WriteLog("Can't create file: %s", job.LocalFile.c_str());
     SetJobMessage(job, "Can't create file: %s", job.LocalFile.c_str());
     return 0;

@@ -262,7 +262,8 @@ bool WriteCrLfTextFile(std::string_view path, std::string_view text, Access acce
   return WriteFileAtomic(path, bytes, access);
 }
 
-bool WriteFileAtomic(std::string_view path, std::string_view data, Access access) {
+bool WriteFileAtomic(std::string_view path, std::string_view data, Access access, Durability durability) {
+  const bool sync = durability == Durability::Synced;
   std::string temp(path);
   temp += ".tmp";
   temp += std::to_string(::getpid());
@@ -278,7 +279,7 @@ bool WriteFileAtomic(std::string_view path, std::string_view data, Access access
       auto native = ToNativePath(temp);
       ok = native && ::chmod(native->c_str(), static_cast<mode_t>(mode)) == 0;
     }
-    if (!ok || !f.Sync() || !f.Close()) {
+    if (!ok || (sync && !f.Sync()) || !f.Close()) {
       (void)DeleteFile(temp);
       return false;
     }
@@ -288,7 +289,7 @@ bool WriteFileAtomic(std::string_view path, std::string_view data, Access access
     return false;
   }
   // Make the rename itself durable.
-  auto dir = ToNativePath(DirectoryOf(path));
+  auto dir = sync ? ToNativePath(DirectoryOf(path)) : std::nullopt;
   if (dir) {
     int dfd = ::open(dir->empty() ? "." : dir->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {

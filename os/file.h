@@ -62,9 +62,16 @@ struct DirEntry {
 // private file (credentials, cookies) never keeps more than 0600.
 enum class Access { Keep, Private };
 
+// Whether a write must survive a power cut once it returns. Saved copies of
+// pages can be fetched again; the collection and the settings cannot.
+enum class Durability { Synced, Replaceable };
+
 // Writes a temporary file beside `path`, syncs it and renames it over `path`:
-// a crash leaves the old file or the new one, never half of one.
-[[nodiscard]] bool WriteFileAtomic(std::string_view path, std::string_view data, Access access = Access::Keep);
+// a crash leaves the old file or the new one, never half of one. Replaceable
+// skips the syncs (two disk flushes per file): readers and a crash of the
+// program still see the old file or the new one.
+[[nodiscard]] bool WriteFileAtomic(std::string_view path, std::string_view data, Access access = Access::Keep,
+                                   Durability durability = Durability::Synced);
 // Writes `text` (LF line ends) as CR LF text with WriteFileAtomic: a failed
 // save leaves the old file as it was.
 [[nodiscard]] bool WriteCrLfTextFile(std::string_view path, std::string_view text,

@@ -271,7 +271,7 @@ int RewriteStylesheetFile(PageScanner& s, std::string_view body, int mode) {
   s.out.clear();
   s.out.reserve(body.size() + body.size() / 8);
   RewriteCss(s, body, mode == ModeScript ? ModeScript : ModeStyle);
-  if (!os::WriteFileAtomic(job.localPath, s.out)) {
+  if (!os::WriteFileAtomic(job.localPath, s.out, os::Access::Keep, os::Durability::Replaceable)) {
     WriteLog("[Error] Can't create file: %s", job.localPath.c_str());
     job.message = "Can't create file: " + job.localPath;
     return 0;
