@@ -239,6 +239,14 @@ std::vector<DownloadManager::SavedJob> SnapshotWithPaths(const DownloadManager& 
   return manager.SnapshotForSave([&](const TreeNode* n) { return linked.count(n) != 0; });
 }
 
+// The path ends in the title the item had when the queue was written, which a
+// finished capture gives it; a tree file saved before then holds the item
+// under its old title ("*"). Then the item of that URL in the path's folder.
+TreeNode* FindItemInPathFolder(TreeNode* root, std::string_view treePath, std::string_view url) {
+  const size_t tab = treePath.rfind('\t');
+  return tab == std::string_view::npos ? nullptr : FindItemByTreePath(root, treePath.substr(0, tab), url);
+}
+
 // The collection was saved while the item's capture ran, so the item has no
 // copy although its job may have ended: an ended job would leave it so for
 // good, and a HEAD would take a file left from the lost run for the copy.
@@ -419,6 +427,7 @@ int LoadTimerFile(DownloadManager& manager) {
       DownloadJob& job = r.job;
       if (root && !r.treePath.empty()) {
         job.Node = FindItemByTreePath(root, r.treePath, job.URL);
+        if (!job.Node) job.Node = FindItemInPathFolder(root, r.treePath, job.URL);
         if (!job.Node) {
           // A feed job belongs to its RSS folder, whose path the record holds.
           TreeNode* folder = FindFolderByTreePath(root, r.treePath);

@@ -94,6 +94,8 @@ TEST_F(QueueFileTest, RestartFetchesAgainWhatEndedWithoutItsItemsCopy) {
   SetLocalFile(done, "Z:\\data\\example.com\\done.html");
   TreeNode* other = AddItem(receive, "*", "http://example.com/new.html");
   TreeNode* cached = AddItem(receive, "*", "http://example.com/cached.html");
+  // Titled by its capture when the queue was written, "*" in the tree file read back.
+  TreeNode* renamed = AddItem(receive, "Renamed", "http://example.com/renamed.html");
   const struct {
     const char* url;
     TreeNode* node;
@@ -106,6 +108,7 @@ TEST_F(QueueFileTest, RestartFetchesAgainWhatEndedWithoutItsItemsCopy) {
       {"http://example.com/new.html", other, kJobUntreated, true, false, kJobWaiting},
       {"http://example.com/cached.html", cached, kJobUntreated, true, true, kJobUntreated},
       {"http://example.com/res.png", nullptr, kJobComplete, true, false, kJobComplete},
+      {"http://example.com/renamed.html", renamed, kJobComplete, true, false, kJobWaiting},
   };
   std::vector<DownloadJob> jobs;
   for (const auto& r : rows) {
@@ -123,6 +126,7 @@ TEST_F(QueueFileTest, RestartFetchesAgainWhatEndedWithoutItsItemsCopy) {
   }
   manager.RestoreJobs(jobs);
   ASSERT_EQ(SaveTimerFile(manager, TimerFileForm::WhileRunning), 1);
+  SetTitle(renamed, "*");
   DownloadManager restarted;
   ASSERT_EQ(LoadTimerFile(restarted), 1);
   for (const auto& r : rows) {
