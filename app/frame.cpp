@@ -10,6 +10,7 @@
 #include "capture/http.h"
 #include "capture/job.h"
 #include "capture/pipeline.h"
+#include "capture/queuefile.h"
 #include "capture/rules.h"
 #include "intake/channel.h"
 #include "os/cp932.h"
@@ -88,10 +89,14 @@ std::vector<int> ScheduleTiersForTick(int& counter) {
 }
 
 Frame::Frame(FrameUi& ui, FrameOptions options, os::InstanceLock lock)
-    : ui_(ui), options_(std::move(options)), lock_(std::move(lock)) {}
+    : ui_(ui),
+      options_(std::move(options)),
+      lock_(std::move(lock)),
+      queueFile_(std::make_unique<QueueFileWriter>(GetDownloadManager())) {}
 
 Frame::~Frame() {
   StopOnceWatcher();
+  StopQueueFile();
   server_.Stop();
   timers_.clear();
   if (ui_.Desktop()) os::SetDesktop(nullptr);
@@ -151,6 +156,9 @@ int Frame::StartUp() {
   TreeFileSettings& settings = CurrentTreeFileSettings();
   settings = TreeFileSettingsFrom(profile, settings);
   settings.stop = options_.stop;
+  // Each tree file written goes after the queue: an item it holds always has
+  // its job in timer.dat. Nothing is written before the writer starts.
+  settings.beforeTreeFileWrite = [writer = queueFile_.get()] { writer->Flush(); };
   (void)CheckTreeVersion(settings.treeFile, {});
   WriteLog("Load Zentu Tree [%s]", settings.treeFile.c_str());
   if (LoadTree(settings.treeFile, nullptr, settings).stopped) {
@@ -195,7 +203,11 @@ int Frame::StartUp() {
   ui_.CreateDownloadManagerWindow();
   GetTreeState().modified.store(false);
   RunScheduleTier(1);
+  // Spool and part files are a dead run's only while no other Zentu runs:
+  // the lock says so. No capture of this run has started yet.
+  if (lock_.Held()) (void)RemoveDeadRunFiles();
   (void)LoadTimerFile(GetDownloadManager());
+  queueFile_->Start();
 
   // The own command line goes the way of a second start's, straight to the handler.
   if (!options_.commandLine.empty()) {
@@ -420,7 +432,15 @@ void Frame::StopCaptures() {
       break;
     }
   }
+  // The exit's file says more than the running one (no step to redo): it
+  // must be the last written.
+  StopQueueFile();
   (void)SaveTimerFile(manager);
+}
+
+void Frame::StopQueueFile() {
+  queueFile_->Stop();
+  CurrentTreeFileSettings().beforeTreeFileWrite = nullptr;
 }
 
 bool Frame::Shutdown() {
@@ -471,6 +491,7 @@ bool Frame::Shutdown() {
 
 int Frame::Finish(int loopCode) {
   StopOnceWatcher();
+  StopQueueFile();
   if (!shutdownRan_) {
     // The start-up failed, or the run ended without the shutdown: nothing is saved.
     CloseIntake(false);

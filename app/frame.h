@@ -25,6 +25,8 @@
 
 namespace zentu {
 
+class QueueFileWriter;
+
 // The single-instance token's name, also the main window's class name.
 inline constexpr char kWindowClassName[] = "Zentu [Moruska]";
 inline constexpr double kProgramVersion = 0.99;
@@ -105,6 +107,7 @@ class Frame {
   void StartOnceWatcher();
   void StopOnceWatcher();
   void StopCaptures();
+  void StopQueueFile();
   void CloseIntake(bool carryOutAccepted);
   int OnceExitCode(int loopCode) const;
 
@@ -126,6 +129,8 @@ class Frame {
   };
   std::deque<Pending> pending_;
   std::jthread onceWatcher_;
+  // Keeps timer.dat in step with the queue from the restore to the exit's save.
+  std::unique_ptr<QueueFileWriter> queueFile_;
   int showState_ = 1;
   int tierCounter_ = 1;
   bool shutdownRan_ = false;

@@ -493,7 +493,7 @@ void DownloadManager::WaitForChange(std::chrono::milliseconds timeout, std::stop
   jobChanged_.wait_for(lock, stop, timeout, [&] { return generation_ != seen; });
 }
 
-bool DownloadManager::DrainedLocked() const {
+bool DownloadManager::AllEnded() const {
   for (const auto& [status, urls] : byStatus_)
     if (status != kJobComplete && status != kJobError && !urls.empty()) return false;
   return true;
@@ -501,12 +501,29 @@ bool DownloadManager::DrainedLocked() const {
 
 bool DownloadManager::Drained() const {
   std::lock_guard lock(mutex_);
-  return DrainedLocked();
+  return AllEnded();
 }
 
 bool DownloadManager::WaitUntilDrained(std::stop_token stop) {
   std::unique_lock lock(mutex_);
-  return jobChanged_.wait(lock, stop, [&] { return DrainedLocked(); });
+  return jobChanged_.wait(lock, stop, [&] { return AllEnded(); });
+}
+
+bool DownloadManager::WaitUntilDrainedFor(std::chrono::milliseconds timeout, std::stop_token stop) {
+  std::unique_lock lock(mutex_);
+  return jobChanged_.wait_for(lock, stop, timeout, [&] { return AllEnded(); });
+}
+
+uint64_t DownloadManager::ChangeCount() const {
+  std::lock_guard lock(mutex_);
+  return generation_;
+}
+
+uint64_t DownloadManager::WaitForChangeSince(uint64_t seen, std::chrono::milliseconds timeout,
+                                             std::stop_token stop) {
+  std::unique_lock lock(mutex_);
+  jobChanged_.wait_for(lock, stop, timeout, [&] { return generation_ != seen; });
+  return generation_;
 }
 
 // --- Queries --------------------------------------------------------------------------

@@ -205,9 +205,16 @@ class DownloadManager {
   // Waits until every job has ended (complete or failed); true then, false when
   // `stop` was requested first. Checked and waited for under the queue's lock,
   // so the change that drains the queue wakes it at once.
+  bool WaitUntilDrained(std::stop_token stop);
   // Every job has ended (complete or failed); a look at the status index.
   bool Drained() const;
-  bool WaitUntilDrained(std::stop_token stop);
+  // The same, giving up after `timeout` (false then, as for a stop).
+  bool WaitUntilDrainedFor(std::chrono::milliseconds timeout, std::stop_token stop);
+  // Counts the queue's changes: a job added, changed, claimed, let go or removed.
+  uint64_t ChangeCount() const;
+  // Waits until ChangeCount() is no longer `seen`, `timeout` has passed or
+  // `stop` is requested; returns the count then.
+  uint64_t WaitForChangeSince(uint64_t seen, std::chrono::milliseconds timeout, std::stop_token stop);
 
   // --- Queries.
 
@@ -303,7 +310,7 @@ class DownloadManager {
   // Ends the claim; a re-download or a status asked for meanwhile takes effect (lock held).
   void EndClaim(Entry& entry, bool finished);
   bool HasFree(int status) const;  // lock held
-  bool DrainedLocked() const;      // lock held
+  bool AllEnded() const;  // every job complete or failed (lock held)
   bool IsWaited(const std::string& url) const;  // lock held
   void CallStartWorkers();
 
@@ -355,7 +362,23 @@ std::vector<JobRecord> ParseJobRecords(std::string_view text);
 // "timer.dat" in the profile's timer directory: the queue across a restart.
 // Return 1 when written or read, 0 otherwise.
 std::string TimerFilePath();
-int SaveTimerFile(DownloadManager& manager);
+// What the file says of work under way. At exit the workers have stopped and
+// each job keeps its step (a running one resumes one step earlier). While
+// Zentu runs the file is rewritten as the queue changes and read again only
+// after a crash, when it may lag the queue by a moment: every step that may
+// have been under way is redone whole, a HEAD from the start and a download
+// or analysis from a fresh download (the page may have been rewritten before
+// its new status reached the file, and a rewritten page must never be
+// analysed again).
+enum class TimerFileForm { AtExit, WhileRunning };
+// The file's text from a snapshot of the queue (takes the tree lock and the
+// queue's lock) and its atomic write (no lock), apart so that a caller can
+// write outside the locks it holds for the snapshot.
+std::string TimerFileText(const DownloadManager& manager, TimerFileForm form);
+int WriteTimerFile(const std::string& text);
+int SaveTimerFile(DownloadManager& manager, TimerFileForm form = TimerFileForm::AtExit);
+// Restores the queue. A job that had ended but whose item never got its copy
+// (the collection was saved before the capture finished) is fetched again.
 int LoadTimerFile(DownloadManager& manager);
 // The failed jobs into a new dated file in the profile's error directory.
 // Returns 1 when written, 0 on failure, -1 when there was no failed job.

@@ -48,6 +48,17 @@ int StatusToSave(int status) {
   }
 }
 
+// A step that may have been under way when a running queue was written.
+int StatusWhileRunning(int status) {
+  switch (status) {
+    case kJobHead: return kJobUntreated;
+    case kJobDownloading:
+    case kJobDownloaded:
+    case kJobAnalyzing: return kJobWaiting;
+    default: return status;
+  }
+}
+
 bool StartsWithNoCase(std::string_view line, std::string_view key) {
   if (line.size() < key.size()) return false;
   for (size_t i = 0; i < key.size(); ++i) {
@@ -228,6 +239,30 @@ std::vector<DownloadManager::SavedJob> SnapshotWithPaths(const DownloadManager& 
   return manager.SnapshotForSave([&](const TreeNode* n) { return linked.count(n) != 0; });
 }
 
+// The path ends in the title the item had when the queue was written, which a
+// finished capture gives it; a tree file saved before then holds the item
+// under its old title ("*"). Then the item of that URL in the path's folder.
+TreeNode* FindItemInPathFolder(TreeNode* root, std::string_view treePath, std::string_view url) {
+  const size_t tab = treePath.rfind('\t');
+  return tab == std::string_view::npos ? nullptr : FindItemByTreePath(root, treePath.substr(0, tab), url);
+}
+
+// The collection was saved while the item's capture ran, so the item has no
+// copy although its job may have ended: an ended job would leave it so for
+// good, and a HEAD would take a file left from the lost run for the copy.
+// The page is fetched whole, which gives the item its file and title.
+void RefetchForUnfinishedItem(DownloadJob& job) {
+  const TreeNode* item = job.Node;
+  if (!IsItem(item) || !item->localFile.empty()) return;
+  const bool initialised = !job.Host.empty() && !job.LocalFile.empty();
+  if (job.Status == kJobComplete) {
+    WriteLog("> timer.dat: %s ended, but its item has no copy: fetched again", job.URL.c_str());
+    job.Status = initialised ? kJobWaiting : kJobUntreated;
+  } else if (job.Status == kJobUntreated && initialised && !job.FromLocal) {
+    job.Status = kJobWaiting;
+  }
+}
+
 bool EnsureDirectory(const std::string& dir) {
   if (!dir.empty() && (os::DirectoryExists(dir) || os::CreateDirectories(dir))) return true;
   WriteLog("[Error] Can't create directory: %s", dir.c_str());
@@ -301,18 +336,35 @@ std::vector<JobRecord> ParseJobRecords(std::string_view text) {
 
 std::string TimerFilePath() { return os::JoinPath(CurrentProfile().dirs.timer, "timer.dat"); }
 
-int SaveTimerFile(DownloadManager& manager) {
+std::string TimerFileText(const DownloadManager& manager, TimerFileForm form) {
+  const std::vector<DownloadManager::SavedJob> jobs = SnapshotWithPaths(manager);
+  std::string text;
+  for (const auto& saved : jobs) {
+    if (form == TimerFileForm::WhileRunning) {
+      DownloadJob job = saved.job;
+      job.Status = StatusWhileRunning(job.Status);
+      text += FormatJobRecord(job, saved.treePath, true);
+    } else {
+      text += FormatJobRecord(saved.job, saved.treePath, true);
+    }
+  }
+  return text;
+}
+
+int WriteTimerFile(const std::string& text) {
   const std::string dir = CurrentProfile().dirs.timer;
   if (!EnsureDirectory(dir)) return 0;
   const std::string path = os::JoinPath(dir, "timer.dat");
-  const std::vector<DownloadManager::SavedJob> jobs = SnapshotWithPaths(manager);
-  std::string text;
-  for (const auto& saved : jobs) text += FormatJobRecord(saved.job, saved.treePath, true);
   if (!os::WriteFileAtomic(path, text)) {
     WriteLog("Can't open file [%s]", path.c_str());
     return 0;
   }
   return 1;
+}
+
+int SaveTimerFile(DownloadManager& manager, TimerFileForm form) {
+  if (!EnsureDirectory(CurrentProfile().dirs.timer)) return 0;
+  return WriteTimerFile(TimerFileText(manager, form));
 }
 
 int SaveErrorList(DownloadManager& manager) {
@@ -375,11 +427,13 @@ int LoadTimerFile(DownloadManager& manager) {
       DownloadJob& job = r.job;
       if (root && !r.treePath.empty()) {
         job.Node = FindItemByTreePath(root, r.treePath, job.URL);
+        if (!job.Node) job.Node = FindItemInPathFolder(root, r.treePath, job.URL);
         if (!job.Node) {
           // A feed job belongs to its RSS folder, whose path the record holds.
           TreeNode* folder = FindFolderByTreePath(root, r.treePath);
           if (IsFolder(folder) && folder->url == job.URL) job.Node = folder;
         }
+        RefetchForUnfinishedItem(job);
       }
       jobs.push_back(std::move(job));
     }

@@ -340,6 +340,7 @@ int SaveTree(const std::string& path, TreeNode* node, const TreeFileSettings& se
     std::lock_guard tree(TreeMutex());
     RenderTree(data, node, settings.dataDirectory, format);
   }
+  if (settings.beforeTreeFileWrite && path == settings.treeFile) settings.beforeTreeFileWrite();
 
   // Every save goes through a temporary file, so a crash or a full disk never
   // leaves a half-written tree file, backup or export behind.

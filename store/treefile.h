@@ -29,6 +29,10 @@ struct TreeFileSettings {
   // filling a sync folder from its directory.
   std::function<void(TreeNode*)> applyCustomIcon;
   std::function<void(TreeNode*)> fillSyncFolder;
+  // Runs when a save of the tree file has taken its copy of the collection
+  // and before it writes: the capture queue goes to disk first, so every item
+  // the file holds has its job in timer.dat should the program die.
+  std::function<void()> beforeTreeFileWrite;
   // When set and true (a signal asks the program to end), a running load gives
   // up at the next line: TreeLoadResult::stopped.
   const std::atomic<bool>* stop = nullptr;

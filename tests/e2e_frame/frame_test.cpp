@@ -365,6 +365,143 @@ TEST_F(FrameTest, StressKillDuringCapturesAndSavesNeverLosesASavedItem) {
   for (const std::string& url : saved) EXPECT_EQ(c.urlCount.count(url), 1u) << url;
 }
 
+// Waits (bounded; no measure of speed) until `done` says yes.
+template <typename Done>
+bool WaitUntil(Done done, int timeoutMs = 30000) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// Spool files ("YYYYMMDDhhmmssmmm.dat", ".body") and ".part" files below the data folder.
+std::vector<std::string> CaptureLeftovers(const std::string& nativeData) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  if (!std::filesystem::exists(nativeData)) return found;
+  for (auto it = std::filesystem::recursive_directory_iterator(nativeData, ec);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    const bool inTemp = it->path().parent_path().filename() == "Temp";
+    if ((inTemp && (name.ends_with(".dat") || name.ends_with(".body"))) || name.ends_with(".part"))
+      found.push_back(it->path().string());
+  }
+  return found;
+}
+
+// Killed while pages are captured, some of them done already and some still
+// arriving: the queue on disk lets the next start finish every capture (those
+// whose files were complete before the kill too), and what the dead run left
+// in Data\Temp goes.
+TEST_F(FrameTest, KillDuringCapturesTheNextStartFinishesEveryCaptureAndLeavesNoTemporaryFile) {
+  TestServer server;
+  server.Add({.path = "/c/*", .handler = [](const TestRequest& request, TestResponse& response) {
+                response.headers = {{"Content-Type", "text/html"}};
+                response.body = TitledPage("Page " + request.Path().substr(3), "<img src=\"/r/img.png\">");
+              }});
+  server.Add({.path = "/r/img.png", .headers = {{"Content-Type", "image/png"}}, .body = "\x89PNG\r\n\x1a\n"});
+  constexpr int kFast = 6, kSlow = 2;
+  for (int i = 0; i < kSlow; ++i) {
+    // A byte every 15 ms: still arriving when the kill comes, yet done soon after the restart.
+    server.Add({.path = "/slow/" + std::to_string(i), .headers = {{"Content-Type", "text/html"}},
+                .body = TitledPage("Slow " + std::to_string(i)), .fault = Fault::Drip, .faultSize = 15});
+  }
+  std::vector<std::pair<std::string, std::string>> pages;  // URL, title
+  for (int i = 0; i < kFast; ++i) pages.push_back({server.Url("/c/" + std::to_string(i)), "Page " + std::to_string(i)});
+  for (int i = 0; i < kSlow; ++i)
+    pages.push_back({server.Url("/slow/" + std::to_string(i)), "Slow " + std::to_string(i)});
+  std::string text = "<!--NoCache-->\n";
+  for (const auto& [url, title] : pages) text += url + "\n";
+
+  {
+    ZentuProcess z({"--headless"}, Env());
+    ASSERT_TRUE(z.WaitForLine("# Ready")) << z.Output();
+    ASSERT_TRUE(Send(kNoCache, text));
+    // The queue reaches the disk while it runs: the finished pages are
+    // complete in timer.dat long before any shutdown.
+    ASSERT_TRUE(WaitUntil([&] {
+      int complete = 0;
+      for (const JobRecord& r : ParseJobRecords(ReadNative("Timer/timer.dat")))
+        complete += r.job.Status == kJobComplete && r.job.URL.find("/c/") != std::string::npos;
+      return complete == kFast && server.RequestCount("/slow/0") > 0 && server.RequestCount("/slow/1") > 0;
+    })) << ReadNative("Timer/timer.dat") << z.Output();
+    z.Signal(SIGKILL);
+    ASSERT_EQ(z.Wait(), 128 + SIGKILL);
+  }
+  const std::string nativeData = nativeHome + "/Data";
+  ASSERT_FALSE(CaptureLeftovers(nativeData).empty()) << "the slow pages were being spooled";
+  {
+    Collection c = Load();
+    const Item* slow = c.Find(pages.back().first);
+    ASSERT_NE(slow, nullptr) << "saved at the addition";
+    EXPECT_EQ(slow->title, "*");
+  }
+
+  ZentuProcess next({"--headless", "--once"}, Env());
+  ASSERT_EQ(next.Wait(), 0) << next.Output();
+  EXPECT_GE(next.FindLine("> removed a file left by a run that ended without shutdown: "), 0) << next.Output();
+  EXPECT_LT(next.FindLine("> removed a file left by a run that ended without shutdown: "), next.FindLine("# Ready"));
+  Collection c = Load();
+  EXPECT_EQ(c.items.size(), 3u + pages.size());
+  for (const auto& [url, title] : pages) {
+    SCOPED_TRACE(url);
+    const Item* item = c.Find(url);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(c.urlCount[url], 1);
+    EXPECT_EQ(item->title, title);
+    EXPECT_EQ(item->downloadFlag, kDownloadDone);
+    EXPECT_TRUE(std::filesystem::exists(SavedCopy(*item))) << item->localFile;
+  }
+  const std::vector<std::string> left = CaptureLeftovers(nativeData);
+  EXPECT_TRUE(left.empty()) << left.front();
+  for (const JobRecord& r : ParseJobRecords(ReadNative("Timer/timer.dat")))
+    EXPECT_EQ(r.job.Status, kJobComplete) << r.job.URL;
+}
+
+// Kills at random moments while captures run and the collection is saved
+// every few milliseconds: whatever moment the kill hits, the next start
+// finishes every capture whose item the tree file holds.
+TEST_F(FrameTest, StressKillDuringCapturesNeverLeavesAnItemUnfinished) {
+  WriteProfile("BackupInterval=1\n");
+  TestServer server({.delayMs = 5});
+  server.Add({.path = "/k/*", .handler = [](const TestRequest& request, TestResponse& response) {
+                response.headers = {{"Content-Type", "text/html"}};
+                response.body = TitledPage("K" + request.Path().substr(3), "<img src=\"/r/img.png\">");
+              }});
+  server.Add({.path = "/r/img.png", .headers = {{"Content-Type", "image/png"}}, .body = "\x89PNG\r\n\x1a\n"});
+  std::mt19937 random(20070213);
+  int next = 0;
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    ZentuProcess z({"--headless"}, Env({{"ZENTU_SAVE_INTERVAL_MS", "15"}}));
+    ASSERT_TRUE(z.WaitForLine("# Ready")) << z.Output();
+    std::string text = "<!--NoCache-->\n";
+    for (int i = 0; i < 4; ++i) text += server.Url("/k/" + std::to_string(next++)) + "\n";
+    ASSERT_TRUE(Send(kNoCache, text));
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 120));
+    z.Signal(SIGKILL);
+    ASSERT_EQ(z.Wait(), 128 + SIGKILL);
+  }
+  ZentuProcess last({"--headless", "--once"}, Env());
+  ASSERT_EQ(last.Wait(), 0) << last.Output();
+  Collection c = Load();
+  int pages = 0;
+  for (const Item& item : c.items) {
+    if (item.url.find("/k/") == std::string::npos) continue;
+    SCOPED_TRACE(item.url);
+    ++pages;
+    EXPECT_EQ(c.urlCount[item.url], 1);
+    EXPECT_EQ(item.title, "K" + item.url.substr(item.url.find("/k/") + 3));
+    EXPECT_EQ(item.downloadFlag, kDownloadDone);
+    EXPECT_TRUE(std::filesystem::exists(SavedCopy(item))) << item.localFile;
+  }
+  EXPECT_GT(pages, 0) << "no item ever reached the tree file";
+  const std::vector<std::string> left = CaptureLeftovers(nativeHome + "/Data");
+  EXPECT_TRUE(left.empty()) << left.front();
+}
+
 // A raw connection to the running instance's socket.
 int RawConnect(const std::string& nativeSocket) {
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
