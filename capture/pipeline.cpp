@@ -296,7 +296,6 @@ void CopyItemFields(DownloadJob& job, const DownloadJob& neighbour) {
   SetDownloadFlag(mine, theirs->downloadFlag);
   SetLocalFile(mine, theirs->localFile);
   if (mine->unread != theirs->unread) SetUnreadFlag(mine, theirs->unread);
-  os::GetDesktop().RefreshNode(mine);
 }
 
 // True when the job took the result of its neighbour in the queue.
@@ -512,7 +511,6 @@ bool KeepLockedCopy(DownloadJob& job) {
   if (TreeNode* item = JobItem(job); item && IsItem(item)) {
     SetDownloadFlag(item, kDownloadDone);
     if (item->localFile.empty()) SetLocalFile(item, job.LocalFile);
-    os::GetDesktop().RefreshNode(item);
   }
   return true;
 }
@@ -962,7 +960,6 @@ void FinishTreeItem(DownloadJob& job) {
   SetLocalFile(item, job.LocalFile);
   if (changed && !item->unread) SetUnreadFlag(item, true);
   MarkTreeModified();
-  os::GetDesktop().RefreshNode(item);
 }
 
 }  // namespace zentu

@@ -1,11 +1,11 @@
 #include "store/customicons.h"
 
-#include "os/desktop.h"
 #include "os/file.h"
 #include "os/home.h"
 #include "os/log.h"
 #include "store/listfile_io.h"
 #include "store/profile.h"
+#include "store/tree_observer.h"
 
 namespace zentu {
 namespace {
@@ -195,7 +195,7 @@ void UpdateFolderIcons(TreeNode* top) {
     int32_t closed = n->closedIcon;
     ComputeIcons(n, &n->openIcon, &n->closedIcon);
     ApplyCustomIcon(n);
-    if (n->openIcon != open || n->closedIcon != closed) os::GetDesktop().RefreshNode(n);
+    if (n->openIcon != open || n->closedIcon != closed) NotifyNodeChanged(n);
   }
 }
 

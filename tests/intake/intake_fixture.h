@@ -15,15 +15,19 @@
 #include "os/path.h"
 #include "store/profile.h"
 #include "store/tree.h"
+#include "store/tree_observer.h"
 #include "store/treefile.h"
 #include "tests/support/testhome.h"
 
 namespace zentu::testing {
 
-// RefreshNode arrives from the reservation threads too.
-class ThreadSafeDesktop : public RecordingDesktop {
+// Tree notices arrive from the reservation threads too.
+class ThreadSafeDesktop : public RecordingDesktop, public TreeObserver {
  public:
-  void RefreshNode(const void* node) override {
+  void NodeAdded(const TreeNode* node) override { Count(node); }
+  void NodeChanged(const TreeNode* node) override { Count(node); }
+  void NodeMoved(const TreeNode* node, const TreeNode*) override { Count(node); }
+  void Count(const void* node) {
     std::lock_guard lock(mutex);
     ++refreshed[node];
   }
@@ -46,6 +50,7 @@ class IntakeTest : public TempHome {
     TempHome::SetUp();
     os::SetDesktop(&views);
     ResetTreeState();
+    AddTreeObserver(&views);
     CurrentProfile() = Profile{};
     CurrentProfile().dirs.data = Path("Data");
     TreeFileSettings& settings = CurrentTreeFileSettings();
@@ -78,6 +83,7 @@ class IntakeTest : public TempHome {
     ResetCommandChannel();
     GetDownloadManager().Clear();
     GetDownloadManager().SetHooks({});
+    RemoveTreeObserver(&views);
     ResetTreeState();
     CurrentProfile() = Profile{};
     CurrentTreeFileSettings() = TreeFileSettings{};

@@ -12,6 +12,7 @@
 #include "os/file.h"
 #include "os/log.h"
 #include "store/tree.h"
+#include "store/tree_observer.h"
 #include "tests/support/testhome.h"
 
 namespace zentu {
@@ -20,10 +21,10 @@ namespace {
 using testing::LogContains;
 using testing::SJ;
 
-class RefreshCounter : public testing::RecordingDesktop {
+class RefreshCounter : public testing::RecordingDesktop, public TreeObserver {
  public:
   std::map<const void*, int> refreshed;
-  void RefreshNode(const void* node) override { ++refreshed[node]; }
+  void NodeChanged(const TreeNode* node) override { ++refreshed[node]; }
 };
 
 class LockListTest : public testing::TempHome {
@@ -33,8 +34,10 @@ class LockListTest : public testing::TempHome {
     os::SetDesktop(&counter);
     ResetLockList();
     ResetTreeState();
+    AddTreeObserver(&counter);
   }
   void TearDown() override {
+    RemoveTreeObserver(&counter);
     ResetLockList();
     ResetTreeState();
     TempHome::TearDown();

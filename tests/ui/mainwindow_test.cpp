@@ -107,7 +107,7 @@ TEST_F(UiTest, ItemAddedFromAnotherThreadAppearsAndTakesItsPageTitle) {
   ASSERT_EQ(w.mainWindow()->listModel()->rowCount(), 0);
 
   std::atomic<TreeNode*> made{nullptr};
-  // As a capture does it: the "*" item under the tree lock, then a refresh.
+  // As a capture does it: the "*" item under the tree lock; the tree tells the views.
   std::thread channel([&] {
     TreeNode* item;
     {
@@ -117,8 +117,6 @@ TEST_F(UiTest, ItemAddedFromAnotherThreadAppearsAndTakesItsPageTitle) {
       SetDownloadFlag(item, kDownloadChanged);
       ASSERT_TRUE(AddItemToFolder(GetTreeState().receiveFolder, item));
     }
-    os::GetDesktop().RefreshNode(item);
-    os::GetDesktop().RefreshNode(GetTreeState().receiveFolder);
     made = item;
   });
   channel.join();
@@ -136,7 +134,6 @@ TEST_F(UiTest, ItemAddedFromAnotherThreadAppearsAndTakesItsPageTitle) {
       SetSize(item, 1234);
       SetUnreadFlag(item, true);
     }
-    os::GetDesktop().RefreshNode(item);
   });
   worker.join();
   ASSERT_TRUE(WaitUntil([&] { return ListTitle(w, 0) == QString::fromUtf8("取り込んだページ"); }));
@@ -330,7 +327,6 @@ TEST_F(UiTest, CloseConfirmationNoKeepsEverythingRunning) {
       std::lock_guard lock(TreeMutex());
       SetTitle(item, "after");
     }
-    os::GetDesktop().RefreshNode(item);
   }).join();
   w.SelectFolder(Receive());
   ASSERT_TRUE(WaitUntil([&] { return ListTitle(w, 0) == "after"; }));
