@@ -379,15 +379,20 @@ void ServeRedirectSource(const DownloadJob& job) {
 void InstallPipeline(DownloadManager& manager) {
   W().manager = &manager;
   W().pool.SetCountObserver(PublishCount);
-  JobHooks hooks;
-  hooks.startWorkers = [] { StartWorkers(); };
-  hooks.initJob = [](DownloadJob& job) { return InitJob(job); };
-  manager.SetHooks(std::move(hooks));
+  manager.SetHook(&JobHooks::startWorkers, [] { StartWorkers(); });
+  manager.SetHook(&JobHooks::initJob, [](DownloadJob& job) { return InitJob(job); });
 }
 
-void SetPipelineHooks(PipelineHooks hooks) {
+namespace detail {
+void EditPipelineHooks(const std::function<void(PipelineHooks&)>& edit) {
   std::lock_guard lock(W().mutex);
-  W().hooks = std::move(hooks);
+  edit(W().hooks);
+}
+}  // namespace detail
+
+void ClearPipelineHooks() {
+  std::lock_guard lock(W().mutex);
+  W().hooks = {};
 }
 
 void SetWorkerIdleLimit(std::chrono::milliseconds limit) {

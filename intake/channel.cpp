@@ -497,9 +497,16 @@ bool WaitForTreeLoaded() {
 
 }  // namespace
 
-void SetChannelHooks(ChannelHooks hooks) {
+namespace detail {
+void EditChannelHooks(const std::function<void(ChannelHooks&)>& edit) {
   std::lock_guard lock(State().mutex);
-  State().hooks = std::move(hooks);
+  edit(State().hooks);
+}
+}  // namespace detail
+
+void ClearChannelHooks() {
+  std::lock_guard lock(State().mutex);
+  State().hooks = {};
 }
 
 void SetTreeLoaded(bool loaded) {

@@ -132,12 +132,8 @@ int ForEachItemUrl(const std::vector<TreeNode*>& items, int (*change)(std::strin
 int LockItemUrls(const std::vector<TreeNode*>& items) { return ForEachItemUrl(items, &LockUrl); }
 int UnlockItemUrls(const std::vector<TreeNode*>& items) { return ForEachItemUrl(items, &UnlockUrl); }
 
-int32_t NodeDisplayIcon(const TreeNode* node, bool open) {
-  if (!node) return -1;
-  if (IsItem(node) && node->property == kPropertyUrlItem && !node->url.empty() && Contains(node->url)) {
-    return kIconDlUrlLocked;
-  }
-  return open ? node->openIcon : node->closedIcon;
+bool IsItemLocked(const TreeNode* node) {
+  return IsItem(node) && node->property == kPropertyUrlItem && !node->url.empty() && Contains(node->url);
 }
 
 }  // namespace zentu

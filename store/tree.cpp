@@ -11,22 +11,6 @@
 
 namespace zentu {
 
-const char* const kTreeIconFiles[kIconCount] = {
-    "icon/box_open.ico",             "icon/box_close.ico",
-    "icon/folder_open.ico",          "icon/folder_close.ico",
-    "icon/undl_url.ico",             "icon/dl_url.ico",
-    "icon/error_url.ico",            "icon/change_url.ico",
-    "icon/shortcut.ico",             "icon/text_file.ico",
-    "icon/dl_url_locked.ico",        "icon/receive_folder_open.ico",
-    "icon/receive_folder_close.ico", "icon/sync_folder_open.ico",
-    "icon/sync_folder_close.ico",    "icon/timer_folder_open.ico",
-    "icon/timer_folder_close.ico",   "icon/import_folder_open.ico",
-    "icon/import_folder_close.ico",  "icon/bookmark_folder_open.ico",
-    "icon/bookmark_folder_close.ico", "icon/search_folder_open.ico",
-    "icon/search_folder_close.ico",  "icon/rss_folder_open.ico",
-    "icon/rss_folder_close.ico",
-};
-
 TreeState& GetTreeState() {
   static TreeState state;
   return state;
@@ -83,47 +67,6 @@ void ResetTreeState() {
   state.searchFolder = nullptr;
   state.currentFolder = nullptr;
   state.modified.store(false);
-}
-
-// --- Icons ---------------------------------------------------------------------
-
-void ComputeIcons(const TreeNode* node, int32_t* openIcon, int32_t* closedIcon) {
-  int32_t open = kIconFolderOpen;
-  switch (node->type) {
-    case kNodeRoot:
-      open = kIconBoxOpen;
-      break;
-    case kNodeFolder:
-      switch (node->property) {
-        case kPropertyReceiveFolder: open = kIconReceiveFolderOpen; break;
-        case kPropertySyncFolder: open = kIconSyncFolderOpen; break;
-        case kPropertyImportFolder: open = kIconImportFolderOpen; break;
-        case kPropertyBookmarkFolder: open = kIconBookmarkFolderOpen; break;
-        case kPropertySearchFolder: open = kIconSearchFolderOpen; break;
-        case kPropertyRssFolder: open = kIconRssFolderOpen; break;
-        default: open = kIconFolderOpen; break;
-      }
-      break;
-    default: {
-      // Items have one picture for both states.
-      int32_t icon = kIconUndlUrl;
-      if (node->property == kPropertyTextItem) {
-        icon = kIconTextFile;
-      } else if (node->property != kPropertyRssFolder) {
-        switch (node->downloadFlag) {
-          case kDownloadChanged: icon = kIconChangeUrl; break;
-          case kDownloadDone: icon = kIconDlUrl; break;
-          case kDownloadError: icon = kIconErrorUrl; break;
-          default: icon = kIconUndlUrl; break;
-        }
-      }
-      *openIcon = icon;
-      *closedIcon = icon;
-      return;
-    }
-  }
-  *openIcon = open;
-  *closedIcon = open + 1;  // every folder pair is (open, close)
 }
 
 // --- Unread bookkeeping -----------------------------------------------------------
@@ -214,20 +157,9 @@ TreeNode* CreateNode(std::string_view title, std::string_view url, std::string_v
   node->localFile.assign(localFile);
   node->type = type;
   switch (type) {
-    case kNodeRoot:
-      node->property = kPropertyRoot;
-      ComputeIcons(node, &node->openIcon, &node->closedIcon);
-      break;
-    case kNodeFolder:
-      node->property = kPropertyFolder;
-      ComputeIcons(node, &node->openIcon, &node->closedIcon);
-      break;
-    default:
-      // An item shows the text-file picture until its download flag is set.
-      node->property = kPropertyUrlItem;
-      node->openIcon = kIconTextFile;
-      node->closedIcon = kIconTextFile;
-      break;
+    case kNodeRoot: node->property = kPropertyRoot; break;
+    case kNodeFolder: node->property = kPropertyFolder; break;
+    default: node->property = kPropertyUrlItem; break;
   }
   return node;
 }
@@ -368,38 +300,32 @@ int SetSortMode(TreeNode* node, uint32_t mode) {
   return 1;
 }
 
-static void UpdateIcons(TreeNode* node, bool changed) {
-  int32_t open = 0, closed = 0;
-  ComputeIcons(node, &open, &closed);
-  if (open != node->openIcon || closed != node->closedIcon) {
-    node->openIcon = open;
-    node->closedIcon = closed;
-    changed = true;
-  }
-  if (changed) Changed(node);
+// An item's first property or flag gives it the picture of its state.
+static bool TakePictureByState(TreeNode* node) {
+  if (!IsItem(node) || node->pictureByState) return false;
+  node->pictureByState = true;
+  return true;
 }
 
 void SetProperty(TreeNode* node, NodeProperty property) {
+  const bool pictured = TakePictureByState(node);
   if (node->property == property) {
-    UpdateIcons(node, false);
+    if (pictured) Changed(node);
     return;
   }
   // Becoming or ceasing to be the search-result folder changes what the
   // folder adds to its parent.
   int before = Contribution(node);
   node->property = property;
-  UpdateIcons(node, true);
+  Changed(node);
   PropagateUnread(node->parent, node, Contribution(node) - before);
 }
 
 void SetDownloadFlag(TreeNode* node, uint32_t flag) {
-  bool changed = node->downloadFlag != flag;
+  const bool pictured = TakePictureByState(node);
+  const bool changed = node->downloadFlag != flag;
   node->downloadFlag = flag;
-  if (IsItem(node)) {
-    UpdateIcons(node, changed);
-  } else if (changed) {
-    Changed(node);
-  }
+  if (changed || pictured) Changed(node);
 }
 
 // --- Links ---------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include "store/tree.h"
 #include "store/tree_observer.h"
 #include "tests/support/testhome.h"
+#include "ui/iconindex.h"
 
 namespace zentu {
 namespace {
@@ -164,19 +165,19 @@ TEST_F(LockListTest, ItemCommandsLockTheirUrlsAndChangeTheIcon) {
     int32_t open, closed;
   };
   const Row locked[] = {
-      {page, kIconDlUrlLocked, kIconDlUrlLocked},
-      {twin, kIconDlUrlLocked, kIconDlUrlLocked},  // same page, other fragment
-      {text, kIconTextFile, kIconTextFile},        // only URL items show the lock
-      {noUrl, kIconDlUrl, kIconDlUrl},
-      {feed, kIconRssFolderOpen, kIconRssFolderClose},
+      {page, ui::kIconDlUrlLocked, ui::kIconDlUrlLocked},
+      {twin, ui::kIconDlUrlLocked, ui::kIconDlUrlLocked},  // same page, other fragment
+      {text, ui::kIconTextFile, ui::kIconTextFile},        // only URL items show the lock
+      {noUrl, ui::kIconDlUrl, ui::kIconDlUrl},
+      {feed, ui::kIconRssFolderOpen, ui::kIconRssFolderClose},
   };
   for (const Row& row : locked) {
-    EXPECT_EQ(NodeDisplayIcon(row.node, true), row.open);
-    EXPECT_EQ(NodeDisplayIcon(row.node, false), row.closed);
+    EXPECT_EQ(ui::NodeDisplayIcon(row.node, true), row.open);
+    EXPECT_EQ(ui::NodeDisplayIcon(row.node, false), row.closed);
   }
   EXPECT_EQ(UnlockItemUrls({twin}), 1);  // unlocking through the fragment twin frees the page
-  EXPECT_EQ(NodeDisplayIcon(page, true), kIconDlUrl);
-  EXPECT_EQ(NodeDisplayIcon(nullptr, true), -1);
+  EXPECT_EQ(ui::NodeDisplayIcon(page, true), ui::kIconDlUrl);
+  EXPECT_EQ(ui::NodeDisplayIcon(nullptr, true), -1);
 }
 
 TEST_F(LockListTest, MissingAndUnwritableFiles) {
