@@ -27,8 +27,8 @@ std::recursive_mutex& TreeMutex() {
 // only under it, so it needs no lock of its own.
 
 static std::vector<TreeObserver*>& Observers() {
-  static std::vector<TreeObserver*> observers;
-  return observers;
+  static auto* observers = new std::vector<TreeObserver*>;  // never destroyed: workers may change nodes during exit
+  return *observers;
 }
 
 void AddTreeObserver(TreeObserver* observer) {
@@ -175,7 +175,7 @@ bool IsInSubtree(const TreeNode* node, const TreeNode* ancestor) {
 TreeNode* LastChild(const TreeNode* node) { return node ? node->lastChild : nullptr; }
 
 // Takes the node out of its parent's child list, whatever its protection. The
-// counts are the caller's (DropUnread).
+// counts and the notice are the caller's.
 static void Unhook(TreeNode* node) {
   TreeNode* parent = node->parent;
   if (node->prev) {
