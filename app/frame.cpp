@@ -7,6 +7,7 @@
 
 #include "app/arguments.h"
 #include "app/second_start.h"
+#include "app/wiring.h"
 #include "capture/http.h"
 #include "capture/job.h"
 #include "capture/pipeline.h"
@@ -108,13 +109,7 @@ int Frame::StartUp() {
   Profile& profile = CurrentProfile();
   failuresAtStart_ = GetDownloadManager().FailuresCommitted();
   if (ui_.Desktop()) os::SetDesktop(ui_.Desktop());
-  // The modules' list files join the configuration-file table before it is read.
-  InstallRuleFileHooks();
-  RegisterListFileHooks();
-  InstallPipeline(GetDownloadManager());
-  PipelineHooks hooks;
-  hooks.isUrlLocked = [](std::string_view url) { return IsUrlLocked(url); };
-  SetPipelineHooks(std::move(hooks));
+  InstallModules(GetDownloadManager());
   if (options_.workerIdle.count() > 0) SetWorkerIdleLimit(options_.workerIdle);
 
   // The old log goes only now that this instance holds the lock: a second

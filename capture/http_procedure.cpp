@@ -6,7 +6,6 @@
 #include "capture/http_internal.h"
 #include "capture/rules.h"
 #include "os/cp932.h"
-#include "os/desktop.h"
 #include "os/file.h"
 #include "os/log.h"
 #include "pagelib/url.h"
@@ -62,7 +61,6 @@ Redirect FollowRedirect(DownloadJob& job, DownloadManager& manager) {
     }
     SetUrl(node, target);
     if (IsItem(node)) SetTitle(node, target);  // a feed folder keeps the title the user gave it
-    os::GetDesktop().RefreshNode(node);
     WriteLog("Moved to: %s", target.c_str());
     manager.AddRedirectTarget(job, target, node);
   } else {
@@ -145,7 +143,6 @@ int HeadProcedure(DownloadJob& job, DownloadManager& manager) {
       std::lock_guard tree(TreeMutex());
       if (TreeNode* node = CurrentNode(job, manager); IsItem(node)) {
         SetDownloadFlag(node, kDownloadDone);
-        os::GetDesktop().RefreshNode(node);
       }
       return kHttpOk;
     }
@@ -215,7 +212,6 @@ void EndErrorProcedure(DownloadJob& job, DownloadManager& manager) {
   TreeNode* node = CurrentNode(job, manager);
   if (!IsItem(node) || IsTextItem(node)) return;
   SetDownloadFlag(node, kDownloadError);  // gives the error picture too
-  os::GetDesktop().RefreshNode(node);
 }
 
 std::string ResolveMovedURL(std::string_view url) {

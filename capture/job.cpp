@@ -107,9 +107,9 @@ void DownloadManager::SetListener(JobListener* listener) {
   listener_ = listener;
 }
 
-void DownloadManager::SetHooks(JobHooks hooks) {
+void DownloadManager::ClearHooks() {
   std::lock_guard lock(mutex_);
-  hooks_ = std::move(hooks);
+  hooks_ = {};
 }
 
 void DownloadManager::CallStartWorkers() {

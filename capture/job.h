@@ -25,6 +25,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "os/socket.h"
@@ -261,7 +262,14 @@ class DownloadManager {
   std::vector<SavedJob> SnapshotForSave(const std::function<bool(const TreeNode*)>& isLinked) const;
 
   void SetListener(JobListener* listener);
-  void SetHooks(JobHooks hooks);
+  // Sets one hook and keeps the other: SetHook(&JobHooks::startWorkers, fn).
+  template <class Fn>
+  void SetHook(Fn JobHooks::*hook, std::type_identity_t<Fn> fn) {
+    std::lock_guard lock(mutex_);
+    hooks_.*hook = std::move(fn);
+  }
+  // Removes both hooks (a queue without workers).
+  void ClearHooks();
   // Starts the workers through the hook when some kind of worker is missing.
   void StartWorkersIfMissing();
 

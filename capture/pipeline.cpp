@@ -296,7 +296,6 @@ void CopyItemFields(DownloadJob& job, const DownloadJob& neighbour) {
   SetDownloadFlag(mine, theirs->downloadFlag);
   SetLocalFile(mine, theirs->localFile);
   if (mine->unread != theirs->unread) SetUnreadFlag(mine, theirs->unread);
-  os::GetDesktop().RefreshNode(mine);
 }
 
 // True when the job took the result of its neighbour in the queue.
@@ -380,15 +379,20 @@ void ServeRedirectSource(const DownloadJob& job) {
 void InstallPipeline(DownloadManager& manager) {
   W().manager = &manager;
   W().pool.SetCountObserver(PublishCount);
-  JobHooks hooks;
-  hooks.startWorkers = [] { StartWorkers(); };
-  hooks.initJob = [](DownloadJob& job) { return InitJob(job); };
-  manager.SetHooks(std::move(hooks));
+  manager.SetHook(&JobHooks::startWorkers, [] { StartWorkers(); });
+  manager.SetHook(&JobHooks::initJob, [](DownloadJob& job) { return InitJob(job); });
 }
 
-void SetPipelineHooks(PipelineHooks hooks) {
+namespace detail {
+void EditPipelineHooks(const std::function<void(PipelineHooks&)>& edit) {
   std::lock_guard lock(W().mutex);
-  W().hooks = std::move(hooks);
+  edit(W().hooks);
+}
+}  // namespace detail
+
+void ClearPipelineHooks() {
+  std::lock_guard lock(W().mutex);
+  W().hooks = {};
 }
 
 void SetWorkerIdleLimit(std::chrono::milliseconds limit) {
@@ -505,7 +509,6 @@ bool KeepLockedCopy(DownloadJob& job) {
   if (TreeNode* item = JobItem(job); item && IsItem(item)) {
     SetDownloadFlag(item, kDownloadDone);
     if (item->localFile.empty()) SetLocalFile(item, job.LocalFile);
-    os::GetDesktop().RefreshNode(item);
   }
   return true;
 }
@@ -956,7 +959,6 @@ void FinishTreeItem(DownloadJob& job) {
   SetLocalFile(item, job.LocalFile);
   if (changed && !item->unread) SetUnreadFlag(item, true);
   MarkTreeModified();
-  os::GetDesktop().RefreshNode(item);
 }
 
 }  // namespace zentu

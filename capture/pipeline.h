@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "capture/job.h"
 
@@ -27,7 +28,20 @@ struct PipelineHooks {
 
 // Wires the pipeline into the queue (its initialisation and start hooks).
 void InstallPipeline(DownloadManager& manager = GetDownloadManager());
-void SetPipelineHooks(PipelineHooks hooks);
+
+namespace detail {
+// Runs `edit` on the pipeline's hooks under the workers' lock.
+void EditPipelineHooks(const std::function<void(PipelineHooks&)>& edit);
+}  // namespace detail
+// Sets one hook and keeps the others, so that each module installs its own
+// without knowing the rest: SetPipelineHook(&PipelineHooks::isUrlLocked, fn).
+// An empty function removes that hook.
+template <class Fn>
+void SetPipelineHook(Fn PipelineHooks::*hook, std::type_identity_t<Fn> fn) {
+  detail::EditPipelineHooks([&](PipelineHooks& hooks) { hooks.*hook = std::move(fn); });
+}
+// Removes every hook (tests, shutdown).
+void ClearPipelineHooks();
 // Saved files above this size are kept as they came and not analysed: the
 // analysis holds a page several times in memory, and no real page is so big.
 inline constexpr int64_t kMaxAnalyzedFile = 32 << 20;

@@ -170,13 +170,6 @@ TreeNode* FileInReceiveFolder(std::string_view title, std::string_view url, uint
   return FileItem(folder, item) ? item : nullptr;
 }
 
-// The views learn of the new nodes (outside the tree lock: the window side
-// may marshal to the main thread and wait).
-void ShowAdded(std::initializer_list<const TreeNode*> nodes) {
-  for (const TreeNode* n : nodes)
-    if (n) os::GetDesktop().RefreshNode(n);
-}
-
 void SaveAfterAddition(bool save, const TreeFileSettings& settings) {
   if (save) SaveTree(settings);
 }
@@ -214,7 +207,6 @@ int UseCache(std::string_view body) {
     GetDownloadManager().AddJob(url, "", true, item);
   }
   SaveAfterAddition(CurrentProfile().SaveAtAddition, CurrentTreeFileSettings());
-  ShowAdded({item, folder});
   return 1;
 }
 
@@ -296,9 +288,6 @@ void RunDownloadReservation(const std::string& text, bool save, const TreeFileSe
         batch.push_back(item);
       }
     }
-    if (created) os::GetDesktop().RefreshNode(created);
-    for (const TreeNode* item : batch) os::GetDesktop().RefreshNode(item);
-    if (!batch.empty()) os::GetDesktop().RefreshNode(target);
     added += batch.size();
   } while (next < urls.size());
 
@@ -353,7 +342,6 @@ int AddItemOnly(std::string_view body) {
     item = FileInReceiveFolder(title, url, kDownloadNone, folder);
     if (!item) return 0;
   }
-  ShowAdded({item, folder});
   return 1;
 }
 
@@ -422,7 +410,6 @@ int SiteDownload(std::string_view body) {
       WriteLog("external downloader: %s %s", downloader.c_str(), url.c_str());
     }
   }
-  ShowAdded({item, folder});
   return 1;
 }
 
@@ -510,9 +497,16 @@ bool WaitForTreeLoaded() {
 
 }  // namespace
 
-void SetChannelHooks(ChannelHooks hooks) {
+namespace detail {
+void EditChannelHooks(const std::function<void(ChannelHooks&)>& edit) {
   std::lock_guard lock(State().mutex);
-  State().hooks = std::move(hooks);
+  edit(State().hooks);
+}
+}  // namespace detail
+
+void ClearChannelHooks() {
+  std::lock_guard lock(State().mutex);
+  State().hooks = {};
 }
 
 void SetTreeLoaded(bool loaded) {
@@ -587,7 +581,6 @@ TreeNode* AddTextFragment(std::string_view url, std::string_view html) {
   // Outside the tree lock: the job may be held by a worker that needs the
   // tree, and the text is written to disk. Nodes go away only on this thread.
   GetDownloadManager().AddBufferJob(link, page, item);
-  ShowAdded({item, folder});
   return item;
 }
 

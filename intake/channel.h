@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "store/tree.h"
@@ -84,7 +85,18 @@ struct ChannelHooks {
   // clipboard capture. The channel has logged "scrap html : %s" already.
   std::function<void(std::string_view url)> scrapHtml;
 };
-void SetChannelHooks(ChannelHooks hooks);
+namespace detail {
+// Runs `edit` on the channel's hooks under the channel's lock.
+void EditChannelHooks(const std::function<void(ChannelHooks&)>& edit);
+}  // namespace detail
+// Sets one hook and keeps the others:
+// SetChannelHook(&ChannelHooks::openUrlInEditor, fn).
+template <class Fn>
+void SetChannelHook(Fn ChannelHooks::*hook, std::type_identity_t<Fn> fn) {
+  detail::EditChannelHooks([&](ChannelHooks& hooks) { hooks.*hook = std::move(fn); });
+}
+// Removes every hook.
+void ClearChannelHooks();
 
 // The copy-data handler: runs the command a text names. Codes other than
 // 6003 and 6004 are ignored. Waits until the collection has been loaded.

@@ -19,8 +19,6 @@ class Desktop {
   virtual void Notice(std::string_view text) = 0;
   virtual void StatusText(std::string_view text) = 0;
   virtual void TrayTip(std::string_view text) = 0;
-  // A node's texts, icons or counts changed; redraw it when shown.
-  virtual void RefreshNode(const void* node) { (void)node; }
   virtual void PlaySound(std::string_view path) { (void)path; }
   // Bring the download manager window up (when a download starts).
   virtual void ShowDownloadManager() {}

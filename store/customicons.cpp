@@ -1,18 +1,18 @@
 #include "store/customicons.h"
 
-#include "os/desktop.h"
 #include "os/file.h"
 #include "os/home.h"
 #include "os/log.h"
 #include "store/listfile_io.h"
 #include "store/profile.h"
+#include "store/tree_observer.h"
 
 namespace zentu {
 namespace {
 
 struct IconState {
   CustomIconTable table;
-  std::vector<std::string> files;             // image-list order, from kFirstCustomIconIndex
+  std::vector<std::string> files;             // in load order; a node's custom icon is an index here
   std::map<std::string, int32_t> indexOfFile;  // a file shared by several folders is loaded once
   std::string programDirectory;
 };
@@ -24,7 +24,7 @@ IconState& State() {
 
 enum class Which { Open, Close };
 
-// The image-list index of an icon file, or -1 when it cannot be read.
+// The index of an icon file in `files`, or -1 when it cannot be read.
 int32_t IndexOf(std::string_view file, Which which) {
   IconState& st = State();
   const std::string& base = st.programDirectory.empty() ? os::ZentuHome() : st.programDirectory;
@@ -38,7 +38,7 @@ int32_t IndexOf(std::string_view file, Which which) {
     }
     return -1;
   }
-  auto index = static_cast<int32_t>(kFirstCustomIconIndex + st.files.size());
+  auto index = static_cast<int32_t>(st.files.size());
   st.files.push_back(path);
   st.indexOfFile.emplace(std::move(path), index);
   return index;
@@ -184,18 +184,18 @@ void ApplyCustomIcon(TreeNode* folder) {
     }
   }
   if (!entry) return;
-  if (entry->openIndex >= 0) folder->openIcon = entry->openIndex;
-  if (entry->closeIndex >= 0) folder->closedIcon = entry->closeIndex;
+  if (entry->openIndex >= 0) folder->customOpenIcon = entry->openIndex;
+  if (entry->closeIndex >= 0) folder->customCloseIcon = entry->closeIndex;
 }
 
 void UpdateFolderIcons(TreeNode* top) {
   for (TreeNode* n = top; n; n = NextInPreorder(n, top)) {
     if (!IsFolder(n) && !IsRoot(n)) continue;
-    int32_t open = n->openIcon;
-    int32_t closed = n->closedIcon;
-    ComputeIcons(n, &n->openIcon, &n->closedIcon);
+    const int32_t open = n->customOpenIcon;
+    const int32_t closed = n->customCloseIcon;
+    n->customOpenIcon = n->customCloseIcon = -1;
     ApplyCustomIcon(n);
-    if (n->openIcon != open || n->closedIcon != closed) os::GetDesktop().RefreshNode(n);
+    if (n->customOpenIcon != open || n->customCloseIcon != closed) NotifyNodeChanged(n);
   }
 }
 

@@ -4,10 +4,11 @@
 // "icon.dat".
 //
 // The window program draws the icons: this module keeps the icon files and
-// gives each readable file an index of the tree image list, from kIconCount
-// upward in load order (CustomIconImageFiles() lists them in index order for
-// the window program to load). A file that cannot be read gets no index and
-// the folder keeps its ordinary icon for it.
+// numbers each readable file from 0 in load order (CustomIconImageFiles()
+// lists them in that order for the window program to load, after its own
+// pictures). A folder that an entry names holds those numbers
+// (TreeNode::customOpenIcon, customCloseIcon). A file that cannot be read
+// gets no number and the folder keeps its ordinary icon for it.
 //
 // Used on the user-interface thread only (the tree-file reader runs there
 // too): the table has no lock.
@@ -23,12 +24,10 @@
 
 namespace zentu {
 
-inline constexpr int32_t kFirstCustomIconIndex = kIconCount;
-
 struct CustomIcon {
   std::string openIcon;    // icon files as "icon.dat" names them
   std::string closeIcon;
-  int32_t openIndex = -1;  // image-list indices; -1 when the file could not be read
+  int32_t openIndex = -1;  // indices into CustomIconImageFiles(); -1 when the file could not be read
   int32_t closeIndex = -1;
 };
 
@@ -53,7 +52,7 @@ int SetCustomIcon(std::string_view key, std::string_view openIcon, std::string_v
 int RemoveCustomIcon(std::string_view key);
 const CustomIcon* FindCustomIcon(std::string_view key);
 const CustomIconTable& CustomIcons();
-// The files of the custom image-list entries: element i is index kFirstCustomIconIndex + i.
+// The readable icon files; a folder's custom icon i is element i.
 const std::vector<std::string>& CustomIconImageFiles();
 
 // The indices for a folder key; 1 when an entry exists (an index may still be

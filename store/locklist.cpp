@@ -4,10 +4,10 @@
 #include <set>
 #include <shared_mutex>
 
-#include "os/desktop.h"
 #include "os/file.h"
 #include "os/log.h"
 #include "store/listfile_io.h"
+#include "store/tree_observer.h"
 
 namespace zentu {
 namespace {
@@ -122,7 +122,7 @@ int ForEachItemUrl(const std::vector<TreeNode*>& items, int (*change)(std::strin
   for (TreeNode* item : items) {
     if (!IsItem(item) || item->url.empty()) continue;
     changed += change(item->url);
-    os::GetDesktop().RefreshNode(item);
+    NotifyNodeChanged(item);
   }
   return changed;
 }
@@ -132,12 +132,8 @@ int ForEachItemUrl(const std::vector<TreeNode*>& items, int (*change)(std::strin
 int LockItemUrls(const std::vector<TreeNode*>& items) { return ForEachItemUrl(items, &LockUrl); }
 int UnlockItemUrls(const std::vector<TreeNode*>& items) { return ForEachItemUrl(items, &UnlockUrl); }
 
-int32_t NodeDisplayIcon(const TreeNode* node, bool open) {
-  if (!node) return -1;
-  if (IsItem(node) && node->property == kPropertyUrlItem && !node->url.empty() && Contains(node->url)) {
-    return kIconDlUrlLocked;
-  }
-  return open ? node->openIcon : node->closedIcon;
+bool IsItemLocked(const TreeNode* node) {
+  return IsItem(node) && node->property == kPropertyUrlItem && !node->url.empty() && Contains(node->url);
 }
 
 }  // namespace zentu

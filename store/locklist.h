@@ -39,9 +39,8 @@ std::vector<std::string> LockedUrls();
 int LockItemUrls(const std::vector<TreeNode*>& items);
 int UnlockItemUrls(const std::vector<TreeNode*>& items);
 
-// The icon the views draw for a node: a URL item whose URL is locked shows
-// kIconDlUrlLocked, every other node its own open or closed icon. The caller
-// holds TreeMutex().
-int32_t NodeDisplayIcon(const TreeNode* node, bool open);
+// A URL item whose URL is locked (the views show it with the locked picture).
+// The caller holds TreeMutex().
+bool IsItemLocked(const TreeNode* node);
 
 }  // namespace zentu

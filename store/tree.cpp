@@ -1,29 +1,15 @@
 // Nodes, links, unread bookkeeping, walks, finds and tree paths of the collection.
 #include "store/tree.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
 #include "os/cp932.h"
 #include "os/desktop.h"
+#include "store/tree_observer.h"
 
 namespace zentu {
-
-const char* const kTreeIconFiles[kIconCount] = {
-    "icon/box_open.ico",             "icon/box_close.ico",
-    "icon/folder_open.ico",          "icon/folder_close.ico",
-    "icon/undl_url.ico",             "icon/dl_url.ico",
-    "icon/error_url.ico",            "icon/change_url.ico",
-    "icon/shortcut.ico",             "icon/text_file.ico",
-    "icon/dl_url_locked.ico",        "icon/receive_folder_open.ico",
-    "icon/receive_folder_close.ico", "icon/sync_folder_open.ico",
-    "icon/sync_folder_close.ico",    "icon/timer_folder_open.ico",
-    "icon/timer_folder_close.ico",   "icon/import_folder_open.ico",
-    "icon/import_folder_close.ico",  "icon/bookmark_folder_open.ico",
-    "icon/bookmark_folder_close.ico", "icon/search_folder_open.ico",
-    "icon/search_folder_close.ico",  "icon/rss_folder_open.ico",
-    "icon/rss_folder_close.ico",
-};
 
 TreeState& GetTreeState() {
   static TreeState state;
@@ -35,6 +21,44 @@ std::recursive_mutex& TreeMutex() {
   return mutex;
 }
 
+// --- Observers ---------------------------------------------------------------------
+//
+// The list is read by the model functions with the tree lock held and changed
+// only under it, so it needs no lock of its own.
+
+static std::vector<TreeObserver*>& Observers() {
+  static auto* observers = new std::vector<TreeObserver*>;  // never destroyed: workers may change nodes during exit
+  return *observers;
+}
+
+void AddTreeObserver(TreeObserver* observer) {
+  if (!observer) return;
+  std::lock_guard lock(TreeMutex());
+  auto& list = Observers();
+  if (std::find(list.begin(), list.end(), observer) == list.end()) list.push_back(observer);
+}
+
+void RemoveTreeObserver(TreeObserver* observer) {
+  std::lock_guard lock(TreeMutex());
+  auto& list = Observers();
+  list.erase(std::remove(list.begin(), list.end(), observer), list.end());
+}
+
+template <class Call>
+static void Tell(const Call& call) {
+  for (TreeObserver* o : Observers()) call(*o);
+}
+
+// Detached nodes are nobody's business yet.
+static bool Announced(const TreeNode* node) { return node && node->parent; }
+
+static void TellChanged(const TreeNode* node) {
+  if (!Announced(node) && !IsRoot(node)) return;
+  Tell([node](TreeObserver& o) { o.NodeChanged(node); });
+}
+
+void NotifyNodeChanged(const TreeNode* node) { TellChanged(node); }
+
 void ResetTreeState() {
   TreeState& state = GetTreeState();
   if (state.root) DestroyNode(state.root);
@@ -43,47 +67,6 @@ void ResetTreeState() {
   state.searchFolder = nullptr;
   state.currentFolder = nullptr;
   state.modified.store(false);
-}
-
-// --- Icons ---------------------------------------------------------------------
-
-void ComputeIcons(const TreeNode* node, int32_t* openIcon, int32_t* closedIcon) {
-  int32_t open = kIconFolderOpen;
-  switch (node->type) {
-    case kNodeRoot:
-      open = kIconBoxOpen;
-      break;
-    case kNodeFolder:
-      switch (node->property) {
-        case kPropertyReceiveFolder: open = kIconReceiveFolderOpen; break;
-        case kPropertySyncFolder: open = kIconSyncFolderOpen; break;
-        case kPropertyImportFolder: open = kIconImportFolderOpen; break;
-        case kPropertyBookmarkFolder: open = kIconBookmarkFolderOpen; break;
-        case kPropertySearchFolder: open = kIconSearchFolderOpen; break;
-        case kPropertyRssFolder: open = kIconRssFolderOpen; break;
-        default: open = kIconFolderOpen; break;
-      }
-      break;
-    default: {
-      // Items have one picture for both states.
-      int32_t icon = kIconUndlUrl;
-      if (node->property == kPropertyTextItem) {
-        icon = kIconTextFile;
-      } else if (node->property != kPropertyRssFolder) {
-        switch (node->downloadFlag) {
-          case kDownloadChanged: icon = kIconChangeUrl; break;
-          case kDownloadDone: icon = kIconDlUrl; break;
-          case kDownloadError: icon = kIconErrorUrl; break;
-          default: icon = kIconUndlUrl; break;
-        }
-      }
-      *openIcon = icon;
-      *closedIcon = icon;
-      return;
-    }
-  }
-  *openIcon = open;
-  *closedIcon = open + 1;  // every folder pair is (open, close)
 }
 
 // --- Unread bookkeeping -----------------------------------------------------------
@@ -103,7 +86,7 @@ static int Contribution(const TreeNode* node) {
 
 static void AddUnread(TreeNode* node, int delta) {
   node->unreadCount += delta;
-  os::GetDesktop().RefreshNode(node);
+  TellChanged(node);
 }
 
 // `changed`'s contribution to `parent` changed by delta.
@@ -132,7 +115,7 @@ void RecountUnread(TreeNode* top) {
       n = n->firstChild;
     }
     for (;;) {
-      if (!IsItem(n)) os::GetDesktop().RefreshNode(n);
+      if (!IsItem(n)) TellChanged(n);
       if (n == top) {
         PropagateUnread(top->parent, top, Contribution(top) - before);
         return;
@@ -158,6 +141,7 @@ int SetUnreadFlag(TreeNode* node, bool unread) {
   }
   if (node->unread == unread) return 1;
   node->unread = unread;
+  TellChanged(node);
   PropagateUnread(node->parent, node, unread ? 1 : -1);
   MarkTreeModified();
   return 1;
@@ -173,20 +157,9 @@ TreeNode* CreateNode(std::string_view title, std::string_view url, std::string_v
   node->localFile.assign(localFile);
   node->type = type;
   switch (type) {
-    case kNodeRoot:
-      node->property = kPropertyRoot;
-      ComputeIcons(node, &node->openIcon, &node->closedIcon);
-      break;
-    case kNodeFolder:
-      node->property = kPropertyFolder;
-      ComputeIcons(node, &node->openIcon, &node->closedIcon);
-      break;
-    default:
-      // An item shows the text-file picture until its download flag is set.
-      node->property = kPropertyUrlItem;
-      node->openIcon = kIconTextFile;
-      node->closedIcon = kIconTextFile;
-      break;
+    case kNodeRoot: node->property = kPropertyRoot; break;
+    case kNodeFolder: node->property = kPropertyFolder; break;
+    default: node->property = kPropertyUrlItem; break;
   }
   return node;
 }
@@ -201,11 +174,10 @@ bool IsInSubtree(const TreeNode* node, const TreeNode* ancestor) {
 
 TreeNode* LastChild(const TreeNode* node) { return node ? node->lastChild : nullptr; }
 
-// Takes the node out of its parent's child list, whatever its protection.
-static void Detach(TreeNode* node) {
+// Takes the node out of its parent's child list, whatever its protection. The
+// counts and the notice are the caller's.
+static void Unhook(TreeNode* node) {
   TreeNode* parent = node->parent;
-  if (!parent) return;
-  PropagateUnread(parent, node, -Contribution(node));
   if (node->prev) {
     node->prev->next = node->next;
   } else {
@@ -222,10 +194,45 @@ static void Detach(TreeNode* node) {
   MarkTreeModified();
 }
 
+// Links the node under parent right after `before` (null: first).
+static void Hook(TreeNode* node, TreeNode* parent, TreeNode* before) {
+  TreeNode* after = before ? before->next : parent->firstChild;
+  node->parent = parent;
+  node->prev = before;
+  node->next = after;
+  if (before) {
+    before->next = node;
+  } else {
+    parent->firstChild = node;
+  }
+  if (after) {
+    after->prev = node;
+  } else {
+    parent->lastChild = node;
+  }
+  MarkTreeModified();
+}
+
+// Unlinks with the notice first and the count changes after it, so an
+// observer hears of the removal before the counts it caused.
+static void Detach(TreeNode* node, bool freed) {
+  TreeNode* parent = node->parent;
+  if (!parent) return;
+  const int contribution = Contribution(node);
+  Unhook(node);
+  Tell([&](TreeObserver& o) { o.NodeRemoved(node, parent, freed); });
+  PropagateUnread(parent, node, -contribution);
+}
+
 void DestroyNode(TreeNode* node) {
   if (!node) return;
   TreeNode* formerParent = node->parent;
-  Detach(node);
+  if (formerParent) {
+    Detach(node, true);
+  } else if (IsRoot(node) && node == GetTreeState().root) {
+    // The whole collection goes: nothing else would tell the views.
+    Tell([node](TreeObserver& o) { o.NodeRemoved(node, nullptr, true); });
+  }
   TreeState& state = GetTreeState();
   // Free the subtree from the bottom up without recursion: deep trees must not
   // exhaust the stack. The first child is always the one freed next.
@@ -255,78 +262,80 @@ void DestroyNode(TreeNode* node) {
 
 // --- Setters -------------------------------------------------------------------------
 
-static void SetText(std::string& field, std::string_view text) {
-  if (field == text) return;
-  field.assign(text);
+static void Changed(const TreeNode* node) {
   MarkTreeModified();
+  TellChanged(node);
 }
 
-void SetTitle(TreeNode* node, std::string_view text) { SetText(node->title, text); }
-void SetUrl(TreeNode* node, std::string_view text) { SetText(node->url, text); }
-void SetLocalFile(TreeNode* node, std::string_view text) { SetText(node->localFile, text); }
-void SetLastCheck(TreeNode* node, std::string_view text) { SetText(node->lastCheck, text); }
-void SetOriginalDate(TreeNode* node, std::string_view text) { SetText(node->originalDate, text); }
+static void SetText(TreeNode* node, std::string& field, std::string_view text) {
+  if (field == text) return;
+  field.assign(text);
+  Changed(node);
+}
+
+void SetTitle(TreeNode* node, std::string_view text) { SetText(node, node->title, text); }
+void SetUrl(TreeNode* node, std::string_view text) { SetText(node, node->url, text); }
+void SetLocalFile(TreeNode* node, std::string_view text) { SetText(node, node->localFile, text); }
+void SetLastCheck(TreeNode* node, std::string_view text) { SetText(node, node->lastCheck, text); }
+void SetOriginalDate(TreeNode* node, std::string_view text) { SetText(node, node->originalDate, text); }
 
 void SetSize(TreeNode* node, uint32_t size) {
   if (node->size == size) return;
   node->size = size;
-  MarkTreeModified();
+  Changed(node);
 }
 
 void SetMark(TreeNode* node, int32_t mark) {
   if (mark < 0 || mark > 9 || node->mark == mark) return;
   node->mark = mark;
-  MarkTreeModified();
+  Changed(node);
 }
 
 int SetSortMode(TreeNode* node, uint32_t mode) {
   if (!FindSortMode(mode)) return 0;
   if (node->sortMode != mode) {
     node->sortMode = mode;
-    MarkTreeModified();
+    Changed(node);
   }
   return 1;
 }
 
-static void UpdateIcons(TreeNode* node, bool changed) {
-  int32_t open = 0, closed = 0;
-  ComputeIcons(node, &open, &closed);
-  if (open != node->openIcon || closed != node->closedIcon) {
-    node->openIcon = open;
-    node->closedIcon = closed;
-    changed = true;
-  }
-  if (changed) MarkTreeModified();
+// An item's first property or flag gives it the picture of its state.
+static bool TakePictureByState(TreeNode* node) {
+  if (!IsItem(node) || node->pictureByState) return false;
+  node->pictureByState = true;
+  return true;
 }
 
 void SetProperty(TreeNode* node, NodeProperty property) {
+  const bool pictured = TakePictureByState(node);
   if (node->property == property) {
-    UpdateIcons(node, false);
+    if (pictured) Changed(node);
     return;
   }
   // Becoming or ceasing to be the search-result folder changes what the
   // folder adds to its parent.
   int before = Contribution(node);
   node->property = property;
+  Changed(node);
   PropagateUnread(node->parent, node, Contribution(node) - before);
-  UpdateIcons(node, true);
 }
 
 void SetDownloadFlag(TreeNode* node, uint32_t flag) {
-  bool changed = node->downloadFlag != flag;
+  const bool pictured = TakePictureByState(node);
+  const bool changed = node->downloadFlag != flag;
   node->downloadFlag = flag;
-  if (IsItem(node)) {
-    UpdateIcons(node, changed);
-  } else if (changed) {
-    MarkTreeModified();
-  }
+  if (changed || pictured) Changed(node);
 }
 
 // --- Links ---------------------------------------------------------------------------
 
-TreeNode* Link(TreeNode* node, TreeNode* reference, int position) {
-  if (!node || !reference || node == reference) return nullptr;
-  if (node->parent || IsRoot(node)) return nullptr;
+// Where a link would put the node: its new parent and the sibling it follows
+// (null: first). False when the link is refused (see Link).
+static bool LinkPlace(const TreeNode* node, TreeNode* reference, int position, TreeNode** parentOut,
+                      TreeNode** beforeOut) {
+  if (!node || !reference || node == reference) return false;
+  if (node->parent || IsRoot(node)) return false;
   TreeNode* parent = nullptr;
   switch (position) {
     case kLinkFirstChild:
@@ -339,67 +348,70 @@ TreeNode* Link(TreeNode* node, TreeNode* reference, int position) {
       parent = reference->parent;
       break;
     default:
-      return nullptr;
+      return false;
   }
   // A node without children cannot hold its new parent (node == reference is
   // refused above); skipping the walk up keeps a deep tree's load linear.
-  if (!parent || IsItem(parent) || (node->firstChild && IsInSubtree(parent, node))) return nullptr;
+  if (!parent || IsItem(parent) || (node->firstChild && IsInSubtree(parent, node))) return false;
 
-  TreeNode* before = nullptr;  // the new node goes right after this one (null: first)
   switch (position) {
     case kLinkFirstChild:
       // Also when the reference already has children: they follow the node
       // instead of being lost.
-      before = nullptr;
+      *beforeOut = nullptr;
       break;
     case kLinkBefore:
-      before = reference->prev;
+      *beforeOut = reference->prev;
       break;
     case kLinkAfter:
-      before = reference;
+      *beforeOut = reference;
       break;
     default:
-      before = parent->lastChild;
+      *beforeOut = parent->lastChild;
       break;
   }
-  TreeNode* after = before ? before->next : parent->firstChild;
-  node->parent = parent;
-  node->prev = before;
-  node->next = after;
-  if (before) {
-    before->next = node;
-  } else {
-    parent->firstChild = node;
-  }
-  if (after) {
-    after->prev = node;
-  } else {
-    parent->lastChild = node;
-  }
+  *parentOut = parent;
+  return true;
+}
+
+TreeNode* Link(TreeNode* node, TreeNode* reference, int position) {
+  TreeNode* parent = nullptr;
+  TreeNode* before = nullptr;
+  if (!LinkPlace(node, reference, position, &parent, &before)) return nullptr;
+  Hook(node, parent, before);
+  Tell([node](TreeObserver& o) { o.NodeAdded(node); });
   PropagateUnread(parent, node, Contribution(node));
-  MarkTreeModified();
   return node;
 }
 
 TreeNode* Unlink(TreeNode* node) {
   if (!node || IsRoot(node) || node->isProtected) return nullptr;
-  Detach(node);
+  Detach(node, false);
   return node;
 }
 
 TreeNode* MoveNode(TreeNode* node, TreeNode* folder) {
   if (!node || !folder || IsItem(folder) || IsInSubtree(folder, node)) return nullptr;
+  if (IsRoot(node) || node->isProtected) return nullptr;
   TreeNode* oldParent = node->parent;
+  if (!oldParent) return Link(node, folder, kLinkLastChild);
   TreeNode* oldPrev = node->prev;
-  if (!Unlink(node)) return nullptr;
-  if (Link(node, folder, kLinkLastChild)) return node;
-  // Cannot happen after the checks above; keep the node in the tree regardless.
-  if (oldPrev) {
-    (void)Link(node, oldPrev, kLinkAfter);
-  } else if (oldParent) {
-    (void)Link(node, oldParent, kLinkFirstChild);
+  // One notice for the move, then the counts of the old chain and the new one.
+  const int contribution = Contribution(node);
+  Unhook(node);
+  TreeNode* parent = nullptr;
+  TreeNode* before = nullptr;
+  if (!LinkPlace(node, folder, kLinkLastChild, &parent, &before)) {
+    Hook(node, oldParent, oldPrev);  // cannot happen after the checks above
+    return nullptr;
   }
-  return nullptr;
+  Hook(node, parent, before);
+  Tell([&](TreeObserver& o) { o.NodeMoved(node, oldParent); });
+  if (parent != oldParent) {
+    PropagateUnread(oldParent, node, -contribution);
+    PropagateUnread(parent, node, contribution);
+  }
+  return node;
 }
 
 // --- Walks -----------------------------------------------------------------------------

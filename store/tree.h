@@ -48,64 +48,32 @@ enum DownloadFlag : uint32_t {
   kDownloadError = 3,
 };
 
-// Indices into the tree image list, in its load order.
-enum TreeIcon : int32_t {
-  kIconBoxOpen = 0,
-  kIconBoxClose,
-  kIconFolderOpen,
-  kIconFolderClose,
-  kIconUndlUrl,
-  kIconDlUrl,
-  kIconErrorUrl,
-  kIconChangeUrl,
-  kIconShortcut,
-  kIconTextFile,
-  kIconDlUrlLocked,
-  kIconReceiveFolderOpen,
-  kIconReceiveFolderClose,
-  kIconSyncFolderOpen,
-  kIconSyncFolderClose,
-  kIconTimerFolderOpen,
-  kIconTimerFolderClose,
-  kIconImportFolderOpen,
-  kIconImportFolderClose,
-  kIconBookmarkFolderOpen,
-  kIconBookmarkFolderClose,
-  kIconSearchFolderOpen,
-  kIconSearchFolderClose,
-  kIconRssFolderOpen,
-  kIconRssFolderClose,
-  kIconCount,  // 25
-};
-// Icon file of each image-list index, relative to the program ("icon/box_open.ico").
-extern const char* const kTreeIconFiles[kIconCount];
-
-// Folder sort modes: the command identifiers of the sort menu. The tree file
-// stores them minus kSortNone.
+// Folder sort modes, numbered as the tree file stores them (SORT="n"). The
+// windows give each its own command (ui/commands.h).
 enum SortMode : uint32_t {
-  kSortNone = 41000,
-  kSortUrlDescItemsFirst = 41001,
-  kSortUrlAscItemsFirst = 41002,
-  kSortTitleAscMixed = 41003,
-  kSortTitleDescMixed = 41004,
-  kSortTitleAscItemsFirst = 41005,
-  kSortTitleDescItemsFirst = 41006,
-  kSortTitleAscFoldersFirst = 41007,
-  kSortTitleDescFoldersFirst = 41008,
-  kSortUrlAscFoldersFirst = 41009,
-  kSortUrlDescFoldersFirst = 41010,
-  kSortCheckAscFoldersFirst = 41011,
-  kSortCheckDescFoldersFirst = 41012,
-  kSortCheckAscItemsFirst = 41013,
-  kSortCheckDescItemsFirst = 41014,
-  kSortOriginalAscFoldersFirst = 41015,
-  kSortOriginalDescFoldersFirst = 41016,
-  kSortOriginalAscItemsFirst = 41017,
-  kSortOriginalDescItemsFirst = 41018,
-  kSortSizeAscFoldersFirst = 41019,
-  kSortSizeDescFoldersFirst = 41020,
-  kSortSizeAscItemsFirst = 41021,
-  kSortSizeDescItemsFirst = 41022,
+  kSortNone = 0,
+  kSortUrlDescItemsFirst = 1,
+  kSortUrlAscItemsFirst = 2,
+  kSortTitleAscMixed = 3,
+  kSortTitleDescMixed = 4,
+  kSortTitleAscItemsFirst = 5,
+  kSortTitleDescItemsFirst = 6,
+  kSortTitleAscFoldersFirst = 7,
+  kSortTitleDescFoldersFirst = 8,
+  kSortUrlAscFoldersFirst = 9,
+  kSortUrlDescFoldersFirst = 10,
+  kSortCheckAscFoldersFirst = 11,
+  kSortCheckDescFoldersFirst = 12,
+  kSortCheckAscItemsFirst = 13,
+  kSortCheckDescItemsFirst = 14,
+  kSortOriginalAscFoldersFirst = 15,
+  kSortOriginalDescFoldersFirst = 16,
+  kSortOriginalAscItemsFirst = 17,
+  kSortOriginalDescItemsFirst = 18,
+  kSortSizeAscFoldersFirst = 19,
+  kSortSizeDescFoldersFirst = 20,
+  kSortSizeAscItemsFirst = 21,
+  kSortSizeDescItemsFirst = 22,
   kSortLast = kSortSizeDescItemsFirst,
 };
 
@@ -145,8 +113,14 @@ struct TreeNode {
 
   NodeType type = kNodeItem;
   NodeProperty property = kPropertyUrlItem;
-  int32_t closedIcon = kIconTextFile;
-  int32_t openIcon = kIconTextFile;
+  // A folder's own pictures from the custom icon table (store/customicons.h):
+  // indices into CustomIconImageFiles(), -1 for none. The views choose every
+  // other picture from the kind, property and download flag.
+  int32_t customOpenIcon = -1;
+  int32_t customCloseIcon = -1;
+  // A new item shows the text-file picture until its property or download
+  // flag is first set; from then on those choose its picture.
+  bool pictureByState = false;
 
   // Change `unread` directly only on a detached node; on a linked one use
   // SetUnreadFlag so that the folder counts follow.
@@ -190,8 +164,7 @@ std::recursive_mutex& TreeMutex();
 
 // --- Nodes ------------------------------------------------------------------
 
-// A new detached node: root (property 4, box icons), folder (3, folder icons) or
-// item (8, text-file icon until the download flag is set).
+// A new detached node: root (property 4), folder (3) or item (8).
 TreeNode* CreateNode(std::string_view title = {}, std::string_view url = {},
                      std::string_view localFile = {}, NodeType type = kNodeItem);
 // Detaches the node (whatever its protection) and frees it with its subtree.
@@ -226,12 +199,8 @@ void SetSize(TreeNode* node, uint32_t size);
 void SetMark(TreeNode* node, int32_t mark);
 // 0 (nothing stored) for a value that is no sort mode.
 int SetSortMode(TreeNode* node, uint32_t mode);
-// Stores the property and recomputes both icons from it.
 void SetProperty(TreeNode* node, NodeProperty property);
-// Stores the flag and recomputes an item's icons; folders keep theirs.
 void SetDownloadFlag(TreeNode* node, uint32_t flag);
-// Icons the node's kind, property and download flag call for.
-void ComputeIcons(const TreeNode* node, int32_t* openIcon, int32_t* closedIcon);
 
 // Marks an item read (0) or unread (1) and adjusts the folder counts above it.
 // A folder cannot be switched: the user is told so and 0 is returned.

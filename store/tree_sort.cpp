@@ -10,6 +10,7 @@
 
 #include "os/cp932.h"
 #include "store/tree.h"
+#include "store/tree_observer.h"
 
 namespace zentu {
 
@@ -184,6 +185,7 @@ int SortChildren(TreeNode* folder, uint32_t mode) {
   folder->firstChild = order.empty() ? nullptr : order.front();
   folder->lastChild = prev;
   MarkTreeModified();
+  NotifyNodeChanged(folder);  // the order of its children
   return 1;
 }
 

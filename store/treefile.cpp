@@ -559,7 +559,6 @@ struct Loader {
     std::sscanf(f.dlflag.c_str(), "%u", &dl);
     SetProperty(n, static_cast<NodeProperty>(property));
     SetDownloadFlag(n, dl <= 3 ? dl : 0);
-    ComputeIcons(n, &n->openIcon, &n->closedIcon);
     if (!Link(n, current, kLinkLastChild)) {
       DestroyNode(n);
       return;

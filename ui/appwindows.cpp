@@ -152,7 +152,7 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdStopCapture, [] { StopCapture(); });
   for (const SortModeInfo& mode : kSortModes) {
     const uint32_t m = mode.mode;
-    c.Register(static_cast<int>(m), [this, m] { SortCurrentFolder(m); });
+    c.Register(SortCommand(m), [this, m] { SortCurrentFolder(m); });
   }
 }
 
@@ -321,7 +321,7 @@ void AppWindows::SortCurrentFolder(uint32_t mode) {
     if (mode != kSortNone) SortChildren(folder, mode);
   }
   Refresh({folder});
-  if (QAction* a = main_->action(static_cast<int>(mode))) a->setChecked(true);
+  if (QAction* a = main_->action(SortCommand(mode))) a->setChecked(true);
 }
 
 void AppWindows::OpenSettings(int page) {

@@ -11,7 +11,8 @@
 //   windows.AddTrayIcon("Zentu");
 //
 // Everything here runs on the UI thread. Other threads reach the windows only
-// through the Desktop (RefreshNode, StatusText, ...), the log and the queue's
+// through the Desktop (StatusText, ...), the collection's change notices
+// (TreeWatch, registered while the windows exist), the log and the queue's
 // listener, all of which post to the UI thread.
 //
 // Freeing nodes: whoever frees nodes of the collection (on the UI thread)
@@ -26,7 +27,9 @@
 
 #include "store/profile.h"
 #include "store/tree.h"
+#include "store/tree_observer.h"
 #include "ui/commands.h"
+#include "ui/treewatch.h"
 
 class QCloseEvent;
 class QSystemTrayIcon;
@@ -136,6 +139,8 @@ class AppWindows {
   DownloadWindow* downloads_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
   QMenu* trayMenu_ = nullptr;
+  TreeWatch treeWatch_;
+  ScopedTreeObserver watching_{&treeWatch_};
   bool closing_ = false;
   // A minimised start shows the profile's state at the first restore.
   int restoreState_ = 0;

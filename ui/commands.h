@@ -1,6 +1,7 @@
 // Command identifiers the windows handle, and the dispatcher that maps an
 // identifier from a menu, a tool bar, a key or a hot key to its operation.
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <map>
 
@@ -36,7 +37,10 @@ inline constexpr int kCmdShowVersion = 40105;
 inline constexpr int kCmdRename = 40001;
 inline constexpr int kCmdNewFolder = 40107;
 inline constexpr int kCmdProperties = 40010;
-// 41000..41022: the folder sort modes (store/tree.h).
+// The folder sort modes (store/tree.h), one command each: 41000 + the mode
+// (41000 "no sort" .. 41022), the numbers the key configuration uses.
+inline constexpr int kCmdSortFirst = 41000;
+inline constexpr int SortCommand(uint32_t mode) { return kCmdSortFirst + static_cast<int>(mode); }
 
 // Zentu's own identifiers for what the key configuration has none for.
 inline constexpr int kCmdStartCapture = 45001;

@@ -259,7 +259,7 @@ void MainWindow::BuildMenus() {
   sortGroup_ = new QActionGroup(this);
   sortGroup_->setExclusive(true);
   for (const SortModeInfo& mode : kSortModes) {
-    QAction* a = Command(static_cast<int>(mode.mode), Q(SortMenuText(mode.mode)));
+    QAction* a = Command(SortCommand(mode.mode), Q(SortMenuText(mode.mode)));
     a->setCheckable(true);
     sortGroup_->addAction(a);
     sort->addAction(a);
@@ -420,7 +420,7 @@ void MainWindow::CheckSortMode() {
     std::lock_guard lock(TreeMutex());
     mode = folder->sortMode;
   }
-  if (QAction* a = action(static_cast<int>(mode))) a->setChecked(true);
+  if (QAction* a = action(SortCommand(mode))) a->setChecked(true);
 }
 
 void MainWindow::ApplyExpansion() {

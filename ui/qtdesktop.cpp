@@ -183,7 +183,7 @@ void QtDesktop::TrayTip(std::string_view text) {
   });
 }
 
-void QtDesktop::RefreshNode(const void* node) {
+void QueueNodeRefresh(const void* node) {
   if (!node) return;
   RefreshInbox& inbox = Refreshes();
   std::lock_guard lock(inbox.mutex);

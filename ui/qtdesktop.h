@@ -27,9 +27,6 @@ class QtDesktop : public os::Desktop {
   void Notice(std::string_view text) override;
   void StatusText(std::string_view text) override;
   void TrayTip(std::string_view text) override;
-  // Never blocks: callers may hold the tree lock. Refreshes are collected and
-  // applied together on the UI thread.
-  void RefreshNode(const void* node) override;
   void ShowDownloadManager() override;
 
   // While closing, message boxes asked for by other threads are not shown:
@@ -46,6 +43,10 @@ int ShowMessageBox(QWidget* parent, const QString& text, const QString& caption,
 // the screen, that closes itself after one second.
 QWidget* ShowNotice(const QString& text);
 
+// Asks the views to redraw a node (nullptr is ignored). Never blocks: callers
+// may hold the tree lock (the tree observer calls it). Refreshes are collected
+// and applied together on the UI thread, at most every 40 ms.
+void QueueNodeRefresh(const void* node);
 // Takes the refreshes collected so far (UI thread).
 void TakePendingRefreshes(std::unordered_set<const void*>& into);
 

@@ -89,7 +89,7 @@ QIcon TreeImageList::Icon(int32_t index) {
 
 QIcon TreeImageList::NodeIcon(const TreeNode* node, bool open) {
   if (!node) return {};
-  QIcon icon = Icon(open ? node->openIcon : node->closedIcon);
+  QIcon icon = Icon(ui::NodeIcon(node, open));
   if (!icon.isNull()) return icon;
   int32_t openIndex = 0, closedIndex = 0;
   ComputeIcons(node, &openIndex, &closedIndex);

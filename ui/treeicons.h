@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "store/tree.h"
+#include "ui/iconindex.h"
 
 namespace zentu::ui {
 

@@ -16,6 +16,7 @@
 #include "os/clock.h"
 #include "capture/http_internal.h"
 #include "tests/capture/http_fixture.h"
+#include "ui/iconindex.h"
 
 namespace zentu::testing {
 namespace {
@@ -408,7 +409,7 @@ TEST_F(HttpTest, FinalAndPassingServerAnswers) {
     EXPECT_EQ(job.Message, "Not Found.");
     EXPECT_EQ(job.Trials, 0) << "no retry";
     EXPECT_EQ(star->downloadFlag, kDownloadError);
-    EXPECT_EQ(star->closedIcon, kIconErrorUrl);
+    EXPECT_EQ(ui::NodeIcon(star, false), ui::kIconErrorUrl);
     manager.Clear();
   }
   for (const char* path : {"/busy", "/broken"}) {

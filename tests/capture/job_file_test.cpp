@@ -119,7 +119,7 @@ TEST_F(DownloadJobTest, TimerFileKeepsJobsOfEveryStatusAcrossRestart) {
 
   DownloadManager restarted;
   int startCount = 0;
-  restarted.SetHooks({[&] { ++startCount; }, {}});
+  restarted.SetHook(&JobHooks::startWorkers, [&] { ++startCount; });
   ASSERT_EQ(LoadTimerFile(restarted), 1);
   EXPECT_TRUE(restarted.timerFileLoaded.load());
   EXPECT_EQ(startCount, 1);

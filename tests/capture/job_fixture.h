@@ -64,7 +64,7 @@ class DownloadJobTest : public TempHome {
     sub = AddFolder(sites, "Sub");
     page = AddItem(sub, "Page", "http://example.com/old.html");
     manager.SetListener(&listener);
-    manager.SetHooks({[this] { ++starts; }, {}});
+    manager.SetHook(&JobHooks::startWorkers, [this] { ++starts; });
   }
   void TearDown() override {
     manager.SetListener(nullptr);

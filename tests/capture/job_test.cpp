@@ -235,14 +235,15 @@ TEST_F(DownloadJobTest, ChangesAskedForWhileHeldApplyOnRelease) {
 TEST_F(DownloadJobTest, BufferJobWritesThePageForAnalysis) {
   CurrentProfile().AddDateForScrapSelectionArea = false;
   const std::string dataDir = Path("Data");
-  manager.SetHooks({[this] { ++starts; }, [&](DownloadJob& job) {
-                      if (job.URL.find("bad") != std::string::npos) return false;
-                      job.DirName = dataDir + "\\example.com";
-                      job.LocalFile = job.DirName + "\\" + job.URL.substr(job.URL.rfind('/') + 1);
-                      job.LocalLink = "example.com/x";
-                      job.Status = kJobWaiting;
-                      return true;
-                    }});
+  manager.SetHook(&JobHooks::startWorkers, [this] { ++starts; });
+  manager.SetHook(&JobHooks::initJob, [&](DownloadJob& job) {
+    if (job.URL.find("bad") != std::string::npos) return false;
+    job.DirName = dataDir + "\\example.com";
+    job.LocalFile = job.DirName + "\\" + job.URL.substr(job.URL.rfind('/') + 1);
+    job.LocalLink = "example.com/x";
+    job.Status = kJobWaiting;
+    return true;
+  });
   const std::string html = SJ("<html><title>表示</title></html>");
   EXPECT_EQ(manager.AddBufferJob("http://example.com/p.html", html, star), 1);
   DownloadJob j;

@@ -18,6 +18,7 @@
 #include "store/tree.h"
 #include "store/treefile.h"
 #include "tests/support/sample_site.h"
+#include "ui/iconindex.h"
 
 namespace zentu::testing {
 namespace {
@@ -136,7 +137,7 @@ TEST_F(PipelineTest, CapturesASiteWithEverythingItNeeds) {
   EXPECT_EQ(item->title, os::Utf8ToSjis("トップ表示"));
   EXPECT_EQ(item->localFile, Path("Data") + "\\" + h + "\\index.html");
   EXPECT_EQ(item->downloadFlag, kDownloadDone);
-  EXPECT_EQ(item->openIcon, kIconDlUrl);
+  EXPECT_EQ(ui::NodeIcon(item, true), ui::kIconDlUrl);
   EXPECT_EQ(item->size, top.size() == 0 ? 0u : item->size);
   EXPECT_GT(item->size, 0u);
   EXPECT_EQ(item->lastCheck.size(), 19u);
@@ -375,9 +376,7 @@ TEST_F(PipelineTest, LockedPageIsNeverFetchedOverItsCopy) {
   ASSERT_EQ(ReadNative(copy), "<html>v1</html>");
   server.ClearRoutes();
   server.Add({.path = "/locked.html", .headers = {{"Content-Type", "text/html"}}, .body = "<html>v2</html>"});
-  PipelineHooks hooks;
-  hooks.isUrlLocked = [url](std::string_view u) { return u == url; };
-  SetPipelineHooks(hooks);
+  SetPipelineHook(&PipelineHooks::isUrlLocked, [url](std::string_view u) { return u == url; });
   enum class Way { Head, NoHead, Restored };
   for (Way way : {Way::Head, Way::NoHead, Way::Restored}) {
     SCOPED_TRACE(static_cast<int>(way));
@@ -410,7 +409,7 @@ TEST_F(PipelineTest, LockedPageIsNeverFetchedOverItsCopy) {
     std::lock_guard tree(TreeMutex());
     EXPECT_EQ(item->downloadFlag, kDownloadDone);
   }
-  SetPipelineHooks({});
+  ClearPipelineHooks();
 }
 
 // Without Last-Modified the page's WWWC text dates the item; a page the same
@@ -443,7 +442,7 @@ TEST_F(PipelineTest, LinkHandlingRules) {
   page.URL = "http://h.example/dir/page.html";
   ASSERT_TRUE(MapJobLocation(page));
   page.UpLinkRoot = "../../";
-  GetDownloadManager().SetHooks({});  // queue only, no workers
+  GetDownloadManager().ClearHooks();  // queue only, no workers
   struct Row {
     const char* link;
     const char* result;
@@ -620,3 +619,54 @@ TEST_F(PipelineTest, ScriptsCommentsAndIconsOfAOnePageCapture) {
 
 }  // namespace
 }  // namespace zentu::testing
+
+namespace zentu {
+namespace {
+
+// Installing one module's hook must not drop another's.
+TEST(HookTest, SettingOneHookKeepsTheOthers) {
+  auto installed = [] {
+    PipelineHooks copy;
+    detail::EditPipelineHooks([&](PipelineHooks& h) { copy = h; });
+    return std::vector<bool>{bool(copy.analyzeFeed), bool(copy.importOpml), bool(copy.isUrlLocked)};
+  };
+  ClearPipelineHooks();
+  SetPipelineHook(&PipelineHooks::isUrlLocked, [](std::string_view) { return true; });
+  SetPipelineHook(&PipelineHooks::analyzeFeed, [](DownloadJob&, std::string&) { return 7; });
+  EXPECT_EQ(installed(), (std::vector<bool>{true, false, true}));
+  SetPipelineHook(&PipelineHooks::importOpml, [](DownloadJob&, std::string&) { return 8; });
+  SetPipelineHook(&PipelineHooks::analyzeFeed, {});  // an empty function removes only that one
+  EXPECT_EQ(installed(), (std::vector<bool>{false, true, true}));
+  ClearPipelineHooks();
+  EXPECT_EQ(installed(), (std::vector<bool>{false, false, false}));
+
+  // The queue's two hooks, set in either order, both stay. An initialisation
+  // that refuses makes a text job fail before anything is written.
+  DownloadManager manager;
+  int starts = 0, inits = 0;
+  manager.SetHook(&JobHooks::initJob, [&](DownloadJob&) {
+    ++inits;
+    return false;
+  });
+  manager.SetHook(&JobHooks::startWorkers, [&] { ++starts; });
+  EXPECT_EQ(manager.AddBufferJob("http://example.com/t.html", "<p>t</p>", nullptr), -1);
+  EXPECT_EQ(inits, 1);
+  ASSERT_EQ(manager.AddJob("http://example.com/a.html", "", false, nullptr), 1);
+  EXPECT_GE(starts, 1);
+  const int startsBefore = starts;
+  manager.SetHook(&JobHooks::initJob, [&](DownloadJob&) {
+    inits += 10;
+    return false;
+  });
+  EXPECT_EQ(manager.AddBufferJob("http://example.com/u.html", "<p>u</p>", nullptr), -1);
+  EXPECT_EQ(inits, 11);
+  ASSERT_EQ(manager.AddJob("http://example.com/b.html", "", false, nullptr), 1);
+  EXPECT_GT(starts, startsBefore);  // replacing initJob kept startWorkers
+  manager.SetHook(&JobHooks::startWorkers, {});
+  EXPECT_EQ(manager.AddBufferJob("http://example.com/v.html", "<p>v</p>", nullptr), -1);
+  EXPECT_EQ(inits, 21);  // and removing startWorkers kept initJob
+  manager.ClearHooks();
+}
+
+}  // namespace
+}  // namespace zentu

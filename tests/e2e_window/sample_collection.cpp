@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "store/locklist.h"
 #include "store/profile.h"
 #include "store/tree.h"
 #include "store/treefile.h"
@@ -107,7 +108,7 @@ void BuildSampleCollection() {
   SetProperty(memo, kPropertyTextItem);
   Link(memo, folders["レシピ"], kLinkFirstChild);
   TreeNode* locked = folders["国内"]->firstChild;
-  locked->openIcon = locked->closedIcon = kIconDlUrlLocked;
+  LockUrl(locked->url);
   // Special folders to show their icons.
   TreeNode* sync = Folder(root, "同期フォルダ（ダウンロード）", false);
   SetProperty(sync, kPropertySyncFolder);

@@ -15,15 +15,19 @@
 #include "os/path.h"
 #include "store/profile.h"
 #include "store/tree.h"
+#include "store/tree_observer.h"
 #include "store/treefile.h"
 #include "tests/support/testhome.h"
 
 namespace zentu::testing {
 
-// RefreshNode arrives from the reservation threads too.
-class ThreadSafeDesktop : public RecordingDesktop {
+// Tree notices arrive from the reservation threads too.
+class ThreadSafeDesktop : public RecordingDesktop, public TreeObserver {
  public:
-  void RefreshNode(const void* node) override {
+  void NodeAdded(const TreeNode* node) override { Count(node); }
+  void NodeChanged(const TreeNode* node) override { Count(node); }
+  void NodeMoved(const TreeNode* node, const TreeNode*) override { Count(node); }
+  void Count(const void* node) {
     std::lock_guard lock(mutex);
     ++refreshed[node];
   }
@@ -46,6 +50,7 @@ class IntakeTest : public TempHome {
     TempHome::SetUp();
     os::SetDesktop(&views);
     ResetTreeState();
+    AddTreeObserver(&views);
     CurrentProfile() = Profile{};
     CurrentProfile().dirs.data = Path("Data");
     TreeFileSettings& settings = CurrentTreeFileSettings();
@@ -63,12 +68,12 @@ class IntakeTest : public TempHome {
 
     DownloadManager& dm = GetDownloadManager();
     dm.Clear();
-    dm.SetHooks({[this] { ++workerStarts; },
-                 [this](DownloadJob& job) {
-                   job.DirName = Path("Data");
-                   job.LocalFile = os::JoinPath(job.DirName, "page" + std::to_string(++pages) + ".html");
-                   return true;
-                 }});
+    dm.SetHook(&JobHooks::startWorkers, [this] { ++workerStarts; });
+    dm.SetHook(&JobHooks::initJob, [this](DownloadJob& job) {
+      job.DirName = Path("Data");
+      job.LocalFile = os::JoinPath(job.DirName, "page" + std::to_string(++pages) + ".html");
+      return true;
+    });
     ResetCommandChannel();
     InstallHooks();
     SetTreeLoaded(true);
@@ -77,7 +82,8 @@ class IntakeTest : public TempHome {
   void TearDown() override {
     ResetCommandChannel();
     GetDownloadManager().Clear();
-    GetDownloadManager().SetHooks({});
+    GetDownloadManager().ClearHooks();
+    RemoveTreeObserver(&views);
     ResetTreeState();
     CurrentProfile() = Profile{};
     CurrentTreeFileSettings() = TreeFileSettings{};
@@ -85,22 +91,20 @@ class IntakeTest : public TempHome {
   }
 
   void InstallHooks() {
-    ChannelHooks hooks;
-    hooks.siteDownloadDialog = [this](std::string_view url, std::string_view title,
-                                      ChannelHooks::SiteDownload& s) {
-      calls.dialogs.push_back(std::string(url) + "|" + std::string(title) + "|" + s.filter + "|" +
-                              std::to_string(s.linkHop) + "|" + std::to_string(s.sizeLimitKBytes));
-      if (!dialogAnswer) return false;
-      s = dialogResult;
-      return true;
-    };
-    hooks.startExternalDownloader = [this](std::string_view program, std::string_view url) {
+    SetChannelHook(&ChannelHooks::siteDownloadDialog,
+                   [this](std::string_view url, std::string_view title, ChannelHooks::SiteDownload& s) {
+                     calls.dialogs.push_back(std::string(url) + "|" + std::string(title) + "|" + s.filter + "|" +
+                                             std::to_string(s.linkHop) + "|" + std::to_string(s.sizeLimitKBytes));
+                     if (!dialogAnswer) return false;
+                     s = dialogResult;
+                     return true;
+                   });
+    SetChannelHook(&ChannelHooks::startExternalDownloader, [this](std::string_view program, std::string_view url) {
       calls.downloaders.push_back(std::string(program) + " " + std::string(url));
-    };
-    hooks.openUrlInEditor = [this](std::string_view url) { calls.editor.emplace_back(url); };
-    hooks.openUrlInBrowser = [this](std::string_view url) { calls.browser.emplace_back(url); };
-    hooks.scrapHtml = [this](std::string_view url) { calls.scraps.emplace_back(url); };
-    SetChannelHooks(hooks);
+    });
+    SetChannelHook(&ChannelHooks::openUrlInEditor, [this](std::string_view url) { calls.editor.emplace_back(url); });
+    SetChannelHook(&ChannelHooks::openUrlInBrowser, [this](std::string_view url) { calls.browser.emplace_back(url); });
+    SetChannelHook(&ChannelHooks::scrapHtml, [this](std::string_view url) { calls.scraps.emplace_back(url); });
   }
 
   static TreeNode* AddFolder(TreeNode* parent, const char* utf8Title) {

@@ -7,6 +7,7 @@
 #include "os/file.h"
 #include "os/log.h"
 #include "tests/intake/intake_fixture.h"
+#include "ui/iconindex.h"
 
 namespace zentu::testing {
 namespace {
@@ -22,7 +23,7 @@ TEST_F(IntakeTest, UseCacheFilesOneItemAndQueuesItWithTheCacheAllowed) {
     EXPECT_EQ(item->title, "*");
     EXPECT_EQ(item->property, kPropertyUrlItem);
     EXPECT_EQ(item->downloadFlag, kDownloadChanged);
-    EXPECT_EQ(item->closedIcon, kIconChangeUrl);
+    EXPECT_EQ(ui::NodeIcon(item, false), ui::kIconChangeUrl);
     DownloadJob job;
     ASSERT_TRUE(FindJob(item->url, &job)) << item->url;
     EXPECT_TRUE(job.FromLocal);
@@ -116,7 +117,7 @@ TEST_F(IntakeTest, AddItemOnlyReadsKeyLinesInAnyOrderAndQueuesNothing) {
   EXPECT_EQ(item->title, SJ("題名"));
   EXPECT_EQ(item->url, "http://c.example/");
   EXPECT_EQ(item->downloadFlag, kDownloadNone);
-  EXPECT_EQ(item->closedIcon, kIconUndlUrl);
+  EXPECT_EQ(ui::NodeIcon(item, false), ui::kIconUndlUrl);
   EXPECT_EQ(Jobs(), 0u);
 
   ASSERT_EQ(Receive("<!--Zentu AddItemOnly-->\nURL=http://d.example/\nTITLE=D\nother\nTITLE=ignored"), 1);
@@ -172,7 +173,7 @@ TEST_F(IntakeTest, SiteDownloadWithAnExternalDownloaderStartsItInstead) {
   }
   EXPECT_TRUE(calls.dialogs.empty());
   // Without the hook the command says what it would have started.
-  SetChannelHooks({});
+  ClearChannelHooks();
   ASSERT_EQ(Receive("<!--Zentu SiteDownload-->\nURL=http://example.com/z"), 1);
   EXPECT_TRUE(LogContains("external downloader: /usr/bin/wget http://example.com/z"));
 }

@@ -13,6 +13,7 @@
 #include "store/tree.h"
 #include "store/treefile.h"
 #include "tests/support/testhome.h"
+#include "ui/iconindex.h"
 
 namespace zentu {
 namespace {
@@ -34,6 +35,8 @@ class CustomIconsTest : public testing::TempHome {
     ResetTreeState();
     TempHome::TearDown();
   }
+  // The image-list index the windows give a custom icon file.
+  static int32_t ImageIndex(int32_t file) { return file < 0 ? file : ui::kFirstCustomIconIndex + file; }
   // "key=open(index),close(index)" per entry, "; "-separated, in key order (UTF-8).
   static std::string Table() {
     std::string out;
@@ -41,8 +44,8 @@ class CustomIconsTest : public testing::TempHome {
       if (!out.empty()) out += "; ";
       std::string k = U8(key);
       for (char& c : k) c = c == '\t' ? '/' : c;
-      out += k + "=" + e.openIcon + "(" + std::to_string(e.openIndex) + ")," + e.closeIcon + "(" +
-             std::to_string(e.closeIndex) + ")";
+      out += k + "=" + e.openIcon + "(" + std::to_string(ImageIndex(e.openIndex)) + ")," + e.closeIcon + "(" +
+             std::to_string(ImageIndex(e.closeIndex)) + ")";
     }
     return out;
   }
@@ -66,8 +69,8 @@ TEST_F(CustomIconsTest, LoadsEntriesAndNumbersReadableFilesFromTwentyFive) {
 
   int32_t open = 0, close = 0;
   EXPECT_EQ(GetCustomIconIndices("Zentu\t" + SJ("ニュース"), &open, &close), 1);
-  EXPECT_EQ(open, 25);
-  EXPECT_EQ(close, 26);
+  EXPECT_EQ(ImageIndex(open), 25);
+  EXPECT_EQ(ImageIndex(close), 26);
   EXPECT_EQ(GetCustomIconIndices("Zentu\t" + SJ("技術"), &open, &close), 0);
 }
 
@@ -146,26 +149,26 @@ TEST_F(CustomIconsTest, TreeFileReaderGivesFoldersTheirIconsAndRenamesUndoThem) 
   TreeNode* domestic = folder("Zentu\tニュース\t国内");
   TreeNode* hobby = folder("Zentu\t趣味");
   TreeNode* tech = folder("Zentu\t技術");
-  auto icons = [](const TreeNode* n) { return std::pair{n->openIcon, n->closedIcon}; };
-  EXPECT_EQ(icons(receive), std::pair(int32_t{kIconReceiveFolderOpen}, int32_t{kIconReceiveFolderClose}));
+  auto icons = [](const TreeNode* n) { return std::pair{ui::NodeIcon(n, true), ui::NodeIcon(n, false)}; };
+  EXPECT_EQ(icons(receive), std::pair(int32_t{ui::kIconReceiveFolderOpen}, int32_t{ui::kIconReceiveFolderClose}));
   EXPECT_EQ(icons(news), std::pair(25, 26));
-  EXPECT_EQ(icons(domestic), std::pair(25, int32_t{kIconFolderClose}));  // unreadable file: ordinary icon
+  EXPECT_EQ(icons(domestic), std::pair(25, int32_t{ui::kIconFolderClose}));  // unreadable file: ordinary icon
   EXPECT_EQ(icons(hobby), std::pair(27, 28));
-  EXPECT_EQ(icons(tech), std::pair(int32_t{kIconFolderOpen}, int32_t{kIconFolderClose}));
+  EXPECT_EQ(icons(tech), std::pair(int32_t{ui::kIconFolderOpen}, int32_t{ui::kIconFolderClose}));
 
   // The key is the title path: renaming a folder (or an ancestor) ends the match.
   SetTitle(news, SJ("ニュース(旧)"));
   UpdateFolderIcons(news);
-  EXPECT_EQ(icons(news), std::pair(int32_t{kIconFolderOpen}, int32_t{kIconFolderClose}));
-  EXPECT_EQ(icons(domestic), std::pair(int32_t{kIconFolderOpen}, int32_t{kIconFolderClose}));
+  EXPECT_EQ(icons(news), std::pair(int32_t{ui::kIconFolderOpen}, int32_t{ui::kIconFolderClose}));
+  EXPECT_EQ(icons(domestic), std::pair(int32_t{ui::kIconFolderOpen}, int32_t{ui::kIconFolderClose}));
   SetTitle(news, SJ("ニュース"));
   UpdateFolderIcons(root);
   EXPECT_EQ(icons(news), std::pair(25, 26));
-  EXPECT_EQ(icons(domestic), std::pair(25, int32_t{kIconFolderClose}));
+  EXPECT_EQ(icons(domestic), std::pair(25, int32_t{ui::kIconFolderClose}));
   EXPECT_EQ(icons(hobby), std::pair(27, 28));
   SetTitle(hobby, SJ("趣味2"));
   UpdateFolderIcons(hobby);
-  EXPECT_EQ(icons(hobby), std::pair(int32_t{kIconBookmarkFolderOpen}, int32_t{kIconBookmarkFolderClose}));
+  EXPECT_EQ(icons(hobby), std::pair(int32_t{ui::kIconBookmarkFolderOpen}, int32_t{ui::kIconBookmarkFolderClose}));
 }
 
 TEST_F(CustomIconsTest, SaveWritesHeaderAndEntriesInKeyOrderAndKeepsTheTable) {

@@ -12,7 +12,9 @@
 #include "os/file.h"
 #include "os/log.h"
 #include "store/tree.h"
+#include "store/tree_observer.h"
 #include "tests/support/testhome.h"
+#include "ui/iconindex.h"
 
 namespace zentu {
 namespace {
@@ -20,10 +22,10 @@ namespace {
 using testing::LogContains;
 using testing::SJ;
 
-class RefreshCounter : public testing::RecordingDesktop {
+class RefreshCounter : public testing::RecordingDesktop, public TreeObserver {
  public:
   std::map<const void*, int> refreshed;
-  void RefreshNode(const void* node) override { ++refreshed[node]; }
+  void NodeChanged(const TreeNode* node) override { ++refreshed[node]; }
 };
 
 class LockListTest : public testing::TempHome {
@@ -33,8 +35,10 @@ class LockListTest : public testing::TempHome {
     os::SetDesktop(&counter);
     ResetLockList();
     ResetTreeState();
+    AddTreeObserver(&counter);
   }
   void TearDown() override {
+    RemoveTreeObserver(&counter);
     ResetLockList();
     ResetTreeState();
     TempHome::TearDown();
@@ -161,19 +165,19 @@ TEST_F(LockListTest, ItemCommandsLockTheirUrlsAndChangeTheIcon) {
     int32_t open, closed;
   };
   const Row locked[] = {
-      {page, kIconDlUrlLocked, kIconDlUrlLocked},
-      {twin, kIconDlUrlLocked, kIconDlUrlLocked},  // same page, other fragment
-      {text, kIconTextFile, kIconTextFile},        // only URL items show the lock
-      {noUrl, kIconDlUrl, kIconDlUrl},
-      {feed, kIconRssFolderOpen, kIconRssFolderClose},
+      {page, ui::kIconDlUrlLocked, ui::kIconDlUrlLocked},
+      {twin, ui::kIconDlUrlLocked, ui::kIconDlUrlLocked},  // same page, other fragment
+      {text, ui::kIconTextFile, ui::kIconTextFile},        // only URL items show the lock
+      {noUrl, ui::kIconDlUrl, ui::kIconDlUrl},
+      {feed, ui::kIconRssFolderOpen, ui::kIconRssFolderClose},
   };
   for (const Row& row : locked) {
-    EXPECT_EQ(NodeDisplayIcon(row.node, true), row.open);
-    EXPECT_EQ(NodeDisplayIcon(row.node, false), row.closed);
+    EXPECT_EQ(ui::NodeDisplayIcon(row.node, true), row.open);
+    EXPECT_EQ(ui::NodeDisplayIcon(row.node, false), row.closed);
   }
   EXPECT_EQ(UnlockItemUrls({twin}), 1);  // unlocking through the fragment twin frees the page
-  EXPECT_EQ(NodeDisplayIcon(page, true), kIconDlUrl);
-  EXPECT_EQ(NodeDisplayIcon(nullptr, true), -1);
+  EXPECT_EQ(ui::NodeDisplayIcon(page, true), ui::kIconDlUrl);
+  EXPECT_EQ(ui::NodeDisplayIcon(nullptr, true), -1);
 }
 
 TEST_F(LockListTest, MissingAndUnwritableFiles) {

@@ -7,14 +7,19 @@
 
 #include "os/desktop.h"
 #include "store/tree.h"
+#include "store/tree_observer.h"
 #include "tests/support/testhome.h"
 
 namespace zentu::testing {
 
-class CountingDesktop : public RecordingDesktop {
+// The desktop, and what a view would redraw: the nodes the tree announced as
+// added, changed or moved.
+class CountingDesktop : public RecordingDesktop, public TreeObserver {
  public:
   std::map<const void*, int> refreshed;
-  void RefreshNode(const void* node) override { ++refreshed[node]; }
+  void NodeAdded(const TreeNode* node) override { ++refreshed[node]; }
+  void NodeChanged(const TreeNode* node) override { ++refreshed[node]; }
+  void NodeMoved(const TreeNode* node, const TreeNode*) override { ++refreshed[node]; }
 };
 
 class TreeTest : public ::testing::Test {
@@ -22,8 +27,10 @@ class TreeTest : public ::testing::Test {
   void SetUp() override {
     ResetTreeState();
     os::SetDesktop(&desktop);
+    AddTreeObserver(&desktop);
   }
   void TearDown() override {
+    RemoveTreeObserver(&desktop);
     ResetTreeState();
     os::SetDesktop(nullptr);
   }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "tests/store/tree_fixture.h"
+#include "ui/iconindex.h"
 
 namespace zentu::testing {
 namespace {
@@ -17,23 +18,23 @@ TEST_F(TreeTest, NewNodesAndIconsFollowKindPropertyAndDownloadFlag) {
     int open, closed;
   };
   const Row rows[] = {
-      {kNodeRoot, -1, 0, false, kIconBoxOpen, kIconBoxClose},
-      {kNodeFolder, -1, 0, false, kIconFolderOpen, kIconFolderClose},
-      {kNodeItem, -1, 0, false, kIconTextFile, kIconTextFile},  // until the flag is set
-      {kNodeItem, -1, 0, true, kIconUndlUrl, kIconUndlUrl},
-      {kNodeItem, -1, 1, true, kIconChangeUrl, kIconChangeUrl},
-      {kNodeItem, -1, 2, true, kIconDlUrl, kIconDlUrl},
-      {kNodeItem, -1, 3, true, kIconErrorUrl, kIconErrorUrl},
-      {kNodeItem, kPropertyTextItem, 2, true, kIconTextFile, kIconTextFile},
-      {kNodeItem, kPropertyRssFolder, 2, true, kIconUndlUrl, kIconUndlUrl},
-      {kNodeFolder, kPropertyProductFolder, 2, true, kIconFolderOpen, kIconFolderClose},
-      {kNodeFolder, kPropertyReceiveFolder, 0, false, kIconReceiveFolderOpen, kIconReceiveFolderClose},
-      {kNodeFolder, kPropertySyncFolder, 0, false, kIconSyncFolderOpen, kIconSyncFolderClose},
-      {kNodeFolder, kPropertyImportFolder, 0, false, kIconImportFolderOpen, kIconImportFolderClose},
-      {kNodeFolder, kPropertyBookmarkFolder, 0, false, kIconBookmarkFolderOpen, kIconBookmarkFolderClose},
-      {kNodeFolder, kPropertySearchFolder, 0, false, kIconSearchFolderOpen, kIconSearchFolderClose},
-      {kNodeFolder, kPropertyRssFolder, 0, false, kIconRssFolderOpen, kIconRssFolderClose},
-      {kNodeFolder, 42, 0, false, kIconFolderOpen, kIconFolderClose},
+      {kNodeRoot, -1, 0, false, ui::kIconBoxOpen, ui::kIconBoxClose},
+      {kNodeFolder, -1, 0, false, ui::kIconFolderOpen, ui::kIconFolderClose},
+      {kNodeItem, -1, 0, false, ui::kIconTextFile, ui::kIconTextFile},  // until the flag is set
+      {kNodeItem, -1, 0, true, ui::kIconUndlUrl, ui::kIconUndlUrl},
+      {kNodeItem, -1, 1, true, ui::kIconChangeUrl, ui::kIconChangeUrl},
+      {kNodeItem, -1, 2, true, ui::kIconDlUrl, ui::kIconDlUrl},
+      {kNodeItem, -1, 3, true, ui::kIconErrorUrl, ui::kIconErrorUrl},
+      {kNodeItem, kPropertyTextItem, 2, true, ui::kIconTextFile, ui::kIconTextFile},
+      {kNodeItem, kPropertyRssFolder, 2, true, ui::kIconUndlUrl, ui::kIconUndlUrl},
+      {kNodeFolder, kPropertyProductFolder, 2, true, ui::kIconFolderOpen, ui::kIconFolderClose},
+      {kNodeFolder, kPropertyReceiveFolder, 0, false, ui::kIconReceiveFolderOpen, ui::kIconReceiveFolderClose},
+      {kNodeFolder, kPropertySyncFolder, 0, false, ui::kIconSyncFolderOpen, ui::kIconSyncFolderClose},
+      {kNodeFolder, kPropertyImportFolder, 0, false, ui::kIconImportFolderOpen, ui::kIconImportFolderClose},
+      {kNodeFolder, kPropertyBookmarkFolder, 0, false, ui::kIconBookmarkFolderOpen, ui::kIconBookmarkFolderClose},
+      {kNodeFolder, kPropertySearchFolder, 0, false, ui::kIconSearchFolderOpen, ui::kIconSearchFolderClose},
+      {kNodeFolder, kPropertyRssFolder, 0, false, ui::kIconRssFolderOpen, ui::kIconRssFolderClose},
+      {kNodeFolder, 42, 0, false, ui::kIconFolderOpen, ui::kIconFolderClose},
   };
   for (const Row& r : rows) {
     std::unique_ptr<TreeNode, NodeDeleter> n(CreateNode({}, {}, {}, r.type));
@@ -43,17 +44,17 @@ TEST_F(TreeTest, NewNodesAndIconsFollowKindPropertyAndDownloadFlag) {
     EXPECT_EQ(n->selectedChild, -1);
     if (r.property >= 0) SetProperty(n.get(), static_cast<NodeProperty>(r.property));
     if (r.setFlag) SetDownloadFlag(n.get(), r.flag);
-    EXPECT_EQ(n->openIcon, r.open);
-    EXPECT_EQ(n->closedIcon, r.closed);
+    EXPECT_EQ(ui::NodeIcon(n.get(), true), r.open);
+    EXPECT_EQ(ui::NodeIcon(n.get(), false), r.closed);
   }
   // A text item turned back into a URL item shows its download state again.
   std::unique_ptr<TreeNode, NodeDeleter> item(CreateNode("t", {}, {}, kNodeItem));
   SetDownloadFlag(item.get(), kDownloadDone);
   SetProperty(item.get(), kPropertyTextItem);
   SetProperty(item.get(), kPropertyUrlItem);
-  EXPECT_EQ(item->openIcon, kIconDlUrl);
-  EXPECT_STREQ(kTreeIconFiles[kIconTimerFolderClose - 1], "icon/timer_folder_open.ico");
-  EXPECT_STREQ(kTreeIconFiles[kIconRssFolderClose], "icon/rss_folder_close.ico");
+  EXPECT_EQ(ui::NodeIcon(item.get(), true), ui::kIconDlUrl);
+  EXPECT_STREQ(ui::kTreeIconFiles[ui::kIconTimerFolderClose - 1], "icon/timer_folder_open.ico");
+  EXPECT_STREQ(ui::kTreeIconFiles[ui::kIconRssFolderClose], "icon/rss_folder_close.ico");
 }
 
 TEST_F(TreeTest, SettersMarkTheTreeModifiedOnlyOnChange) {
@@ -84,7 +85,7 @@ TEST_F(TreeTest, SettersMarkTheTreeModifiedOnlyOnChange) {
   modified = false;
   SetDownloadFlag(n.get(), kDownloadNone);  // same value, but the icon changes from text file
   EXPECT_TRUE(modified);
-  EXPECT_EQ(n->openIcon, kIconUndlUrl);
+  EXPECT_EQ(ui::NodeIcon(n.get(), true), ui::kIconUndlUrl);
   modified = false;
   SetDownloadFlag(n.get(), kDownloadNone);
   SetSize(n.get(), 0);

@@ -8,6 +8,7 @@
 #include "store/tree.h"
 #include "store/treefile.h"
 #include "tests/support/testhome.h"
+#include "ui/iconindex.h"
 
 namespace zentu {
 namespace {
@@ -101,7 +102,7 @@ TEST_F(TreeFileTest, HandWrittenFileLoadsEveryFieldAndRoundTripsByteForByte) {
   EXPECT_EQ(item->mark, 3);
   EXPECT_TRUE(item->unread);
   EXPECT_EQ(item->downloadFlag, 2u);
-  EXPECT_EQ(item->openIcon, kIconDlUrl);
+  EXPECT_EQ(ui::NodeIcon(item, true), ui::kIconDlUrl);
   EXPECT_EQ(st.receiveFolder->unreadCount, 1);
 
   TreeNode* soft = Child(root, 2);
@@ -109,14 +110,14 @@ TEST_F(TreeFileTest, HandWrittenFileLoadsEveryFieldAndRoundTripsByteForByte) {
   EXPECT_EQ(soft->sortMode, kSortTitleAscMixed);
   TreeNode* memo = Child(soft, 0);
   EXPECT_EQ(memo->property, kPropertyTextItem);
-  EXPECT_EQ(memo->openIcon, kIconTextFile);
+  EXPECT_EQ(ui::NodeIcon(memo, true), ui::kIconTextFile);
   EXPECT_EQ(memo->localFile, "Z:\\elsewhere\\memo.txt");
   TreeNode* old = Child(soft, 1);
   EXPECT_EQ(old->title, SJ("古い形式"));
   EXPECT_EQ(old->size, 0x10u);
   EXPECT_EQ(old->mark, 9);
   EXPECT_EQ(old->downloadFlag, 3u);
-  EXPECT_EQ(old->openIcon, kIconErrorUrl);
+  EXPECT_EQ(ui::NodeIcon(old, true), ui::kIconErrorUrl);
   TreeNode* sync = Child(soft, 2);
   EXPECT_EQ(sync->property, kPropertySyncFolder);
   EXPECT_EQ(sync->localFile, SJ("Z:\\srv\\同期"));
@@ -394,8 +395,8 @@ TEST_F(TreeFileTest, DeeplyNestedFoldersRoundTrip) {
   }
   EXPECT_EQ(depth, kDepth);
   EXPECT_EQ(n->title, "d" + std::to_string(kDepth - 1));
-  EXPECT_GE(n->openIcon, kFirstCustomIconIndex);
-  EXPECT_LT(n->parent->openIcon, kFirstCustomIconIndex);
+  EXPECT_GE(ui::NodeIcon(n, true), ui::kFirstCustomIconIndex);
+  EXPECT_LT(ui::NodeIcon(n->parent, true), ui::kFirstCustomIconIndex);
   EXPECT_EQ(FindFolderByTreePath(st.root, deepestKey), n);
   EXPECT_EQ(FindItemByTreePath(st.root, deepestKey.substr(0, deepestKey.rfind('\t')), "http://d.example/99998"),
             nullptr);

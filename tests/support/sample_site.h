@@ -64,7 +64,7 @@ class CaptureHome : public TempHome {
   void TearDown() override {
     (void)StopCaptureAndWait(std::chrono::seconds(30));
     GetDownloadManager().Clear();
-    GetDownloadManager().SetHooks({});
+    GetDownloadManager().ClearHooks();
     ResetTreeState();
     CurrentProfile() = Profile{};
     TempHome::TearDown();

@@ -19,6 +19,7 @@
 #include "ui/itemmodel.h"
 #include "ui/mainwindow.h"
 #include "ui/treeicons.h"
+#include "ui/iconindex.h"
 
 namespace zentu::testing {
 namespace {
@@ -93,12 +94,12 @@ TEST_F(UiTest, SelectingAFolderFillsTheListInItsSortOrder) {
   EXPECT_EQ(ListTitles(w), asLinked);
 
   // The sort command orders the current folder and the list follows.
-  EXPECT_TRUE(w.Dispatch(kSortTitleDescItemsFirst));
+  EXPECT_TRUE(w.Dispatch(ui::SortCommand(kSortTitleDescItemsFirst)));
   QStringList descending;
   for (const char* t : {"ねこ", "いぬ", "あひる", "Zebra", "apple"}) descending << QString::fromUtf8(t);
   EXPECT_EQ(ListTitles(w), descending);
   EXPECT_EQ(plain->sortMode, kSortTitleDescItemsFirst);
-  EXPECT_TRUE(w.mainWindow()->action(kSortTitleDescItemsFirst)->isChecked());
+  EXPECT_TRUE(w.mainWindow()->action(ui::SortCommand(kSortTitleDescItemsFirst))->isChecked());
 }
 
 TEST_F(UiTest, ItemAddedFromAnotherThreadAppearsAndTakesItsPageTitle) {
@@ -107,7 +108,7 @@ TEST_F(UiTest, ItemAddedFromAnotherThreadAppearsAndTakesItsPageTitle) {
   ASSERT_EQ(w.mainWindow()->listModel()->rowCount(), 0);
 
   std::atomic<TreeNode*> made{nullptr};
-  // As a capture does it: the "*" item under the tree lock, then a refresh.
+  // As a capture does it: the "*" item under the tree lock; the tree tells the views.
   std::thread channel([&] {
     TreeNode* item;
     {
@@ -117,8 +118,6 @@ TEST_F(UiTest, ItemAddedFromAnotherThreadAppearsAndTakesItsPageTitle) {
       SetDownloadFlag(item, kDownloadChanged);
       ASSERT_TRUE(AddItemToFolder(GetTreeState().receiveFolder, item));
     }
-    os::GetDesktop().RefreshNode(item);
-    os::GetDesktop().RefreshNode(GetTreeState().receiveFolder);
     made = item;
   });
   channel.join();
@@ -136,7 +135,6 @@ TEST_F(UiTest, ItemAddedFromAnotherThreadAppearsAndTakesItsPageTitle) {
       SetSize(item, 1234);
       SetUnreadFlag(item, true);
     }
-    os::GetDesktop().RefreshNode(item);
   });
   worker.join();
   ASSERT_TRUE(WaitUntil([&] { return ListTitle(w, 0) == QString::fromUtf8("取り込んだページ"); }));
@@ -189,9 +187,9 @@ TEST_F(UiTest, TreeShowsListedFoldersWithUnreadCountsAndIcons) {
   auto iconKey = [&](const TreeNode* n) {
     return m->data(m->IndexOf(n), Qt::DecorationRole).value<QIcon>().pixmap(16).toImage();
   };
-  EXPECT_EQ(iconKey(news), icons.Icon(kIconFolderOpen).pixmap(16).toImage());
-  EXPECT_EQ(iconKey(sub), icons.Icon(kIconFolderClose).pixmap(16).toImage());
-  EXPECT_EQ(iconKey(Receive()), icons.Icon(kIconReceiveFolderClose).pixmap(16).toImage());
+  EXPECT_EQ(iconKey(news), icons.Icon(ui::kIconFolderOpen).pixmap(16).toImage());
+  EXPECT_EQ(iconKey(sub), icons.Icon(ui::kIconFolderClose).pixmap(16).toImage());
+  EXPECT_EQ(iconKey(Receive()), icons.Icon(ui::kIconReceiveFolderClose).pixmap(16).toImage());
 
   // Back to every folder: the group's filter is lifted and the tree rebuilt.
   ApplyGroup("no such group");
@@ -330,7 +328,6 @@ TEST_F(UiTest, CloseConfirmationNoKeepsEverythingRunning) {
       std::lock_guard lock(TreeMutex());
       SetTitle(item, "after");
     }
-    os::GetDesktop().RefreshNode(item);
   }).join();
   w.SelectFolder(Receive());
   ASSERT_TRUE(WaitUntil([&] { return ListTitle(w, 0) == "after"; }));
@@ -435,20 +432,20 @@ TEST_F(UiTest, WorkerMessageBoxWaitsForTheAnswer) {
 TEST_F(UiTest, EveryImageListEntryIsDrawn) {
   ui::TreeImageList& icons = ui::TreeImageList::Get();
   EXPECT_TRUE(icons.ok());
-  for (int i = 0; i < kIconCount; ++i) {
+  for (int i = 0; i < ui::kIconCount; ++i) {
     QIcon icon = icons.Icon(i);
-    ASSERT_FALSE(icon.isNull()) << kTreeIconFiles[i];
+    ASSERT_FALSE(icon.isNull()) << ui::kTreeIconFiles[i];
     QImage image = icon.pixmap(16).toImage();
     int painted = 0;
     for (int y = 0; y < image.height(); ++y)
       for (int x = 0; x < image.width(); ++x) painted += qAlpha(image.pixel(x, y)) > 0;
-    EXPECT_GT(painted, 40) << kTreeIconFiles[i];
+    EXPECT_GT(painted, 40) << ui::kTreeIconFiles[i];
   }
   EXPECT_FALSE(icons.AppIcon().isNull());
   // A folder whose custom icon cannot be drawn shows its ordinary icon.
   TreeNode* folder = AddFolder(Root(), "custom");
-  folder->openIcon = folder->closedIcon = kFirstCustomIconIndex + 5;
-  EXPECT_EQ(icons.NodeIcon(folder, false).pixmap(16).toImage(), icons.Icon(kIconFolderClose).pixmap(16).toImage());
+  folder->customOpenIcon = folder->customCloseIcon = 5;  // no such custom image
+  EXPECT_EQ(icons.NodeIcon(folder, false).pixmap(16).toImage(), icons.Icon(ui::kIconFolderClose).pixmap(16).toImage());
 }
 
 }  // namespace

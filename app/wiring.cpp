@@ -1,0 +1,36 @@
+// Each hook is set on its own (SetPipelineHook, SetHook, SetChannelHook), so a
+// module added here cannot drop what another one installed. The windows'
+// change notices are not wired here: ui::AppWindows registers its tree
+// observer for as long as the windows exist.
+#include "app/wiring.h"
+
+#include <string_view>
+
+#include "capture/job.h"
+#include "capture/pipeline.h"
+#include "capture/rules.h"
+#include "store/listfiles.h"
+#include "store/locklist.h"
+
+namespace zentu {
+
+void InstallModules(DownloadManager& manager) {
+  // Configuration files: the rule files (capture) and the list files (store)
+  // join the table before it is read.
+  InstallRuleFileHooks();
+  RegisterListFileHooks();
+
+  // The queue starts the pipeline's workers and has it initialise new jobs
+  // (JobHooks::startWorkers, JobHooks::initJob).
+  InstallPipeline(manager);
+
+  // The pipeline asks the lock list before it overwrites a saved copy.
+  SetPipelineHook(&PipelineHooks::isUrlLocked, [](std::string_view url) { return IsUrlLocked(url); });
+
+  // Not yet built, so left empty: PipelineHooks::analyzeFeed and importOpml
+  // (feeds), and the command channel's ChannelHooks (site-download dialog,
+  // external downloader, editor, browser tabs, scrap), whose commands log what
+  // they would have done.
+}
+
+}  // namespace zentu
