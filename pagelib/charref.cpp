@@ -125,12 +125,14 @@ size_t ParseReference(std::string_view s, size_t i, char32_t& ch) {
   return j + 1 - i;
 }
 
-// The code page 932 code of a character, 0 when it has none. A no-break space
-// reads as a space.
+// The code page 932 code of a character, 0 when it has none or only one that
+// reads back as another character (U+2014 would come back as U+2015). A
+// no-break space reads as a space.
 uint16_t SjisCode(char32_t ch) {
   if (ch < 0x80) return static_cast<uint16_t>(ch);
   if (ch == 0xA0) return ' ';
-  return ch <= 0xFFFF ? os::UnicodeToCp932(ch) : 0;
+  const uint16_t code = ch <= 0xFFFF ? os::UnicodeToCp932(ch) : 0;
+  return code != 0 && os::Cp932ToUnicode(code) == ch ? code : 0;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <array>
+#include <bitset>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -28,6 +29,10 @@ struct Tables {
   // BMP character -> code page 932 code (one byte < 0x100, else lead << 8 | trail);
   // 0 = none (U+0000 is handled before the lookup).
   std::array<uint16_t, 65536> toSjis{};
+  // Characters whose code in toSjis reads back as another character (U+2014
+  // gives 815C, which readers show as U+2015; U+00A5 gives a backslash). Where
+  // references can be written, they are written instead.
+  std::bitset<65536> readsBackOther{};
   // Two-byte Shift_JIS codes that count for the Shift_JIS score.
   std::array<uint64_t, 65536 / 64> sjisCounts{};
   // JIS X 0208 row/cell (each 0-93): 0 no code page 932 character, 1 mapped, 2 kana.
@@ -37,7 +42,12 @@ struct Tables {
 const Tables& GetTables() {
   static const std::unique_ptr<Tables> tables = [] {
     auto t = std::make_unique<Tables>();
-    for (char32_t u = 1; u < 0x10000; ++u) t->toSjis[u] = os::UnicodeToCp932(u);
+    for (char32_t u = 1; u < 0x10000; ++u) {
+      t->toSjis[u] = os::UnicodeToCp932(u);
+      if (t->toSjis[u] != 0 && os::Cp932ToUnicode(t->toSjis[u]) != u) t->readsBackOther[u] = true;
+    }
+    // The wave dash and the minus sign keep their near codes on purpose.
+    t->readsBackOther[0x301C] = t->readsBackOther[0x2212] = false;
     // Characters code page 932 lacks but whose meaning is plain.
     if (t->toSjis[0x00A0] == 0) t->toSjis[0x00A0] = ' ';
     if (t->toSjis[0x301C] == 0) t->toSjis[0x301C] = 0x8160;
@@ -291,7 +301,7 @@ struct Writer {
     }
     uint16_t code = unit < 0x10000 ? t.toSjis[unit] : 0;
     if (code == kDrop) return;
-    if (code == 0) Missing(unit);
+    if (code == 0 || (buffer && t.readsBackOther[unit])) Missing(unit);
     else Code(code);
   }
 };

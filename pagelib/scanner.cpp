@@ -803,6 +803,9 @@ int RewritePage(PageScanner& s, std::string_view page) {
   s.inComment = false;
   if (!s.reading) s.out.reserve(s.out.size() + page.size() + page.size() / 8);
   const int result = WalkSegments(s, page, IsArchivedPage(job.url));
+  // Spaces after the title's last line break are no part of it.
+  if (!s.reading)
+    while (!job.title.empty() && job.title.back() == ' ') job.title.pop_back();
   if (!s.reading && !job.title.empty()) {
     // The title is converted here once (the text itself may stay in its own
     // encoding), and kept with its references decoded as far as code page 932 goes.

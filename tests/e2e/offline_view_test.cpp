@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <vector>
@@ -20,6 +22,7 @@
 #include "capture/pipeline.h"
 #include "capture/rules.h"
 #include "os/cp932.h"
+#include "pagelib/charref.h"
 #include "store/profile.h"
 #include "store/tree.h"
 #include "store/treefile.h"
@@ -126,7 +129,8 @@ std::string FileUrl(const std::string& nativePath) {
   return url;
 }
 
-// What the browser reported about the requests of every frame.
+// What the browser reported about the requests of every frame, and what its
+// console showed as errors.
 struct RequestLog {
   struct Request {
     std::string url;
@@ -135,6 +139,7 @@ struct RequestLog {
   };
   std::map<std::string, Request> requests;  // by session and request id
   std::vector<std::string> order;           // keys in the order the requests were sent
+  std::vector<std::string> consoleErrors;   // uncaught exceptions and errors the console showed
 
   void Sent(const std::string& key, const std::string& url) { At(key) = Request{url, false, {}}; }
   // An end reported for a request never announced still counts (its URL stays empty).
@@ -149,14 +154,40 @@ struct RequestLog {
   }
 };
 
-// The parameter is the number of check threads and of download threads.
-class OfflineViewTest : public CaptureHome, public ::testing::WithParamInterface<int> {
+// A capture home with a headless browser to open saved pages in.
+class BrowserCheck : public CaptureHome {
  protected:
-  void SetUp() override {
-    CaptureHome::SetUp();
-    Profile& p = CurrentProfile();
-    p.MaxNumberOfCheckThread = p.MaxNumberOfDownloadThread = GetParam();
-    p.IgnoreJavaScript = false;  // the site names an image only in a script string
+  // Starts the browser with the network cut off (no proxy answers, no name
+  // resolves), opens a tab on `top` and leaves its session in `session`.
+  void OpenOffline(HeadlessBrowser& browser, const std::string& top, std::string& session) {
+    ASSERT_TRUE(browser.Start(nativeHome, {"--proxy-server=127.0.0.1:9", "--proxy-bypass-list=<-loopback>",
+                                           "--host-resolver-rules=MAP * ~NOTFOUND"}))
+        << browser.Error();
+    Json result;
+    ASSERT_TRUE(browser.Call("Target.createTarget", R"({"url":"about:blank"})", "", &result))
+        << browser.Error() << browser.LogTail();
+    const std::string targetId = result["targetId"].Str();
+    ASSERT_TRUE(browser.Call("Target.attachToTarget", "{\"targetId\":" + JsonQuote(targetId) + ",\"flatten\":true}",
+                             "", &result))
+        << browser.Error();
+    session = result["sessionId"].Str();
+    for (const char* method : {"Network.enable", "Page.enable", "Runtime.enable", "Log.enable"})
+      ASSERT_TRUE(browser.Call(method, "{}", session, nullptr)) << browser.Error();
+    ASSERT_TRUE(browser.Call("Target.setAutoAttach",
+                             R"({"autoAttach":true,"waitForDebuggerOnStart":true,"flatten":true})", session, nullptr))
+        << browser.Error();
+    ASSERT_TRUE(browser.Call("Page.navigate", "{\"url\":" + JsonQuote(FileUrl(top)) + "}", session, &result))
+        << browser.Error();
+    ASSERT_FALSE(result.Has("errorText")) << result.Dump();
+  }
+
+  // The value of a JSON.stringify(...) expression evaluated in the page's own world.
+  void EvaluateJson(HeadlessBrowser& browser, const std::string& session, const std::string& expression, Json& out) {
+    Json value;
+    ASSERT_TRUE(browser.Call("Runtime.evaluate", "{\"expression\":" + JsonQuote(expression) + ",\"returnByValue\":true}",
+                             session, &value))
+        << browser.Error();
+    ASSERT_TRUE(ParseJson(value["result"]["value"].Str(), out)) << value.Dump();
   }
 
   // Lets the browser show the page until every needed file was asked for and
@@ -185,6 +216,13 @@ class OfflineViewTest : public CaptureHome, public ::testing::WithParamInterface
         std::string& failure = log.At(key).failure;
         failure = params["errorText"].Str();
         if (failure.empty()) failure = "failed";
+      } else if (method == "Runtime.exceptionThrown") {
+        const Json& details = params["exceptionDetails"];
+        log.consoleErrors.push_back(details["text"].Str() + " " + details["exception"]["description"].Str());
+      } else if (method == "Runtime.consoleAPICalled" && params["type"].Str() == "error") {
+        log.consoleErrors.push_back("console.error: " + params["args"].Dump());
+      } else if (method == "Log.entryAdded" && params["entry"]["level"].Str() == "error") {
+        log.consoleErrors.push_back(params["entry"]["text"].Str() + " " + params["entry"]["url"].Str());
       } else if (method == "Target.attachedToTarget") {
         // A frame the browser put in a process of its own reports on its own session.
         const std::string session = params["sessionId"].Str();
@@ -194,6 +232,17 @@ class OfflineViewTest : public CaptureHome, public ::testing::WithParamInterface
         browser.Send("Runtime.runIfWaitingForDebugger", "{}", session);
       }
     }
+  }
+};
+
+// The parameter is the number of check threads and of download threads.
+class OfflineViewTest : public BrowserCheck, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    CaptureHome::SetUp();
+    Profile& p = CurrentProfile();
+    p.MaxNumberOfCheckThread = p.MaxNumberOfDownloadThread = GetParam();
+    p.IgnoreJavaScript = false;  // the site names an image only in a script string
   }
 };
 
@@ -224,26 +273,9 @@ TEST_P(OfflineViewTest, SavedSiteShowsWithEverythingFromDisk) {
   const std::string missing = site + kMissing;
 
   HeadlessBrowser browser;
-  // Every network request fails: no proxy answers, and no name resolves.
-  ASSERT_TRUE(browser.Start(nativeHome, {"--proxy-server=127.0.0.1:9", "--proxy-bypass-list=<-loopback>",
-                                         "--host-resolver-rules=MAP * ~NOTFOUND"}))
-      << browser.Error();
+  std::string session;
+  ASSERT_NO_FATAL_FAILURE(OpenOffline(browser, top, session));
   Json result;
-  ASSERT_TRUE(browser.Call("Target.createTarget", R"({"url":"about:blank"})", "", &result))
-      << browser.Error() << browser.LogTail();
-  const std::string targetId = result["targetId"].Str();
-  ASSERT_TRUE(
-      browser.Call("Target.attachToTarget", "{\"targetId\":" + JsonQuote(targetId) + ",\"flatten\":true}", "", &result))
-      << browser.Error();
-  const std::string session = result["sessionId"].Str();
-  for (const char* method : {"Network.enable", "Page.enable"})
-    ASSERT_TRUE(browser.Call(method, "{}", session, nullptr)) << browser.Error();
-  ASSERT_TRUE(browser.Call("Target.setAutoAttach",
-                           R"({"autoAttach":true,"waitForDebuggerOnStart":true,"flatten":true})", session, nullptr))
-      << browser.Error();
-  ASSERT_TRUE(browser.Call("Page.navigate", "{\"url\":" + JsonQuote(FileUrl(top)) + "}", session, &result))
-      << browser.Error();
-  ASSERT_FALSE(result.Has("errorText")) << result.Dump();
 
   RequestLog log;
   Watch(browser, log, needed);
@@ -331,6 +363,193 @@ TEST_P(OfflineViewTest, SavedSiteShowsWithEverythingFromDisk) {
 
 INSTANTIATE_TEST_SUITE_P(Workers, OfflineViewTest, ::testing::Values(1, 4),
                          [](const ::testing::TestParamInfo<int>& info) { return "Threads" + std::to_string(info.param); });
+
+// A page like those of a generated documentation site, in UTF-8: a style
+// sheet named with a query that imports another and names images with url(),
+// a script file and an inline script that build URLs with new URL(...) and
+// hold "url(" in strings and comments, a page icon, characters code page 932
+// lacks, a commented-out link to another host and a title over two lines.
+constexpr char kDocPage[] =
+    "<!DOCTYPE html>\n<html><head>\n<meta charset=\"utf-8\">\n"
+    "<title>\n  \xE7\xB5\x84\xE3\x81\xBF\xE8\xBE\xBC\xE3\x81\xBF\xE5\x9E\x8B &#8212; Python\n"  // 組み込み型
+    "  3.12 &trade; \xE3\x83\x89\xE3\x82\xAD\xE3\x83\xA5\xE3\x83\xA1\xE3\x83\xB3\xE3\x83\x88\n"   // ドキュメント
+    "  </title>\n"
+    "<link rel=\"stylesheet\" href=\"_static/theme.css?2022.1\" type=\"text/css\">\n"
+    "<link rel=\"icon\" href=\"_static/favicon.gif?v=1\">\n"
+    "<script src=\"_static/doc.js?v=3\"></script>\n"
+    "</head><body>\n"
+    "<!-- the old mirror, gone:\n"
+    "<a href=\"http://127.0.0.1:{{other}}/mirror/index.html\">mirror</a>\n"
+    "-->\n"
+    "<p id=\"chars\">\xE2\x80\x94 \xC3\x9F \xC2\xA9 \xC2\xAB \xE2\x80\x93 \xE2\x84\xA2 "
+    "\xE6\x97\xA5\xE6\x9C\xAC</p>\n"  // — ß © « – ™ 日本
+    "<script>\n"
+    "// url( in a script is no style sheet function: new URL(x) stays as it is.\n"
+    "var page = new URL(location.href);\n"
+    "var css = 'background: url(' + page.protocol + ')';\n"
+    "document.documentElement.setAttribute('data-inline', css);\n"
+    "</script>\n"
+    "</body></html>\n";
+
+constexpr char kDocScript[] =
+    "/* Reads its own address; url(x) in a comment is no link. */\n"
+    "(function () {\n"
+    "  var here = new URL(window.location);\n"
+    "  var rule = \"body { background: url(\" + here.pathname + \") }\";  // url( in a string\n"
+    "  var base = new URL(\"..\", here);\n"
+    "  document.documentElement.setAttribute(\"data-app\",\n"
+    "      here.protocol + (rule.indexOf(\"url(\") > 0 ? \"ok\" : \"bad\") + (base.href ? \"\" : \"?\"));\n"
+    "})();\n";
+
+// The parameter is IgnoreJavaScript: the script file is the same byte for
+// byte whether its links were looked for or not.
+class OfflineDocPageTest : public BrowserCheck, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    CaptureHome::SetUp();
+    CurrentProfile().IgnoreJavaScript = GetParam();
+  }
+};
+
+TEST_P(OfflineDocPageTest, SavedDocumentationPageShowsAsServed) {
+  if (access(kChromiumPath, X_OK) != 0) GTEST_SKIP() << kChromiumPath << " is not installed (scripts/dev installs it)";
+
+  TestServer other;  // the commented-out link's host: it must hear nothing
+  other.AddPage("/mirror/index.html", "<html><body>mirror</body></html>");
+  std::string page = kDocPage;
+  page.replace(page.find("{{other}}"), 9, std::to_string(other.Port()));
+
+  std::string hostFolder, url;
+  std::vector<TestRequest> requests;
+  std::set<std::string> served;
+  {
+    TestServer server;
+    auto add = [&](const std::string& path, const std::string& type, const std::string& body) {
+      server.Add({.path = path, .headers = {{"Content-Type", type}}, .body = body});
+      served.insert(path);
+    };
+    add("/doc/index.html", "text/html; charset=utf-8", page);
+    add("/doc/_static/theme.css", "text/css",
+        "@import url(\"basic.css?v=1\");\n"
+        "body { color: rgb(1, 2, 3); background: url(bg.gif?x) repeat; }\n");
+    add("/doc/_static/basic.css", "text/css",
+        "#chars { border-left: 3px solid rgb(4, 5, 6); background-image: url('../img/dot.gif'); }\n");
+    add("/doc/_static/bg.gif", "image/gif", SampleGif());
+    add("/doc/img/dot.gif", "image/gif", SampleGif());
+    add("/doc/_static/favicon.gif", "image/gif", SampleGif());
+    add("/doc/_static/doc.js", "application/javascript", kDocScript);
+    hostFolder = "127.0.0.1;" + std::to_string(server.Port());
+    url = server.Url("/doc/index.html");
+    TreeNode* item = AddUrlItem(url);
+    GetDownloadManager().AddJob(url, "", false, item);
+    ASSERT_TRUE(WaitUntilIdle(60s));
+    ASSERT_TRUE(StopCaptureAndWait(30s));
+    requests = server.Requests();
+  }
+  // Only files the site has were asked for (no path made of a script's words),
+  // and the other host heard nothing.
+  for (const TestRequest& r : requests) EXPECT_TRUE(served.count(r.Path())) << r.target;
+  EXPECT_EQ(other.RequestCount(), 0u);
+
+  // The title in the tree file: Shift_JIS, one line, references for what code page 932 lacks.
+  TreeFileSettings settings;
+  settings.treeFile = Path("tree.html");
+  settings.dataDirectory = Path("Data");
+  {
+    std::lock_guard tree(TreeMutex());
+    ASSERT_EQ(SaveTree(settings.treeFile, GetTreeState().root, settings), 1);
+  }
+  const std::string storedTitle = SJ("組み込み型 &#8212; Python 3.12 &#8482; ドキュメント");
+  ItemLineFields fields;
+  {
+    std::ifstream in(nativeHome + "/tree.html", std::ios::binary);
+    std::string line;
+    bool found = false;
+    while (std::getline(in, line))
+      if (line.find(url) != std::string::npos && ParseItemLine(line, fields)) found = true;
+    ASSERT_TRUE(found) << "no item line for " << url;
+  }
+  EXPECT_EQ(fields.title, storedTitle);
+
+  const std::string site = nativeHome + "/Data/" + hostFolder + "/doc/";
+  const std::string top = site + "index.html";
+  std::ifstream topIn(top, std::ios::binary);
+  const std::string savedPage{std::istreambuf_iterator<char>(topIn), {}};
+  // The comment is as it was: its link neither fetched nor rewritten.
+  EXPECT_NE(savedPage.find("<a href=\"http://127.0.0.1:" + std::to_string(other.Port()) + "/mirror/index.html\">"),
+            std::string::npos)
+      << savedPage;
+
+  std::set<std::string> needed;
+  for (const char* f : {"index.html", "_static/theme.css72022.1.css", "_static/basic.css7v=1.css",
+                        "_static/bg.gif7x.gif", "img/dot.gif", "_static/doc.js7v=3.js"})
+    needed.insert(site + f);
+
+  HeadlessBrowser browser;
+  std::string session;
+  ASSERT_NO_FATAL_FAILURE(OpenOffline(browser, top, session));
+  RequestLog log;
+  Watch(browser, log, needed);
+
+  std::vector<std::string> bad, notRead;
+  std::set<std::string> requested;
+  for (const std::string& key : log.order) {
+    const RequestLog::Request& r = log.requests[key];
+    const std::string path = PathOfFileUrl(r.url);
+    requested.insert(path);
+    if (path.rfind(nativeHome + "/Data/" + hostFolder + "/", 0) != 0 || !r.failure.empty())
+      bad.push_back((r.url.empty() ? std::string("<unannounced request>") : r.url) + " " + r.failure);
+  }
+  EXPECT_TRUE(bad.empty()) << "requests that failed or left the saved site:\n  " << ::testing::PrintToString(bad);
+  for (const std::string& f : needed)
+    if (!requested.count(f)) notRead.push_back(f.substr(site.size()));
+  EXPECT_TRUE(notRead.empty()) << "files the browser never asked for: " << ::testing::PrintToString(notRead);
+  EXPECT_EQ(log.Pending(), 0u);
+  EXPECT_TRUE(log.consoleErrors.empty()) << ::testing::PrintToString(log.consoleErrors);
+
+  Json shown;
+  ASSERT_NO_FATAL_FAILURE(EvaluateJson(
+      browser, session,
+      "JSON.stringify({title: document.title,"
+      " chars: document.getElementById('chars').textContent,"
+      " app: document.documentElement.getAttribute('data-app') || '',"
+      " inline: document.documentElement.getAttribute('data-inline') || '',"
+      " color: getComputedStyle(document.body).color,"
+      " border: getComputedStyle(document.getElementById('chars')).borderLeftColor,"
+      " scripts: Array.from(document.scripts).filter(s => s.src).map(s => s.src),"
+      " icons: Array.from(document.querySelectorAll('link[rel~=icon]')).map(l => l.href)})",
+      shown));
+  const std::string browserTitle = "組み込み型 — Python 3.12 ™ ドキュメント";
+  EXPECT_EQ(shown["title"].Str(), browserTitle);
+  // The list shows the stored title as the page did.
+  EXPECT_EQ(DecodeReferencesForDisplay(fields.title), browserTitle);
+  EXPECT_EQ(shown["chars"].Str(), "— ß © « – ™ 日本");
+  // Both scripts ran, the style sheet and the one it imports apply.
+  EXPECT_EQ(shown["app"].Str(), "file:ok");
+  EXPECT_EQ(shown["inline"].Str(), "background: url(file:)");
+  EXPECT_EQ(shown["color"].Str(), "rgb(1, 2, 3)");
+  EXPECT_EQ(shown["border"].Str(), "rgb(4, 5, 6)");
+
+  // The script file is the served one, byte for byte.
+  ASSERT_EQ(shown["scripts"].items.size(), 1u) << shown.Dump();
+  const std::string scriptPath = PathOfFileUrl(shown["scripts"].items[0].Str());
+  EXPECT_EQ(scriptPath, site + "_static/doc.js7v=3.js");
+  std::ifstream scriptIn(scriptPath, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(scriptIn), {}), kDocScript);
+  // The page icon is saved and linked.
+  ASSERT_EQ(shown["icons"].items.size(), 1u) << shown.Dump();
+  const std::string iconPath = PathOfFileUrl(shown["icons"].items[0].Str());
+  EXPECT_EQ(iconPath.rfind(site, 0), 0u) << iconPath;
+  std::ifstream iconIn(iconPath, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(iconIn), {}), SampleGif()) << iconPath;
+
+  if (HasFailure()) ADD_FAILURE() << "saved page:\n" << savedPage << "\nbrowser output:\n" << browser.LogTail();
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, OfflineDocPageTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "IgnoreJavaScript" : "ScriptsScanned";
+                         });
 
 }  // namespace
 }  // namespace zentu::testing

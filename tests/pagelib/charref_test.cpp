@@ -23,6 +23,8 @@ TEST(CharacterReferences, StoredTitlesAndWhatTheViewsShow) {
        "Apache Ant\u2122 User Manual"},
       {"numeric, outside", "Built-in Types &#8211; Python", "Built-in Types &#8211; Python",
        "Built-in Types \u2013 Python"},
+      {"near codes that would read back as other characters", "Types &#8212; &#165; &mdash;",
+       "Types &#8212; &#165; &#8212;", "Types \u2014 \u00A5 \u2014"},
       {"hex and named kept where code page 932 holds them", "&#x3042;&lt;b&gt;&quot;&amp; &alpha;",
        SJ("あ<b>\"& α"), "\u3042<b>\"& \u03B1"},
       {"Shift_JIS text around", SJ("表&copy;ソ"), SJ("表") + "&#169;" + SJ("ソ"), "\u8868\u00A9\u30BD"},

@@ -252,6 +252,10 @@ TEST(CodeDetect, UnmappedCharactersBecomeReferences) {
   } rows[] = {
       {"UTF-8 Latin and punctuation", "\xC3\x9F \xC2\xA9 \xC2\xAB \xE2\x80\x93 \xE2\x84\xA2", kCodeUtf8,
        "&#223; &#169; &#171; &#8211; &#8482;"},
+      {"UTF-8 with near codes that read back as other characters", "\xE2\x80\x94 \xC2\xA5 \xE2\x80\x96 \xC2\xA2",
+       kCodeUtf8, "&#8212; &#165; &#8214; &#162;"},
+      {"UTF-16LE em dash", Bytes({0x14, 0x20, 0x41, 0x00}), kCodeUnicode, "&#8212;A"},
+      {"UTF-8 wave dash keeps its code", "\xE3\x80\x9C", kCodeUtf8, "\x81\x60"},
       {"UTF-8 kana stays Shift_JIS", "\xE3\x81\x82\xC3\x9F", kCodeUtf8, SJ("あ") + "&#223;"},
       {"UTF-8 outside the BMP", "x\xF0\x9F\x98\x80y", kCodeUtf8, "x&#128512;y"},
       {"UTF-8 broken sequences stay ?", "\xE3\x81" "a\x80", kCodeUtf8, "?a?"},

@@ -419,6 +419,7 @@ TEST(PageWalkTest, TitleBreaksReferencesAndConversion) {
       {"line break between words", "<title>2.4\r\n" + SJ("ドキュメント") + "</title>", kCodeSjis, true,
        SJ("2.4 ドキュメント")},
       {"breaks at the ends and beside spaces", "<title>\n a \n b\n\n</title>", kCodeSjis, true, "a b"},
+      {"indented lines", "<title>\n  a\n  b\n  </title>", kCodeSjis, true, "a b"},
       {"break after an inner tag", "<title>a<b>b</b>\nc</title>", kCodeSjis, true, "ab c"},
       {"references", "<title>Apache Ant&trade; User &amp; &lt;Manual&gt;</title>", kCodeSjis, true,
        "Apache Ant&#8482; User & <Manual>"},

@@ -3,10 +3,8 @@
 #include <iconv.h>
 
 namespace zentu::testing {
-namespace {
 
-// A real 1x1 GIF: the browser decodes it, so an image that loaded shows a width.
-const std::string& Gif() {
+const std::string& SampleGif() {
   static const std::string gif(
       "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!\xf9\x04\x01\x00\x00\x00\x00"
       ",\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02"
@@ -14,8 +12,6 @@ const std::string& Gif() {
       43);
   return gif;
 }
-
-}  // namespace
 
 std::string FromUtf8(const std::string& utf8, const char* encoding) {
   iconv_t cd = iconv_open(encoding, "UTF-8");
@@ -46,7 +42,7 @@ void ServeSampleResources(TestServer& server, SampleImages images) {
   for (const char* img : {"/img/script.gif", "/img/bg.gif", "/img/a.gif", "/img/root.png", "/img/abs.jpg",
                           "/img/cssbg.png", "/img/imp.gif", "/css/deep.png", "/img/inner.gif", "/frame/utf.png",
                           "/img/moved.gif"})
-    add(img, gif ? Gif() : std::string("\x89PNG-not-really:") + img, image);
+    add(img, gif ? SampleGif() : std::string("\x89PNG-not-really:") + img, image);
   server.Add({.path = "/redirect.gif", .status = 302, .headers = {{"Location", "/img/moved.gif"}}});
   server.Add({.path = "/img/missing.png", .status = 404, .body = "no"});
 }

@@ -36,6 +36,9 @@ enum class SampleImages {
   Gif,       // "image/gif", a real 1x1 GIF that a browser decodes
 };
 
+// A real 1x1 GIF that a browser decodes: an image that loaded shows a width.
+const std::string& SampleGif();
+
 // Serves the shared part of the sample site.
 void ServeSampleResources(TestServer& server, SampleImages images);
 

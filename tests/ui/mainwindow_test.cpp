@@ -157,6 +157,27 @@ TEST_F(UiTest, TitlesShowTheCharactersTheirReferencesStandFor) {
   EXPECT_EQ(ListTitle(w, 0), QString::fromUtf8("Apache Ant\u2122 &trade;"));
 }
 
+// A title as a capture of a UTF-8 documentation page stores it (references
+// for what code page 932 lacks) comes back from the tree file and shows as
+// the page's own title in the list.
+TEST_F(UiTest, CapturedTitleShowsAsThePageDidAfterTheTreeFile) {
+  TreeNode* item = AddItem(Receive(), "", "http://127.0.0.1/doc/index.html", false);
+  {
+    std::lock_guard lock(TreeMutex());
+    SetTitle(item, SJ("組み込み型 &#8212; Python 3.12 &#8482; ドキュメント"));
+  }
+  TreeFileSettings settings;
+  settings.treeFile = Path("tree.html");
+  settings.dataDirectory = Path("Data");
+  ASSERT_EQ(SaveTree(settings.treeFile, Root(), settings), 1);
+  ResetTreeState();
+  ASSERT_EQ(LoadTree(settings.treeFile, nullptr, settings).ok, 1);
+  ui::AppWindows& w = Open();
+  w.SelectFolder(Receive());
+  ASSERT_TRUE(WaitUntil([&] { return w.mainWindow()->listModel()->rowCount() == 1; }));
+  EXPECT_EQ(ListTitle(w, 0), QString::fromUtf8("組み込み型 \u2014 Python 3.12 \u2122 ドキュメント"));
+}
+
 TEST_F(UiTest, TreeShowsListedFoldersWithUnreadCountsAndIcons) {
   TreeNode* news = AddFolder(Root(), "ニュース");
   TreeNode* sub = AddFolder(news, "国内");
