@@ -659,6 +659,14 @@ void AnalyzeJob(DownloadJob& job) {
   job.Status = kJobAnalyzing;
   m.UpdateJob(job);
   int result = AnalyzeFile(job);
+  if (result == kAnalysisStopped) {
+    // The saved file is still the page as it came (the rewrite is written
+    // whole or not at all): it is analysed again when the capture goes on,
+    // instead of ending as a failure with its links never fetched.
+    job.Status = kJobDownloaded;
+    m.UpdateJob(job);
+    return;
+  }
   job.Status = kJobAnalyzed;
   m.UpdateJob(job);
   if (result <= 0) EndErrorProcedure(job, m);
@@ -751,7 +759,8 @@ int AnalyzeFile(DownloadJob& job) {
       r = AnalyzePage(job, text);
       if (convert) job.Code = code;
     }
-    if (r < 1) result = 0;
+    if (r == kAnalysisStopped) result = r;
+    else if (r < 1) result = 0;
   }
   if (!job.Modified.empty() && !os::SetFileTimes(job.LocalFile, job.LastModifiedTime))
     WriteLogVerbose("Can't set file time: %s", job.LocalFile.c_str());
@@ -828,7 +837,7 @@ int AnalyzePage(DownloadJob& job, std::string& text) {
   }
   if (RewritePage(scanner, text) == 0) {
     SetJobMessage(job, "Stopped.");
-    return 0;
+    return kAnalysisStopped;
   }
   // Written whole and renamed into place: a stop or a crash never leaves half a page.
   // A rewritten copy can be made again from the server: not worth two disk flushes a page.

@@ -75,6 +75,9 @@ bool AnalysisPass();
 bool InitJob(DownloadJob& job);
 bool CopyFromCache(DownloadJob& job);
 void AnalyzeJob(DownloadJob& job);
+// Results of the analysis: 1 done, 0 failed, kAnalysisStopped when the stop
+// ended it half-way (the job then waits for analysis again).
+inline constexpr int kAnalysisStopped = -2;
 int AnalyzeFile(DownloadJob& job);
 int AnalyzePage(DownloadJob& job, std::string& text);
 // The text written in place of a link found in the page of `job`; queues the

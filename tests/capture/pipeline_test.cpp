@@ -210,7 +210,7 @@ TEST_F(PipelineTest, StoppingHalfWayKeepsTheQueueAndALaterCaptureFinishes) {
   StartWorkers();
   ASSERT_TRUE(WaitUntilIdle(std::chrono::seconds(60)));
   ASSERT_TRUE(StopCaptureAndWait(std::chrono::seconds(30)));
-  EXPECT_EQ(DataFiles().size(), 20u);
+  EXPECT_EQ(DataFiles().size(), 20u) << ::testing::PrintToString(DataFiles());
   std::lock_guard tree(TreeMutex());
   EXPECT_EQ(item->downloadFlag, kDownloadDone);
 }
