@@ -350,9 +350,15 @@ std::string urltext::KindSuffix(std::string_view text, std::string_view mappedNa
     }
   if (query == npos) return {};
   const std::string ext = FileExtension(text.substr(0, query));
-  if (!IsKindExtension(ext)) return {};
-  const std::string suffix = "." + ext;
-  return EndsWithNoCase(mappedName, suffix) ? std::string() : suffix;
+  if (IsKindExtension(ext)) {
+    const std::string suffix = "." + ext;
+    return EndsWithNoCase(mappedName, suffix) ? std::string() : suffix;
+  }
+  // No kind before the query ("view.php?id=3", "search?q=x"): a page made by
+  // the server, saved as one, unless the query itself ends in a kind
+  // ("show.cgi?f=a.png").
+  const std::string last = FileExtension(mappedName);
+  return IsKindExtension(last) ? std::string() : ".html";
 }
 
 std::string MapPathCharacters(std::string_view textIn, bool toLocal, bool spaceToUnderscore,

@@ -459,7 +459,7 @@ TEST_F(PipelineTest, LinkHandlingRules) {
       {"mailto:a@b", "mailto:a@b", false},
       {"file:///c/x.html", "file:///c/x.html", false},
       {"http://bad host/x.gif", "http://bad host/x.gif", false},
-      {"q.cgi?a=1/2", "../../h.example/dir/q.cgi7a=112", true},
+      {"q.cgi?a=1/2", "../../h.example/dir/q.cgi7a=112.html", true},
   };
   for (const Row& r : rows) {
     size_t before = GetDownloadManager().Size();

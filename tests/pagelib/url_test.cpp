@@ -33,7 +33,7 @@ TEST_F(UrlMapTest, CaptureProfileTable) {
       {"http://server/", "server\\index.html", "server", 80, "Z:\\tmp\\data\\server"},
       {"http://server:8080/a//b/c.html#top", "server;8080\\a\\b\\c.html", "server", 8080,
        "Z:\\tmp\\data\\server;8080\\a\\b"},
-      {"http://server/list.cgi?p=2&s=a/b", "server\\list.cgi7p=2&s=a1b", "server", 80, nullptr},
+      {"http://server/list.cgi?p=2&s=a/b", "server\\list.cgi7p=2&s=a1b.html", "server", 80, nullptr},
       {"http://server/a%20b/x*y.html", "server\\aX20b\\xxy.html", "server", 80, nullptr},
       {"http://server/dir/", "server\\dir\\index.html", "server", 80, "Z:\\tmp\\data\\server\\dir"},
       {"http://ser ver/", nullptr, nullptr, 0, "URL has error. [host name]"},
@@ -56,7 +56,7 @@ TEST_F(UrlMapTest, CaptureProfileTable) {
       {"http://server/x:", "server\\x;", "server", 80, nullptr},
       {"http://server/a\"<>|.html", "server\\a'LJ1.html", "server", 80, nullptr},
       {"http://server/#frag", "server\\index.html", "server", 80, nullptr},
-      {"http://server/a?b/c#d", "server\\a7b1c", "server", 80, nullptr},
+      {"http://server/a?b/c#d", "server\\a7b1c.html", "server", 80, nullptr},
       {"http://server/a/\\/b", "server\\a\\b", "server", 80, nullptr},
       {"http://server/a\\/b", "server\\a\\\\b", "server", 80, nullptr},
       // Local files: below the data directory they keep their place.
@@ -238,11 +238,12 @@ TEST_F(UrlMapTest, QueryNamesKeepTheirKindsExtension) {
       {"http://h/p.html?", "h\\p.html7.html"},
       {"http://h/a.css?b.CSS", "h\\a.css7b.CSS"},   // already ends so
       {"http://h/a.css?b.js", "h\\a.css7b.js.css"},  // the path's kind wins
-      // Unchanged: no query, or no extension that tells a kind.
+      // No kind before the query: a page the server makes, saved as one.
+      {"http://h/view.php?id=3", "h\\view.php7id=3.html"},
+      {"http://h/list.cgi?p=2", "h\\list.cgi7p=2.html"},
+      {"http://h/dir/?x", "h\\dir\\7x.html"},
+      // Unchanged: no query, or a query that ends in a kind itself.
       {"http://h/a.css", "h\\a.css"},
-      {"http://h/view.php?id=3", "h\\view.php7id=3"},
-      {"http://h/list.cgi?p=2", "h\\list.cgi7p=2"},
-      {"http://h/dir/?x", "h\\dir\\7x"},
       {"http://h/a?b.css", "h\\a7b.css"},
   };
   for (const auto& r : rows) {
@@ -271,7 +272,7 @@ TEST(MapPathCharacters, Table) {
     const char* out;
   };
   const Row rows[] = {
-      {"server//a/b?x/y", false, false, "server/a/b7x1y"},
+      {"server//a/b?x/y", false, false, "server/a/b7x1y.html"},
       {"server", false, false, "server"},
       {"server/", false, false, "server/index.html"},
       {"server/a.html#x#y", true, false, "server\\a.html#x"},
@@ -282,7 +283,7 @@ TEST(MapPathCharacters, Table) {
       {"C:x/y", true, false, "C;x\\y"},
       {"a:", true, false, "a;\\index.html"},
       {"a b", false, true, "a_b"},
-      {"q?a\\b", true, false, "q7a\\b"},
+      {"q?a\\b", true, false, "q7a\\b.html"},
       {"x\\", true, false, "x\\index.html"},
       {"", true, false, ""},
   };
@@ -299,7 +300,7 @@ TEST(MapPathInPlace, Table) {
     const char* out;
   };
   const Row rows[] = {
-      {"Z:\\d\\a b?c/d:e|f", "", "Z:\\d\\a_b7c1d;e1f"},
+      {"Z:\\d\\a b?c/d:e|f", "", "Z:\\d\\a_b7c1d;e1f.html"},
       {"Z:/x//y/", "", "Z:\\x\\\\y\\index.html"},
       {"ab/", "", "ab\\index.html"},
       {"a/", "", "a\\"},
@@ -400,7 +401,7 @@ TEST_F(UrlMapTest, ShiftJisTrailBytesAreNeverSeparatorsOrMapped) {
   EXPECT_EQ(MapPathCharacters("s/" + po + "|", true), "s\\" + po + "1");
   std::string inPlace = kData + "\\s\\" + po + " " + hyo + "?/";
   MapPathInPlace(inPlace, kData);
-  EXPECT_EQ(inPlace, kData + "\\s\\" + po + "_" + hyo + "71");
+  EXPECT_EQ(inPlace, kData + "\\s\\" + po + "_" + hyo + "71.html");
 
   // The lookup cap never splits a character.
   std::string longName = "http://server/x";
@@ -442,8 +443,8 @@ TEST_F(UrlMapTest, HostileDotSegmentsNeverLeaveTheHostFolder) {
       {"http://h/..", "h\\index.html"},
       {"http://h:8080/../x", "h;8080\\x"},
       // The query keeps its text, but a "\" in it never makes ".." a folder.
-      {"http://h/a?x=\\..\\..\\y", "h\\a7x=\\X2EX2E\\X2EX2E\\y"},
-      {"http://h/a?/../b", "h\\a71..1b"},
+      {"http://h/a?x=\\..\\..\\y", "h\\a7x=\\X2EX2E\\X2EX2E\\y.html"},
+      {"http://h/a?/../b", "h\\a71..1b.html"},
       // A fragment is no path.
       {"http://h/p.html#/../../x", "h\\p.html"},
       // Escaped dots are names, not folders.
