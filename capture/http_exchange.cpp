@@ -319,8 +319,7 @@ int OpenTunnel(DownloadJob& job, os::Connection& connection, const std::string& 
 
 namespace http_detail {
 
-Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepTemp,
-                     const os::TransferStop* stop) {
+Exchange RunExchange(DownloadJob& job, int kind, Store store, bool keepTemp, const os::TransferStop* stop) {
   Exchange ex;
   WriteLogVerbose("HttpReuest: %s", job.URL.c_str());
   job.ViaProxy = false;
@@ -468,7 +467,8 @@ Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepT
     WriteLogVerbose("# Receive Header Data .....");
     result = ParseResponseHead(job, info.head);
   }
-  if (kind == kHttpGet && result > 0 && (storeRedirects || !IsRedirect(job))) {
+  if (kind == kHttpGet && result > 0 && store != Store::Never &&
+      (store == Store::Always || !IsRedirect(job))) {
     result = StoreBody(job);
     if (result == kHttpFailed) ex.keepMessage = true;
   }
@@ -480,7 +480,7 @@ Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepT
 }  // namespace http_detail
 
 int HttpRequest(DownloadJob& job, int kind) {
-  return RunExchange(job, kind, false, false, &GetDownloadManager().transferStop).result;
+  return RunExchange(job, kind, Store::NotRedirects, false, &GetDownloadManager().transferStop).result;
 }
 
 UrlMapProfile CaptureMapProfile() {

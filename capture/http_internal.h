@@ -92,13 +92,17 @@ struct Exchange {
   // local file): the procedures keep it.
   bool keepMessage = false;
 };
-// Connect, send, receive and parse; for GET also StoreBody unless
-// `storeRedirects` is false and the answer is a redirect with a Location.
+// What a GET does with the body it received.
+enum class Store {
+  Always,        // StoreBody at the job's local file
+  NotRedirects,  // the same, but not for a redirect with a Location
+  Never,         // left in the spooled body file (the caller reads it; keepTemp)
+};
+// Connect, send, receive and parse; for GET also StoreBody as `store` says.
 // Temporary files are removed before returning unless StoreTempData is on or
 // `keepTemp` is set (the caller then removes them with RemoveTempFiles).
 // `stop` (may be null) ends the transfer at once.
-Exchange RunExchange(DownloadJob& job, int kind, bool storeRedirects, bool keepTemp,
-                     const os::TransferStop* stop);
+Exchange RunExchange(DownloadJob& job, int kind, Store store, bool keepTemp, const os::TransferStop* stop);
 void RemoveTempFiles(DownloadJob& job);
 bool IsRedirect(const DownloadJob& job);
 

@@ -2,6 +2,7 @@
 // the "not modified" check, retries and the failed state.
 #include <mutex>
 
+#include "capture/fetch.h"
 #include "capture/http.h"
 #include "capture/http_internal.h"
 #include "capture/rules.h"
@@ -121,7 +122,7 @@ int HeadProcedure(DownloadJob& job, DownloadManager& manager) {
     return kHttpRetry;
   }
   WriteLog("HEAD %s [%d/%d]", job.URL.c_str(), job.Trials, kMaxTrials);
-  Exchange ex = RunExchange(job, kHttpHead, false, false, &manager.transferStop);
+  Exchange ex = RunExchange(job, kHttpHead, Store::NotRedirects, false, &manager.transferStop);
   int result = ex.result;
   if (result == kHttpOk && IsRedirect(job)) {
     switch (FollowRedirect(job, manager)) {
@@ -167,7 +168,7 @@ int GetProcedure(DownloadJob& job, DownloadManager& manager) {
   job.Status = kJobDownloading;
   manager.UpdateJob(job);
   // The body of a redirect is stored only when the redirect is not followed.
-  Exchange ex = RunExchange(job, kHttpGet, false, true, &manager.transferStop);
+  Exchange ex = RunExchange(job, kHttpGet, Store::NotRedirects, true, &manager.transferStop);
   int result = ex.result;
   if (result == kHttpOk && IsRedirect(job)) {
     switch (FollowRedirect(job, manager)) {
@@ -216,29 +217,26 @@ void EndErrorProcedure(DownloadJob& job, DownloadManager& manager) {
 
 std::string ResolveMovedURL(std::string_view url) {
   if (url.size() <= 3) return {};
-  DownloadJob job;
-  job.URL = os::CutSjis(url, kMaxUrlLength);
-  if (!MapJobLocation(job)) return job.URL;
-  HttpRequest(job, kHttpHead);
-  if (!job.MovedURL.empty()) return AbsoluteMovedURL(job, job.MovedURL);
-  return job.URL;
+  FetchRequest request;
+  request.url = os::CutSjis(url, kMaxUrlLength);
+  request.head = true;
+  const FetchResponse answer = Fetch(request);
+  if (answer.result == kHttpOk && !answer.location.empty()) return answer.location;
+  return request.url;
 }
 
 std::optional<std::string> DetectSnsUserId(std::string_view profileUrl) {
-  DownloadJob job;
-  job.URL = os::CutSjis(profileUrl, kMaxUrlLength);
-  if (!MapJobLocation(job) || HttpRequest(job, kHttpGet) != kHttpOk) return std::nullopt;
-  os::File file;
-  if (!file.Open(job.LocalFile, os::File::Mode::Read)) return std::nullopt;
-  std::string line;
+  FetchRequest request;
+  request.url = os::CutSjis(profileUrl, kMaxUrlLength);
+  const FetchResponse answer = Fetch(request);
+  if (answer.result != kHttpOk) return std::nullopt;
   const std::string_view link = kSnsFriendLink;
-  while (file.ReadLine(line, 2001)) {
-    size_t at = line.find(link);
-    if (at == std::string::npos) continue;
+  std::string_view body = answer.body;
+  for (size_t at = body.find(link); at != std::string_view::npos; at = body.find(link, at + 1)) {
     size_t i = at + link.size(), start = i;
-    while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
+    while (i < body.size() && body[i] >= '0' && body[i] <= '9') ++i;
     if (i == start) continue;
-    std::string id = line.substr(start, i - start);
+    std::string id(body.substr(start, i - start));
     WriteLog("SNS user ID: %s", id.c_str());
     return id;
   }

@@ -13,6 +13,7 @@
 
 #include <zlib.h>
 
+#include "capture/fetch.h"
 #include "os/clock.h"
 #include "capture/http_internal.h"
 #include "tests/capture/http_fixture.h"
@@ -716,6 +717,51 @@ TEST_F(HttpTest, KeptConnectionsServeTheNextRequests) {
     EXPECT_EQ(dropping.Connections(), 12u);
     EXPECT_EQ(dropping.RequestCount(), 12u) << "no request is lost on a dropped connection";
   }
+}
+
+// A fetch without a job: the answer in memory, nothing saved, redirects told.
+TEST_F(HttpTest, FetchAnswersWithoutSavingAnything) {
+  TestServer server({.keepAlive = true});
+  const std::string page = "<p>" + std::string(5000, 'f');
+  server.Add(Route{.path = "/page.html", .headers = {{"Content-Type", "text/html"}, {"Content-Encoding", "gzip"}},
+                   .body = Compress(page, 31)});
+  server.Add(Route{.path = "/moved", .status = 302, .headers = {{"Location", "../page.html"}}});
+  server.Add(Route{.path = "/gone", .status = 404, .body = "gone"});
+  const struct {
+    const char* path;
+    bool head;
+    uint64_t maxBody;
+    int result, status;
+    std::string body, location;
+  } rows[] = {
+      {"/page.html", false, 1 << 20, kHttpOk, 200, page, ""},
+      {"/page.html", true, 1 << 20, kHttpOk, 200, "", ""},
+      {"/moved", false, 1 << 20, kHttpOk, 302, "", server.Url("/page.html")},
+      {"/gone", false, 1 << 20, kHttpFailed, 404, "", ""},
+      {"/page.html", false, 1000, kHttpSizeOver, 0, "", ""},  // refused as it arrives
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.path) + (row.head ? " HEAD" : ""));
+    FetchRequest request;
+    request.url = server.Url(row.path);
+    request.head = row.head;
+    request.maxBody = row.maxBody;
+    const FetchResponse answer = Fetch(request);
+    EXPECT_EQ(answer.result, row.result) << answer.message;
+    EXPECT_EQ(answer.status, row.status);
+    EXPECT_TRUE(answer.body == row.body);
+    EXPECT_EQ(answer.location, row.location);
+  }
+  EXPECT_EQ(server.Connections(), 1u) << "the fetches share the kept connection";
+  EXPECT_TRUE(TempFiles().empty());
+  EXPECT_FALSE(os::PathExists(MakeJob(server.Url("/page.html")).LocalFile)) << "no saved copy";
+
+  os::TransferStop stop;
+  stop.Stop();
+  FetchRequest stopped;
+  stopped.url = server.Url("/page.html");
+  stopped.stop = &stop;
+  EXPECT_EQ(Fetch(stopped).result, kHttpStopped);
 }
 
 TEST_F(HttpTest, ConnectionFailuresAreFinal) {
