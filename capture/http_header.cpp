@@ -29,24 +29,6 @@ const std::string& SJ(const char* utf8) {
   return *slot;
 }
 
-namespace {
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-}  // namespace
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (Lower(text[i]) != Lower(prefix[i])) return false;
-  return true;
-}
-
-bool ContainsNoCase(std::string_view text, std::string_view needle) {
-  if (needle.empty()) return true;
-  for (size_t i = 0; i + needle.size() <= text.size(); ++i)
-    if (StartsWithNoCase(text.substr(i), needle)) return true;
-  return false;
-}
-
 size_t FindHeadEnd(std::string_view data) {
   size_t line = 0;
   while (line < data.size()) {
@@ -295,7 +277,7 @@ bool ParseHttpDate(std::string_view text, SystemTime& time, std::string* zone) {
   SkipBlanks(text, i);
   std::string month;
   while (i < text.size() && std::isalpha(static_cast<unsigned char>(text[i])) && month.size() < 16)
-    month.push_back(Lower(text[i++]));
+    month.push_back(os::AsciiLower(text[i++]));
   SkipBlanks(text, i);
   if (!ReadNumber(text, i, year)) return false;
   SkipBlanks(text, i);

@@ -18,6 +18,7 @@
 #include "os/file.h"
 #include "os/log.h"
 #include "os/path.h"
+#include "os/text.h"
 #include "os/workers.h"
 #include "pagelib/codedetect.h"
 #include "pagelib/scanner.h"
@@ -37,16 +38,7 @@ const std::string& Sj(const char* utf8) {
   return it->second;
 }
 
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char a = s[i], b = prefix[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
+using os::StartsWithNoCase;
 
 // ---- Workers -------------------------------------------------------------------
 

@@ -19,6 +19,7 @@
 #include "os/cp932.h"
 #include "os/desktop.h"
 #include "os/log.h"
+#include "os/text.h"
 #include "store/profile.h"
 #include "store/treefile.h"
 
@@ -57,14 +58,7 @@ ChannelState& State() {
 
 bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    auto a = static_cast<unsigned char>(s[i]), b = static_cast<unsigned char>(prefix[i]);
-    if (std::tolower(a) != std::tolower(b)) return false;
-  }
-  return true;
-}
+using os::StartsWithNoCase;
 
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
