@@ -20,15 +20,6 @@
 namespace zentu {
 namespace http_detail {
 
-const std::string& SJ(const char* utf8) {
-  static std::mutex mutex;
-  static std::unordered_map<const char*, std::unique_ptr<std::string>> cache;
-  std::lock_guard lock(mutex);
-  auto& slot = cache[utf8];
-  if (!slot) slot = std::make_unique<std::string>(os::Utf8ToSjis(utf8));
-  return *slot;
-}
-
 size_t FindHeadEnd(std::string_view data) {
   size_t line = 0;
   while (line < data.size()) {

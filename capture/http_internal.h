@@ -5,14 +5,13 @@
 #include <string_view>
 
 #include "capture/http.h"
+#include "os/cp932.h"
 #include "os/text.h"
 
 namespace zentu::http_detail {
 
-// Shift_JIS form of a UTF-8 literal, converted once per call site's literal.
-const std::string& SJ(const char* utf8);
-
 using os::ContainsNoCase;
+using os::SJ;
 using os::EndsWithNoCase;
 using os::StartsWithNoCase;
 
