@@ -396,13 +396,7 @@ int http_detail::ParseResponseHead(DownloadJob& job, std::string_view data) {
       for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       if (ParseHttpDate(lower, t)) {
         job.LastModifiedTime = SystemTimeToFileTime(t);
-        const os::LocalTime local = os::GetClock().ToLocal(os::UnixFromFileTime(job.LastModifiedTime));
-        char text[64];
-        std::snprintf(text, sizeof text, "%04u/%02u/%02u %02u:%02u:%02u", static_cast<unsigned>(local.year),
-                      static_cast<unsigned>(local.month), static_cast<unsigned>(local.day),
-                      static_cast<unsigned>(local.hour), static_cast<unsigned>(local.minute),
-                      static_cast<unsigned>(local.second));
-        job.Modified = text;
+        job.Modified = os::DateTimeText(os::GetClock().ToLocal(os::UnixFromFileTime(job.LastModifiedTime)));
       }
     } else if (StartsWithNoCase(name, "Location")) {
       while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);

@@ -159,15 +159,6 @@ void PublishCount(int kind, int running) {
 
 // ---- Helpers of the analysis -------------------------------------------------
 
-std::string LocalTimeText() {
-  os::LocalTime t = os::LocalNow();
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04u/%02u/%02u %02u:%02u:%02u", static_cast<unsigned>(t.year),
-                static_cast<unsigned>(t.month), static_cast<unsigned>(t.day), static_cast<unsigned>(t.hour),
-                static_cast<unsigned>(t.minute), static_cast<unsigned>(t.second));
-  return buf;
-}
-
 // The job's tree item as the queue knows it now. Tree lock held.
 TreeNode* JobItem(const DownloadJob& job) {
   if (!job.Node) return nullptr;
@@ -947,7 +938,7 @@ void FinishTreeItem(DownloadJob& job) {
     SetSize(item, job.Size);
     if (job.Modified.empty()) changed = true;
   }
-  SetLastCheck(item, LocalTimeText());
+  SetLastCheck(item, os::DateTimeText(os::LocalNow()));
   SetDownloadFlag(item, kDownloadDone);
   SetLocalFile(item, job.LocalFile);
   if (changed && !item->unread) SetUnreadFlag(item, true);

@@ -99,15 +99,6 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
   return out;
 }
 
-std::string NowText() {
-  const os::LocalTime t = os::LocalNow();
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%02u/%02u/%02u %02u:%02u:%02u", static_cast<unsigned>(t.year),
-                static_cast<unsigned>(t.month), static_cast<unsigned>(t.day), static_cast<unsigned>(t.hour),
-                static_cast<unsigned>(t.minute), static_cast<unsigned>(t.second));
-  return buf;
-}
-
 // The file extension of a URL or path: what follows the last "." of its last
 // component (two-byte characters stepped over). A URL's query and fragment
 // are no part of its path.
@@ -568,7 +559,7 @@ TreeNode* AddTextFragment(std::string_view url, std::string_view html) {
     item = FileInReceiveFolder("*", link, kDownloadDone, folder, [&](TreeNode* n) {
       n->unread = true;
       n->size = static_cast<uint32_t>(std::min<size_t>(html.size(), UINT32_MAX));
-      n->lastCheck = NowText();
+      n->lastCheck = os::DateTimeText(os::LocalNow());
     });
     if (!item) return nullptr;
   }
