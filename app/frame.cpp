@@ -66,9 +66,7 @@ std::chrono::milliseconds ClampPeriod(std::chrono::milliseconds period) {
 std::string WindowTitle(const Profile& profile, std::string_view text) {
   std::string title = "Zentu ";
   if (profile.ShowVersionOnTitleBar) {
-    char version[32];
-    std::snprintf(version, sizeof version, "v%.2lf%s", kProgramVersion, kEditionLetter);
-    title += version;
+    title += "v" + os::VersionText();
   }
   if (!text.empty()) {
     title += " [";
@@ -117,8 +115,8 @@ int Frame::StartUp() {
   if (const std::string file = log::LogFile(); !file.empty() && os::PathExists(file)) (void)os::DeleteFile(file);
 
   WriteLog("%s", kRule);
-  WriteLog(" Zentu version %.2lf%s", kProgramVersion, kEditionLetter);
-  WriteLog("   - Update Date %s", kUpdateDate);
+  WriteLog(" Zentu version %s", os::VersionText().c_str());
+  WriteLog("   - Update Date %s", os::kUpdateDate);
   WriteLog("%s", kRule);
   if (!options_.commandLine.empty()) WriteLog("Command Line: [%s]", options_.commandLine.c_str());
   ui_.Announce();

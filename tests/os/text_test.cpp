@@ -3,6 +3,7 @@
 #include <string>
 
 #include "os/text.h"
+#include "os/version.h"
 
 namespace zentu {
 namespace {
@@ -32,6 +33,21 @@ TEST(TextTest, CaseInsensitiveComparisons) {
     EXPECT_EQ(os::EndsWithNoCase(c.text, c.part), c.ends);
     EXPECT_EQ(os::ContainsNoCase(c.text, c.part), c.contains);
   }
+}
+
+TEST(VersionTest, WindowTitles) {
+  struct Case {
+    bool showVersion;
+    std::string text, title;
+  };
+  const Case cases[] = {
+      {true, "", "Zentu v0.99M"},
+      {true, "Page", "Zentu v0.99M [Page]"},
+      {false, "", "Zentu "},
+      {false, "\x95\x5C", "Zentu  [\x95\x5C]"},  // a title's bytes stay as they are
+  };
+  for (const Case& c : cases) EXPECT_EQ(os::WindowTitle(c.showVersion, c.text), c.title);
+  EXPECT_EQ("Zentu/" + os::VersionNumberText(), "Zentu/0.99");
 }
 
 }  // namespace
