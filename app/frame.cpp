@@ -63,19 +63,6 @@ std::chrono::milliseconds ClampPeriod(std::chrono::milliseconds period) {
 
 }  // namespace
 
-std::string WindowTitle(const Profile& profile, std::string_view text) {
-  std::string title = "Zentu ";
-  if (profile.ShowVersionOnTitleBar) {
-    title += "v" + os::VersionText();
-  }
-  if (!text.empty()) {
-    title += " [";
-    title += text;
-    title += "]";
-  }
-  return title;
-}
-
 std::vector<int> ScheduleTiersForTick(int& counter) {
   static constexpr std::pair<int, int> kEvery[] = {{3, 4}, {6, 5}, {12, 6}, {18, 7}, {36, 8}, {72, 9}, {144, 10}};
   std::vector<int> tiers{3};
@@ -260,7 +247,7 @@ bool Frame::CreateMainWindow() {
   WriteLogVerbose("# Set Timer");
   StartTimers();
   WriteLogVerbose("# Zentu: WM_CREATE [ok]");
-  ui_.FinishMainWindow(profile, WindowTitle(profile, {}));
+  ui_.FinishMainWindow(profile, os::WindowTitle(profile.ShowVersionOnTitleBar, {}));
   return true;
 }
 

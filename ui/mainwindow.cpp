@@ -55,10 +55,7 @@ bool ResortQuietly(TreeNode* folder) {
 }  // namespace
 
 QString WindowTitleText(const Profile& profile, const QString& text) {
-  QString title = QStringLiteral("Zentu ");
-  if (profile.ShowVersionOnTitleBar) title += QString::fromStdString("v" + os::VersionText());
-  if (!text.isEmpty()) title += QStringLiteral(" [") + text + QStringLiteral("]");
-  return title;
+  return QString::fromStdString(os::WindowTitle(profile.ShowVersionOnTitleBar, text.toStdString()));
 }
 
 MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
