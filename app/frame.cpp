@@ -63,21 +63,6 @@ std::chrono::milliseconds ClampPeriod(std::chrono::milliseconds period) {
 
 }  // namespace
 
-std::string WindowTitle(const Profile& profile, std::string_view text) {
-  std::string title = "Zentu ";
-  if (profile.ShowVersionOnTitleBar) {
-    char version[32];
-    std::snprintf(version, sizeof version, "v%.2lf%s", kProgramVersion, kEditionLetter);
-    title += version;
-  }
-  if (!text.empty()) {
-    title += " [";
-    title += text;
-    title += "]";
-  }
-  return title;
-}
-
 std::vector<int> ScheduleTiersForTick(int& counter) {
   static constexpr std::pair<int, int> kEvery[] = {{3, 4}, {6, 5}, {12, 6}, {18, 7}, {36, 8}, {72, 9}, {144, 10}};
   std::vector<int> tiers{3};
@@ -117,8 +102,8 @@ int Frame::StartUp() {
   if (const std::string file = log::LogFile(); !file.empty() && os::PathExists(file)) (void)os::DeleteFile(file);
 
   WriteLog("%s", kRule);
-  WriteLog(" Zentu version %.2lf%s", kProgramVersion, kEditionLetter);
-  WriteLog("   - Update Date %s", kUpdateDate);
+  WriteLog(" Zentu version %s", os::VersionText().c_str());
+  WriteLog("   - Update Date %s", os::kUpdateDate);
   WriteLog("%s", kRule);
   if (!options_.commandLine.empty()) WriteLog("Command Line: [%s]", options_.commandLine.c_str());
   ui_.Announce();
@@ -262,7 +247,7 @@ bool Frame::CreateMainWindow() {
   WriteLogVerbose("# Set Timer");
   StartTimers();
   WriteLogVerbose("# Zentu: WM_CREATE [ok]");
-  ui_.FinishMainWindow(profile, WindowTitle(profile, {}));
+  ui_.FinishMainWindow(profile, os::WindowTitle(profile.ShowVersionOnTitleBar, {}));
   return true;
 }
 

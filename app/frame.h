@@ -22,16 +22,14 @@
 
 #include "app/frame_ui.h"
 #include "os/channel.h"
+#include "os/version.h"
 
 namespace zentu {
 
 class QueueFileWriter;
 
 // The single-instance token's name, also the main window's class name.
-inline constexpr char kWindowClassName[] = "Zentu [Moruska]";
-inline constexpr double kProgramVersion = 0.99;
-inline constexpr char kEditionLetter[] = "M";
-inline constexpr char kUpdateDate[] = "2007/02/12";
+using os::kWindowClassName;
 
 // Timer identifiers of the main loop.
 enum FrameTimer : int {

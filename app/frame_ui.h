@@ -88,8 +88,4 @@ class FrameUi {
   virtual void FreeImageLists() {}
 };
 
-// The main window's title: "Zentu ", the version when the profile shows it,
-// and " [text]" for a page or folder.
-std::string WindowTitle(const Profile& profile, std::string_view text);
-
 }  // namespace zentu

@@ -51,9 +51,6 @@ inline constexpr int kMaxRedirects = 20;
 // Tests shorten the bounds; 0 restores a default.
 void SetTransferLimits(int seconds, uint64_t maxBodyBytes);
 
-// Version word of the default User-Agent "Zentu/%.2lf".
-inline constexpr double kZentuVersion = 0.99;
-
 // The social-network service whose own user ID the site download asks for.
 inline constexpr char kSnsProfileUrl[] = "https://sns.example.jp/show_profile.pl";
 inline constexpr char kSnsFriendLink[] = "list_friend.pl?id=";

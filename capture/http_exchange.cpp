@@ -15,6 +15,7 @@
 #include "os/file.h"
 #include "os/log.h"
 #include "os/socket.h"
+#include "os/version.h"
 #include "pagelib/url.h"
 #include "store/profile.h"
 
@@ -226,9 +227,7 @@ std::string BuildRequest(const DownloadJob& job, std::string_view method, std::s
   if (!profile.UserAgent.empty()) {
     text.append(HeaderSafe(profile.UserAgent));
   } else {
-    char agent[32];
-    std::snprintf(agent, sizeof agent, "Zentu/%.2lf", kZentuVersion);
-    text.append(agent);
+    text.append("Zentu/" + os::VersionNumberText());
   }
 
   if (!AddReferrer(job.RequestURL, text) && job.SourceURL.find("://") != std::string::npos)

@@ -20,33 +20,6 @@
 namespace zentu {
 namespace http_detail {
 
-const std::string& SJ(const char* utf8) {
-  static std::mutex mutex;
-  static std::unordered_map<const char*, std::unique_ptr<std::string>> cache;
-  std::lock_guard lock(mutex);
-  auto& slot = cache[utf8];
-  if (!slot) slot = std::make_unique<std::string>(os::Utf8ToSjis(utf8));
-  return *slot;
-}
-
-namespace {
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-}  // namespace
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (Lower(text[i]) != Lower(prefix[i])) return false;
-  return true;
-}
-
-bool ContainsNoCase(std::string_view text, std::string_view needle) {
-  if (needle.empty()) return true;
-  for (size_t i = 0; i + needle.size() <= text.size(); ++i)
-    if (StartsWithNoCase(text.substr(i), needle)) return true;
-  return false;
-}
-
 size_t FindHeadEnd(std::string_view data) {
   size_t line = 0;
   while (line < data.size()) {
@@ -295,7 +268,7 @@ bool ParseHttpDate(std::string_view text, SystemTime& time, std::string* zone) {
   SkipBlanks(text, i);
   std::string month;
   while (i < text.size() && std::isalpha(static_cast<unsigned char>(text[i])) && month.size() < 16)
-    month.push_back(Lower(text[i++]));
+    month.push_back(os::AsciiLower(text[i++]));
   SkipBlanks(text, i);
   if (!ReadNumber(text, i, year)) return false;
   SkipBlanks(text, i);
@@ -423,13 +396,7 @@ int http_detail::ParseResponseHead(DownloadJob& job, std::string_view data) {
       for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       if (ParseHttpDate(lower, t)) {
         job.LastModifiedTime = SystemTimeToFileTime(t);
-        const os::LocalTime local = os::GetClock().ToLocal(os::UnixFromFileTime(job.LastModifiedTime));
-        char text[64];
-        std::snprintf(text, sizeof text, "%04u/%02u/%02u %02u:%02u:%02u", static_cast<unsigned>(local.year),
-                      static_cast<unsigned>(local.month), static_cast<unsigned>(local.day),
-                      static_cast<unsigned>(local.hour), static_cast<unsigned>(local.minute),
-                      static_cast<unsigned>(local.second));
-        job.Modified = text;
+        job.Modified = os::DateTimeText(os::GetClock().ToLocal(os::UnixFromFileTime(job.LastModifiedTime)));
       }
     } else if (StartsWithNoCase(name, "Location")) {
       while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);

@@ -5,14 +5,15 @@
 #include <string_view>
 
 #include "capture/http.h"
+#include "os/cp932.h"
+#include "os/text.h"
 
 namespace zentu::http_detail {
 
-// Shift_JIS form of a UTF-8 literal, converted once per call site's literal.
-const std::string& SJ(const char* utf8);
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix);
-bool ContainsNoCase(std::string_view text, std::string_view needle);
+using os::ContainsNoCase;
+using os::SJ;
+using os::EndsWithNoCase;
+using os::StartsWithNoCase;
 
 // Offset just behind the line that ends the head (the first line that is
 // empty or starts with CR or LF), or npos when `data` holds no such line.

@@ -14,10 +14,6 @@ using namespace http_detail;
 
 namespace {
 
-bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && StartsWithNoCase(text.substr(text.size() - suffix.size()), suffix);
-}
-
 constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
 void CheckPng(DownloadJob& job, const char* data, size_t size) {

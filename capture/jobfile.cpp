@@ -13,6 +13,7 @@
 #include "os/file.h"
 #include "os/log.h"
 #include "os/path.h"
+#include "os/text.h"
 #include "pagelib/url.h"
 #include "store/profile.h"
 
@@ -59,17 +60,7 @@ int StatusWhileRunning(int status) {
   }
 }
 
-bool StartsWithNoCase(std::string_view line, std::string_view key) {
-  if (line.size() < key.size()) return false;
-  for (size_t i = 0; i < key.size(); ++i) {
-    unsigned char a = static_cast<unsigned char>(line[i]);
-    unsigned char b = static_cast<unsigned char>(key[i]);
-    if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
+using os::StartsWithNoCase;
 
 void SkipBlanks(std::string_view& s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\v' || s.front() == '\f')) {

@@ -18,6 +18,7 @@
 #include "os/file.h"
 #include "os/log.h"
 #include "os/path.h"
+#include "os/text.h"
 #include "os/workers.h"
 #include "pagelib/codedetect.h"
 #include "pagelib/scanner.h"
@@ -28,25 +29,8 @@
 namespace zentu {
 namespace {
 
-const std::string& Sj(const char* utf8) {
-  static std::mutex mutex;
-  static std::map<const char*, std::string> cache;
-  std::lock_guard lock(mutex);
-  auto it = cache.find(utf8);
-  if (it == cache.end()) it = cache.emplace(utf8, os::Utf8ToSjis(utf8)).first;
-  return it->second;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char a = s[i], b = prefix[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
+using os::SJ;
+using os::StartsWithNoCase;
 
 // ---- Workers -------------------------------------------------------------------
 
@@ -148,7 +132,7 @@ void AfterAnalysisThread() {
     StartWorkers();
     return;
   }
-  os::GetDesktop().StatusText(Sj("全て終了"));
+  os::GetDesktop().StatusText(SJ("全て終了"));
   WriteLog("Finish. Analyze Thread.");
   os::GetDesktop().TrayTip("Zentu");
   const Profile& p = CurrentProfile();
@@ -174,15 +158,6 @@ void PublishCount(int kind, int running) {
 }
 
 // ---- Helpers of the analysis -------------------------------------------------
-
-std::string LocalTimeText() {
-  os::LocalTime t = os::LocalNow();
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04u/%02u/%02u %02u:%02u:%02u", static_cast<unsigned>(t.year),
-                static_cast<unsigned>(t.month), static_cast<unsigned>(t.day), static_cast<unsigned>(t.hour),
-                static_cast<unsigned>(t.minute), static_cast<unsigned>(t.second));
-  return buf;
-}
 
 // The job's tree item as the queue knows it now. Tree lock held.
 TreeNode* JobItem(const DownloadJob& job) {
@@ -442,32 +417,32 @@ bool StopCaptureAndWait(std::chrono::milliseconds limit) {
 void StopCapture() {
   DownloadManager& m = M();
   if (!m.AnyWorkerRunning()) {
-    WriteLog("%s", Sj("すでに全ての取り込み処理が終了しています").c_str());
+    WriteLog("%s", SJ("すでに全ての取り込み処理が終了しています").c_str());
     return;
   }
   bool expected = false;
   if (!m.stopping.compare_exchange_strong(expected, true)) {
-    WriteLog("%s", Sj("すでに停止処理を開始しています").c_str());
+    WriteLog("%s", SJ("すでに停止処理を開始しています").c_str());
     return;
   }
-  WriteLog("%s", Sj("取り込み処理を停止します").c_str());
+  WriteLog("%s", SJ("取り込み処理を停止します").c_str());
   Workers& w = W();
   std::lock_guard lock(w.mutex);
   if (w.stopThread.joinable()) w.stopThread.join();
   w.stopThread = std::jthread([](std::stop_token) {
     DownloadManager& m = M();
     WriteLog("Start. Stop Thread.");
-    os::GetDesktop().StatusText(Sj("停止処理中"));
+    os::GetDesktop().StatusText(SJ("停止処理中"));
     m.SetStopFlags(true);
     Workers& w = W();
     for (;;) {
       if (w.pool.StopAll(std::chrono::seconds(120))) {
-        os::GetDesktop().StatusText(Sj("停止処理完了"));
+        os::GetDesktop().StatusText(SJ("停止処理完了"));
         break;
       }
-      if (os::MessageBox(Sj("停止に時間がかかっています．停止処理を続けますか？"), Sj("報告"), os::Buttons::YesNo,
+      if (os::MessageBox(SJ("停止に時間がかかっています．停止処理を続けますか？"), SJ("報告"), os::Buttons::YesNo,
                          os::IDYES) != os::IDYES) {
-        os::GetDesktop().StatusText(Sj("停止処理中断"));
+        os::GetDesktop().StatusText(SJ("停止処理中断"));
         break;
       }
     }
@@ -705,7 +680,7 @@ int AnalyzeFile(DownloadJob& job) {
   std::string text;
   if (!os::ReadWholeFile(job.LocalFile, text)) {
     WriteLogVerbose("Can't read %s", job.LocalFile.c_str());
-    SetJobMessage(job, "%s%s", Sj("ファイル読み込みエラー: ").c_str(), job.LocalFile.c_str());
+    SetJobMessage(job, "%s%s", SJ("ファイル読み込みエラー: ").c_str(), job.LocalFile.c_str());
     return 0;
   }
   if (text.empty()) {
@@ -781,7 +756,7 @@ int AnalyzePage(DownloadJob& job, std::string& text) {
   if (const int ready = PrepareLocalWrite(job, job.LocalFile); ready <= 0) {
     if (ready == 0) {
       WriteLog("Error: Can't create directory: %s", job.DirName.c_str());
-      SetJobMessage(job, "%s%s", Sj("フォルダ作成エラー: ").c_str(), job.DirName.c_str());
+      SetJobMessage(job, "%s%s", SJ("フォルダ作成エラー: ").c_str(), job.DirName.c_str());
     }
     return 0;
   }
@@ -963,7 +938,7 @@ void FinishTreeItem(DownloadJob& job) {
     SetSize(item, job.Size);
     if (job.Modified.empty()) changed = true;
   }
-  SetLastCheck(item, LocalTimeText());
+  SetLastCheck(item, os::DateTimeText(os::LocalNow()));
   SetDownloadFlag(item, kDownloadDone);
   SetLocalFile(item, job.LocalFile);
   if (changed && !item->unread) SetUnreadFlag(item, true);

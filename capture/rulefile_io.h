@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "os/text.h"
+
 namespace zentu::rulefile {
 
 // The line limit of every configuration file: a line holds at most this many
@@ -27,8 +29,8 @@ int CountDelimiters(std::string_view line);
 bool BreaksLine(std::string_view text, bool tabToo);
 
 // ASCII case-insensitive comparisons.
-bool EqualsNoCase(std::string_view a, std::string_view b);
-bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+using os::EqualsNoCase;
+using os::StartsWithNoCase;
 
 // A short form of a line for log messages.
 std::string Excerpt(std::string_view line);

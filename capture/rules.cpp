@@ -22,8 +22,6 @@ namespace zentu {
 
 namespace rulefile {
 
-std::string SJ(std::string_view utf8) { return os::Utf8ToSjis(utf8); }
-
 uint64_t NextGeneration() {
   static std::atomic<uint64_t> generation{0};
   return ++generation;
@@ -32,8 +30,6 @@ uint64_t NextGeneration() {
 }  // namespace rulefile
 
 namespace {
-
-using rulefile::SJ;
 
 // A pattern list as the workers use it: the rules as the file holds them, the
 // texts handed to the regular-expression service, and which of them the
@@ -178,7 +174,7 @@ int SavePatternFile(std::string_view path, const PatternList& list, const std::s
 constexpr char kDocumentationUrl[] = "https://www.pcre.org/current/doc/html/pcre2pattern.html";
 
 const std::string& RejectHeader() {
-  static const std::string header = SJ(
+  static const std::string header = os::Utf8ToSjis(
       "# -------------------------------------------------\n"
       "# Reject URL\n"
       "# -------------------------------------------------\n"
@@ -202,7 +198,7 @@ const std::string& RejectHeader() {
 }
 
 const std::string& ConvertHeader() {
-  static const std::string header = SJ(
+  static const std::string header = os::Utf8ToSjis(
       "# -------------------------------------------------\n"
       "# Convert\n"
       "# -------------------------------------------------\n"

@@ -4,10 +4,11 @@
 #include <string>
 #include <string_view>
 
+#include "os/cp932.h"
+
 namespace zentu::rulefile {
 
-// Converts a UTF-8 literal of this source tree to Shift_JIS.
-std::string SJ(std::string_view utf8);
+using os::SJ;
 
 // A fresh number for each new state of a pattern list, so that per-thread
 // compiled patterns know when they are out of date.

@@ -19,6 +19,7 @@
 #include "os/cp932.h"
 #include "os/desktop.h"
 #include "os/log.h"
+#include "os/text.h"
 #include "store/profile.h"
 #include "store/treefile.h"
 
@@ -57,14 +58,7 @@ ChannelState& State() {
 
 bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    auto a = static_cast<unsigned char>(s[i]), b = static_cast<unsigned char>(prefix[i]);
-    if (std::tolower(a) != std::tolower(b)) return false;
-  }
-  return true;
-}
+using os::StartsWithNoCase;
 
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
@@ -103,15 +97,6 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
   }
   out.append(text, pos);
   return out;
-}
-
-std::string NowText() {
-  const os::LocalTime t = os::LocalNow();
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%02u/%02u/%02u %02u:%02u:%02u", static_cast<unsigned>(t.year),
-                static_cast<unsigned>(t.month), static_cast<unsigned>(t.day), static_cast<unsigned>(t.hour),
-                static_cast<unsigned>(t.minute), static_cast<unsigned>(t.second));
-  return buf;
 }
 
 // The file extension of a URL or path: what follows the last "." of its last
@@ -574,7 +559,7 @@ TreeNode* AddTextFragment(std::string_view url, std::string_view html) {
     item = FileInReceiveFolder("*", link, kDownloadDone, folder, [&](TreeNode* n) {
       n->unread = true;
       n->size = static_cast<uint32_t>(std::min<size_t>(html.size(), UINT32_MAX));
-      n->lastCheck = NowText();
+      n->lastCheck = os::DateTimeText(os::LocalNow());
     });
     if (!item) return nullptr;
   }

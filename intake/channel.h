@@ -14,12 +14,14 @@
 #include <type_traits>
 #include <vector>
 
+#include "os/channel.h"
 #include "store/tree.h"
 
 namespace zentu {
 
-inline constexpr uint32_t kCommandNoCache = 6003;  // download reservation, cache bypassed
-inline constexpr uint32_t kCommandOther = 6004;    // every other command
+// The frame codes of the transport, by the names the commands use.
+inline constexpr uint32_t kCommandNoCache = os::kChannelCodeNoCache;  // download reservation, cache bypassed
+inline constexpr uint32_t kCommandOther = os::kChannelCodeCommand;    // every other command
 
 // The markers, compared with the beginning of a text in this order.
 inline constexpr std::string_view kMarkerUseCache = "<!--UseCache-->";

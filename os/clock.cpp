@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 
 namespace zentu::os {
 namespace {
@@ -45,6 +46,14 @@ std::time_t FromLocal(const LocalTime& lt) {
   tm.tm_sec = lt.second;
   tm.tm_isdst = -1;
   return mktime(&tm);
+}
+
+std::string DateTimeText(const LocalTime& t) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04u/%02u/%02u %02u:%02u:%02u", static_cast<unsigned>(t.year),
+                static_cast<unsigned>(t.month), static_cast<unsigned>(t.day), static_cast<unsigned>(t.hour),
+                static_cast<unsigned>(t.minute), static_cast<unsigned>(t.second));
+  return buf;
 }
 
 }  // namespace zentu::os

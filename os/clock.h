@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 namespace zentu::os {
 
@@ -26,5 +27,7 @@ inline uint64_t TickMs() { return GetClock().TickMs(); }
 inline LocalTime LocalNow() { return GetClock().ToLocal(GetClock().Now()); }
 // Seconds since the epoch for a local date and time; -1 when invalid.
 std::time_t FromLocal(const LocalTime& lt);
+// "yyyy/mm/dd hh:mm:ss", the form of an item's dates in the tree.
+std::string DateTimeText(const LocalTime& t);
 
 }  // namespace zentu::os

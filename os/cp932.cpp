@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 
 namespace zentu::os {
 namespace {
@@ -249,6 +250,16 @@ std::string Utf16ToSjis(std::u16string_view utf16, bool* lossy) {
     }
   }
   return out;
+}
+
+const std::string& SJ(const char* utf8Literal) {
+  static std::mutex mutex;
+  // Never destroyed: threads that outlive main's statics may still log.
+  static auto* cache = new std::unordered_map<const char*, std::unique_ptr<std::string>>;
+  std::lock_guard lock(mutex);
+  auto& slot = (*cache)[utf8Literal];
+  if (!slot) slot = std::make_unique<std::string>(Utf8ToSjis(utf8Literal));
+  return *slot;
 }
 
 }  // namespace zentu::os

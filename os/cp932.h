@@ -53,6 +53,10 @@ uint16_t UnicodeToCp932(char32_t ch);
 // `lossy`, when given, is set when anything was replaced.
 std::string SjisToUtf8(std::string_view sjis, bool* lossy = nullptr);
 std::string Utf8ToSjis(std::string_view utf8, bool* lossy = nullptr);
+// The Shift_JIS form of a UTF-8 string literal of the source, converted once
+// per literal: the cache is keyed by the literal's address, so pass literals
+// only. The text stays valid for the life of the program.
+const std::string& SJ(const char* utf8Literal);
 std::u16string SjisToUtf16(std::string_view sjis, bool* lossy = nullptr);
 std::string Utf16ToSjis(std::u16string_view utf16, bool* lossy = nullptr);
 

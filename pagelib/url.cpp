@@ -335,10 +335,6 @@ bool IsKindExtension(std::string_view ext) {
   return false;
 }
 
-bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
-  return s.size() >= suffix.size() && StartsWithNoCase(s.substr(s.size() - suffix.size()), suffix);
-}
-
 }  // namespace
 
 std::string urltext::KindSuffix(std::string_view text, std::string_view mappedName) {

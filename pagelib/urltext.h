@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "os/cp932.h"
+#include "os/text.h"
 
 namespace zentu::urltext {
 
@@ -20,14 +21,9 @@ inline size_t CharLen(std::string_view s, size_t i) {
 
 inline bool IsSep(char c) { return c == '/' || c == '\\'; }
 
-inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-inline bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (AsciiLower(s[i]) != AsciiLower(prefix[i])) return false;
-  return true;
-}
+using os::AsciiLower;
+using os::EndsWithNoCase;
+using os::StartsWithNoCase;
 
 // Texts came from C strings: an embedded NUL ends them.
 inline std::string_view UpToNul(std::string_view s) {

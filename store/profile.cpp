@@ -10,11 +10,14 @@
 #include "os/home.h"
 #include "os/log.h"
 #include "os/path.h"
+#include "os/text.h"
 #include "store/profile_keys.h"
 
 namespace zentu {
 namespace {
 
+using os::ContainsNoCase;
+using os::EqualsNoCase;
 using profile_keys::Scope;
 using profile_keys::Section;
 
@@ -54,22 +57,6 @@ const char* HeaderOf(Section s) {
     case Section::None: break;
   }
   return "";
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
-
-bool ContainsNoCase(std::string_view text, std::string_view part) {
-  if (part.size() > text.size()) return false;
-  for (size_t i = 0; i + part.size() <= text.size(); ++i)
-    if (EqualsNoCase(text.substr(i, part.size()), part)) return true;
-  return false;
 }
 
 // The value of a key line: up to the first CR, LF or NUL.

@@ -16,6 +16,7 @@
 #include "os/cp932.h"
 #include "os/desktop.h"
 #include "os/log.h"
+#include "os/version.h"
 #include "store/profile.h"
 #include "store/profile_bridge.h"
 #include "store/treefile.h"
@@ -134,7 +135,7 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdClearTopMost, [this] { SetTopMost(false); });
   c.Register(kCmdShowVersion, [this] {
     QMessageBox::about(main_, U("バージョン情報"),
-                       QString::asprintf("Zentu v%.2f%s", kProgramVersionNumber, kProgramEdition) + U("\nWeb スクラップブック"));
+                       QString::fromStdString("Zentu v" + os::VersionText()) + U("\nWeb スクラップブック"));
   });
   auto step = [this](int delta) {
     QTreeView* list = main_->listView();

@@ -19,6 +19,7 @@
 #include <mutex>
 
 #include "os/path.h"
+#include "os/version.h"
 #include "ui/appwindows.h"
 #include "ui/commands.h"
 #include "ui/foldermodel.h"
@@ -54,14 +55,11 @@ bool ResortQuietly(TreeNode* folder) {
 }  // namespace
 
 QString WindowTitleText(const Profile& profile, const QString& text) {
-  QString title = QStringLiteral("Zentu ");
-  if (profile.ShowVersionOnTitleBar) title += QString::asprintf("v%.2f%s", kProgramVersionNumber, kProgramEdition);
-  if (!text.isEmpty()) title += QStringLiteral(" [") + text + QStringLiteral("]");
-  return title;
+  return QString::fromStdString(os::WindowTitle(profile.ShowVersionOnTitleBar, text.toStdString()));
 }
 
 MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
-  setObjectName(QStringLiteral("Zentu [Moruska]"));
+  setObjectName(QString::fromLatin1(os::kWindowClassName));
   setWindowIcon(TreeImageList::Get().AppIcon());
 
   treeModel_ = new FolderTreeModel(this);

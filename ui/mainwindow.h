@@ -26,9 +26,6 @@ class AppWindows;
 class FolderTreeModel;
 class ItemListModel;
 
-inline constexpr double kProgramVersionNumber = 0.99;
-inline constexpr char kProgramEdition[] = "M";
-
 // "Zentu ", the version when the profile shows it, and " [text]" for a page or folder.
 QString WindowTitleText(const Profile& profile, const QString& text);
 

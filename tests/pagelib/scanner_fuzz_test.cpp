@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "os/text.h"
 #include "pagelib/scanner.h"
 
 namespace zentu {
@@ -99,14 +100,7 @@ class Mutator {
   std::vector<std::string> seeds_;
 };
 
-bool ContainsNoCase(std::string_view s, std::string_view lower) {
-  for (size_t i = 0; i + lower.size() <= s.size(); ++i) {
-    size_t k = 0;
-    while (k < lower.size() && std::tolower(static_cast<unsigned char>(s[i + k])) == lower[k]) ++k;
-    if (k == lower.size()) return true;
-  }
-  return false;
-}
+using os::ContainsNoCase;
 
 std::string Hex(std::string_view s) {
   static const char* const kDigits = "0123456789abcdef";

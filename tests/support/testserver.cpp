@@ -31,6 +31,8 @@
 #include <system_error>
 #include <thread>
 
+#include "os/text.h"
+
 namespace zentu::testing {
 namespace {
 
@@ -38,18 +40,8 @@ constexpr size_t kHeadLimit = 1 << 20;           // request heads beyond this ge
 constexpr size_t kRequestBodyLimit = 64u << 20;  // request bodies are read up to this
 constexpr int kDrainMs = 2000;  // how long a closing answer waits for the client's FIN
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x != y && std::tolower(x) != std::tolower(y)) return false;
-  }
-  return true;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
+using os::EqualsNoCase;
+using os::StartsWithNoCase;
 
 void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
