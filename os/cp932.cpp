@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -250,6 +251,34 @@ std::string Utf16ToSjis(std::u16string_view utf16, bool* lossy) {
     }
   }
   return out;
+}
+
+bool IconvConvert(const char* to, const char* from, std::string_view in, std::string& out) {
+  out.clear();
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string input(in);
+  char* ip = input.data();
+  size_t il = input.size();
+  char chunk[4096];
+  bool ok = true;
+  for (;;) {
+    char* op = chunk;
+    size_t ol = sizeof chunk;
+    // A null input flushes the converter's shift state (the final ESC ( B).
+    size_t r = il > 0 ? iconv(cd, &ip, &il, &op, &ol) : iconv(cd, nullptr, nullptr, &op, &ol);
+    out.append(chunk, sizeof chunk - ol);
+    if (r != static_cast<size_t>(-1)) {
+      if (il == 0 && op == chunk) break;
+      continue;
+    }
+    if (errno != E2BIG) {
+      ok = false;
+      break;
+    }
+  }
+  iconv_close(cd);
+  return ok;
 }
 
 const std::string& SJ(const char* utf8Literal) {

@@ -60,6 +60,11 @@ const std::string& SJ(const char* utf8Literal);
 std::u16string SjisToUtf16(std::string_view sjis, bool* lossy = nullptr);
 std::string Utf16ToSjis(std::u16string_view utf16, bool* lossy = nullptr);
 
+// Converts a whole text between two encodings the C library's iconv knows
+// ("CP932", "UTF-16LE", "EUC-JP-MS", ...). False when either name is unknown
+// or the text holds a sequence that cannot be converted.
+[[nodiscard]] bool IconvConvert(const char* to, const char* from, std::string_view in, std::string& out);
+
 // Appends the UTF-8 form of one character; returns false for invalid scalars.
 bool AppendUtf8(std::string& out, char32_t ch);
 // Decodes one UTF-8 character at s[i]; advances i. Returns U+FFFD for bad input.

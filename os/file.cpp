@@ -262,34 +262,44 @@ bool WriteCrLfTextFile(std::string_view path, std::string_view text, Access acce
   return WriteFileAtomic(path, bytes, access);
 }
 
-bool WriteFileAtomic(std::string_view path, std::string_view data, Access access, Durability durability) {
-  const bool sync = durability == Durability::Synced;
-  std::string temp(path);
-  temp += ".tmp";
-  temp += std::to_string(::getpid());
+bool AtomicFile::Open(std::string_view path, Access access, Durability durability) {
+  Abandon();
+  sync_ = durability == Durability::Synced;
+  path_.assign(path);
+  temp_ = path_ + ".tmp" + std::to_string(::getpid());
   // The new file takes the mode the user gave the old one.
-  int mode = GetFileMode(path);
-  if (mode < 0) mode = 0600;
-  if (access == Access::Private) mode &= 0600;
-  {
-    File f;
-    if (!f.Open(temp, File::Mode::Write)) return false;
-    bool ok = f.Write(data) && f.Flush();
-    if (ok) {
-      auto native = ToNativePath(temp);
-      ok = native && ::chmod(native->c_str(), static_cast<mode_t>(mode)) == 0;
-    }
-    if (!ok || (sync && !f.Sync()) || !f.Close()) {
-      (void)DeleteFile(temp);
-      return false;
-    }
+  mode_ = GetFileMode(path);
+  if (mode_ < 0) mode_ = 0600;
+  if (access == Access::Private) mode_ &= 0600;
+  return file_.Open(temp_, File::Mode::Write);
+}
+
+bool AtomicFile::Write(std::string_view data) { return file_.IsOpen() && file_.Write(data); }
+
+void AtomicFile::Abandon() {
+  if (!file_.IsOpen()) return;
+  file_.Close();
+  (void)DeleteFile(temp_);
+}
+
+bool AtomicFile::Commit() {
+  if (!file_.IsOpen()) return false;
+  bool ok = file_.Flush();
+  if (ok) {
+    auto native = ToNativePath(temp_);
+    ok = native && ::chmod(native->c_str(), static_cast<mode_t>(mode_)) == 0;
   }
-  if (!RenameFile(temp, path)) {
-    (void)DeleteFile(temp);
+  if (!ok || (sync_ && !file_.Sync()) || !file_.Close()) {
+    file_.Close();
+    (void)DeleteFile(temp_);
+    return false;
+  }
+  if (!RenameFile(temp_, path_)) {
+    (void)DeleteFile(temp_);
     return false;
   }
   // Make the rename itself durable.
-  auto dir = sync ? ToNativePath(DirectoryOf(path)) : std::nullopt;
+  auto dir = sync_ ? ToNativePath(DirectoryOf(path_)) : std::nullopt;
   if (dir) {
     int dfd = ::open(dir->empty() ? "." : dir->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
@@ -298,6 +308,11 @@ bool WriteFileAtomic(std::string_view path, std::string_view data, Access access
     }
   }
   return true;
+}
+
+bool WriteFileAtomic(std::string_view path, std::string_view data, Access access, Durability durability) {
+  AtomicFile f;
+  return f.Open(path, access, durability) && f.Write(data) && f.Commit();
 }
 
 bool RestrictToOwner(std::string_view path) {

@@ -72,6 +72,33 @@ enum class Durability { Synced, Replaceable };
 // program still see the old file or the new one.
 [[nodiscard]] bool WriteFileAtomic(std::string_view path, std::string_view data, Access access = Access::Keep,
                                    Durability durability = Durability::Synced);
+// The streaming form of WriteFileAtomic, for files written piece by piece:
+// the pieces go to a temporary file beside `path`, and only Commit puts it in
+// place. Destroying it uncommitted removes the temporary file and leaves the
+// old file as it was.
+class AtomicFile {
+ public:
+  AtomicFile() = default;
+  ~AtomicFile() { Abandon(); }
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  [[nodiscard]] bool Open(std::string_view path, Access access = Access::Keep,
+                          Durability durability = Durability::Synced);
+  bool IsOpen() const { return file_.IsOpen(); }
+  [[nodiscard]] bool Write(std::string_view data);
+  // Flushes, syncs (Synced) and renames over the target; false when anything
+  // failed, and then the old file is untouched.
+  [[nodiscard]] bool Commit();
+  void Abandon();
+
+ private:
+  File file_;
+  std::string path_, temp_;
+  int mode_ = 0600;
+  bool sync_ = true;
+};
+
 // Writes `text` (LF line ends) as CR LF text with WriteFileAtomic: a failed
 // save leaves the old file as it was.
 [[nodiscard]] bool WriteCrLfTextFile(std::string_view path, std::string_view text,
