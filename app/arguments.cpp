@@ -12,6 +12,7 @@ Arguments ParseArguments(int argc, const char* const* argv) {
     else if (arg == "--once") a.once = true;
     else if (arg == "--quiet") a.quiet = true;
     else if (arg == "--help") a.help = true;
+    else if (arg == "--edit" && i + 1 < argc) a.editFile = argv[++i] ? argv[i] : "";
     else if (arg == "--") continue;
     else a.commandLine.emplace_back(arg);
   }
@@ -20,9 +21,11 @@ Arguments ParseArguments(int argc, const char* const* argv) {
 
 const char* UsageText() {
   return "usage: zentu [--headless] [--once] [--quiet] [command line]\n"
+         "       zentu --edit FILE\n"
          "  --headless   run without a window (also chosen when there is no display)\n"
          "  --once       shut down in order once the capture queue has drained\n"
          "  --quiet      do not copy the log to stderr\n"
+         "  --edit FILE  open the Shift_JIS text file in an editor window of its own\n"
          "command line (handed to the running Zentu, or carried out by this one):\n"
          "  -u URL       capture the page into the receive folder, cache bypassed\n"
          "  -s URL       site download\n"

@@ -11,6 +11,8 @@ struct Arguments {
   bool once = false;      // --once: shut down once the capture queue has drained
   bool quiet = false;     // --quiet: no copy of the log on stderr
   bool help = false;      // --help
+  // --edit FILE: only a bare editor window on that file (native path, UTF-8).
+  std::string editFile;
   // Everything else, in order, as the system passed it (UTF-8).
   std::vector<std::string> commandLine;
 };

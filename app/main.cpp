@@ -68,6 +68,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!args.quiet) EchoLogToStderr();
+  if (!args.editFile.empty()) {
+    static int qtArgc = 1;
+    static char* qtArgv[] = {argv[0], nullptr};
+    return RunEditorWindow(qtArgc, qtArgv, args.editFile);
+  }
 
   if (!os::EnsureZentuHome()) {
     std::fprintf(stderr, "zentu: cannot create the Zentu home %s\n", os::SjisToUtf8(os::ZentuHome()).c_str());

@@ -10,7 +10,14 @@
 #include <QString>
 
 #include "os/log.h"
+#include <cstdio>
+
+#include "os/file.h"
+#include "os/home.h"
+#include "os/path.h"
+#include "store/profile.h"
 #include "ui/appwindows.h"
+#include "ui/editorview.h"
 #include "ui/mainwindow.h"
 #include "ui/qtdesktop.h"
 #include "ui/treeicons.h"
@@ -100,6 +107,26 @@ class WindowUi : public FrameUi {
 
 bool WindowsBuiltIn() { return true; }
 
+int RunEditorWindow(int& argc, char** argv, const std::string& nativePath) {
+  QApplication app(argc, argv);
+  Profile& profile = CurrentProfile();
+  SetProfileDefaults(profile);
+  const std::string ini = os::JoinPath(os::ZentuHome(), "zentu.ini");
+  if (os::FileExists(ini)) (void)LoadProfile(profile, ini);
+  std::string text;
+  const std::string path = os::FromNativePath(nativePath);
+  if (!os::ReadWholeFile(path, text)) {
+    std::fprintf(stderr, "zentu: cannot read %s\n", nativePath.c_str());
+    return 1;
+  }
+  ui::EditorView view;
+  view.setWindowTitle(QString::fromUtf8(nativePath.c_str()));
+  view.Model().SetText(text);
+  view.resize(800, 600);
+  view.show();
+  return app.exec();
+}
+
 std::unique_ptr<QCoreApplication> CreateWindowApplication(int& argc, char** argv) {
   return std::make_unique<QApplication>(argc, argv);
 }
@@ -111,6 +138,8 @@ std::unique_ptr<FrameUi> CreateWindowUi(std::function<void()> close) {
 #else
 
 bool WindowsBuiltIn() { return false; }
+
+int RunEditorWindow(int&, char**, const std::string&) { return 1; }
 
 std::unique_ptr<QCoreApplication> CreateWindowApplication(int& argc, char** argv) {
   return std::make_unique<QCoreApplication>(argc, argv);
