@@ -20,6 +20,7 @@ struct Lists {
   std::mutex mutex;
   std::vector<std::string> blocked;
   std::map<std::string, std::string> keywords;
+  std::function<std::vector<std::string>()> openLocations;
 };
 
 Lists& State() {
@@ -280,7 +281,13 @@ int OpenKeyword(std::string_view typed, const KeywordOpeners& openers, const std
   return 1;
 }
 
-void InstallBrowserListHooks(std::function<std::vector<std::string>()> openLocations) {
+void SetOpenLocationsSource(std::function<std::vector<std::string>()> source) {
+  Lists& s = State();
+  std::lock_guard lock(s.mutex);
+  s.openLocations = std::move(source);
+}
+
+void InstallBrowserListHooks() {
   SetConfigFileHook(
       ConfigFile::Keyword2Url, [](Profile&, const std::string& path) { LoadKeywords(path); return 1; },
       [](const Profile& p, const std::string& path) { return SaveKeywords(path, p.FlagSave) || !p.FlagSave ? 1 : 0; });
@@ -288,10 +295,15 @@ void InstallBrowserListHooks(std::function<std::vector<std::string>()> openLocat
       ConfigFile::CloseUrl, [](Profile&, const std::string& path) { return LoadBlockList(path); },
       [](const Profile&, const std::string& path) { return SaveBlockList(path); });
   SetConfigFileHook(ConfigFile::LastOpened, {},
-                    [openLocations](const Profile& p, const std::string& path) {
+                    [](const Profile& p, const std::string& path) {
                       if (!p.OpenLastOpened) return 1;
-                      return SaveLastOpened(path, openLocations ? openLocations() : std::vector<std::string>{},
-                                            p.ZentuStartURL);
+                      std::function<std::vector<std::string>()> source;
+                      {
+                        Lists& s = State();
+                        std::lock_guard lock(s.mutex);
+                        source = s.openLocations;
+                      }
+                      return SaveLastOpened(path, source ? source() : std::vector<std::string>{}, p.ZentuStartURL);
                     });
 }
 
@@ -300,6 +312,7 @@ void ResetBrowserLists() {
   std::lock_guard lock(s.mutex);
   s.blocked.clear();
   s.keywords.clear();
+  s.openLocations = nullptr;
 }
 
 }  // namespace zentu

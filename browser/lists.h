@@ -66,9 +66,11 @@ int OpenKeyword(std::string_view typed, const KeywordOpeners& openers, const std
                 bool flagSave = true);
 
 // Installs the loaders and savers of keyword2url.dat, closeurl.dat and
-// last.dat into the configuration-file table. `openLocations` tells the
-// locations of the open tabs at shutdown (empty: no tabs).
-void InstallBrowserListHooks(std::function<std::vector<std::string>()> openLocations = {});
+// last.dat into the configuration-file table.
+void InstallBrowserListHooks();
+// Who tells the locations of the open tabs at shutdown (the tab browser
+// while it exists; empty: no tabs).
+void SetOpenLocationsSource(std::function<std::vector<std::string>()> source);
 // Empties the block list and the keywords (tests).
 void ResetBrowserLists();
 

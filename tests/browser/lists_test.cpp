@@ -102,7 +102,8 @@ TEST_F(BrowserListsTest, LastOpenedSurvivesARestartThroughTheShutdownSave) {
   profile.OpenLastOpened = true;
   profile.ZentuStartURL = "http://start/";
   std::string local = "Z:\\data\\host\\a.html";
-  InstallBrowserListHooks([&] {
+  InstallBrowserListHooks();
+  SetOpenLocationsSource([&] {
     return std::vector<std::string>{"http://a/", "about:blank", "http://start/", local, "x"};
   });
   EXPECT_EQ(SaveConfigFiles(profile), 1);
