@@ -130,15 +130,32 @@ struct Home {
   }
 };
 
+// The main window with the tabs over an engine profile of its own.
+struct Windows {
+  QWebEngineProfile* engine = new QWebEngineProfile;  // off the record
+  std::unique_ptr<ui::AppWindows> windows;
+  ui::TabBrowser* browser = nullptr;
+  Windows() {
+    App();
+    ui::SetBrowserPaneFactory([this](QWidget* parent) { return std::make_unique<ui::TabBrowser>(parent, engine); });
+    windows = std::make_unique<ui::AppWindows>();
+    windows->mainWindow()->show();
+    browser = dynamic_cast<ui::TabBrowser*>(windows->mainWindow()->browser());
+  }
+  ~Windows() {
+    windows.reset();
+    ui::SetBrowserPaneFactory({});
+    delete engine;
+  }
+};
+
 void BM_ActivateToSavedCopyLoaded(benchmark::State& state) {
   App();
   Home home;
-  auto* engine = new QWebEngineProfile;
-  ui::SetBrowserPaneFactory([engine](QWidget* parent) { return std::make_unique<ui::TabBrowser>(parent, engine); });
   {
-    ui::AppWindows windows;
-    windows.mainWindow()->show();
-    auto* browser = dynamic_cast<ui::TabBrowser*>(windows.mainWindow()->browser());
+    Windows w;
+    ui::AppWindows& windows = *w.windows;
+    ui::TabBrowser* browser = w.browser;
     windows.SelectFolder(GetTreeState().receiveFolder);
     int loads = 0;
     browser->onLoadFinished = [&](int, bool) { ++loads; };
@@ -153,20 +170,15 @@ void BM_ActivateToSavedCopyLoaded(benchmark::State& state) {
       state.ResumeTiming();
     }
   }
-  ui::SetBrowserPaneFactory({});
-  delete engine;
 }
 BENCHMARK(BM_ActivateToSavedCopyLoaded)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
 
 void BM_TenTabsMemory(benchmark::State& state) {
   App();
   Home home;
-  auto* engine = new QWebEngineProfile;
-  ui::SetBrowserPaneFactory([engine](QWidget* parent) { return std::make_unique<ui::TabBrowser>(parent, engine); });
   {
-    ui::AppWindows windows;
-    windows.mainWindow()->show();
-    auto* browser = dynamic_cast<ui::TabBrowser*>(windows.mainWindow()->browser());
+    Windows w;
+    ui::TabBrowser* browser = w.browser;
     std::string page = os::JoinPath(CurrentProfile().dirs.data, "bench.example\\index.html");
     for (auto _ : state) {
       long before = TotalRss();
@@ -178,8 +190,6 @@ void BM_TenTabsMemory(benchmark::State& state) {
       state.counters["ten_tabs_added_MiB"] = static_cast<double>(TotalRss() - before) / 1024.0;
     }
   }
-  ui::SetBrowserPaneFactory({});
-  delete engine;
 }
 BENCHMARK(BM_TenTabsMemory)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTabBar>
 #include <QThread>
 #include <QTreeView>
 #include <QWebEngineProfile>
@@ -20,6 +21,8 @@
 #include "os/cp932.h"
 #include "os/file.h"
 #include "os/log.h"
+#include "os/path.h"
+#include "store/configfiles.h"
 #include "tests/support/sample_site.h"
 #include "ui/appwindows.h"
 #include "ui/mainwindow.h"
@@ -86,6 +89,7 @@ class TabBrowserTest : public CaptureHome {
     delete engine;
     ui::SetBrowserPaneFactory({});
     ResetBrowserLists();
+    ResetConfigFileHooks();
     os::SetDesktop(nullptr);
     CaptureHome::TearDown();
   }
@@ -221,6 +225,46 @@ TEST_F(TabBrowserTest, SavedCopyFromDiskLinksStayOnDiskOriginalOnSecondActivatio
     // Only the original the second activation asked for left the disk.
     for (const std::string& u : interceptor.others) EXPECT_EQ(u, indexUrl);
   }
+}
+
+TEST_F(TabBrowserTest, LastOpenedTabsComeBackAndSingleModeRefusesTabCommands) {
+  Profile& p = CurrentProfile();
+  p.OpenLastOpened = true;
+  std::string page = os::JoinPath(p.dirs.data, "host\\a.html");
+  ASSERT_TRUE(os::CreateDirectories(os::DirectoryOf(page)));
+  ASSERT_TRUE(os::WriteFileAtomic(page, "<html><head><title>a</title></head><body>a</body></html>"));
+  InstallBrowserListHooks();
+  windows = std::make_unique<ui::AppWindows>();
+  windows->StartBrowser(p);
+  ui::TabBrowser* browser = Browser();
+  browser->OpenInNewTab("", page);
+  browser->OpenInNewTab("Loading...", "about:blank");
+  ASSERT_TRUE(Wait([&] { return browser->Record(1)->documentComplete; }));
+  EXPECT_EQ(browser->TabStrip()->tabToolTip(1), QStringLiteral("a"));
+  ASSERT_EQ(SaveConfigFiles(p), 1);  // the shutdown's save: last.dat first
+  windows->UninitBrowser();
+  EXPECT_TRUE(LogContains("Uninit All Browser / Editor Window"));
+  windows.reset();
+
+  windows = std::make_unique<ui::AppWindows>();
+  windows->StartBrowser(p);
+  browser = Browser();
+  ASSERT_EQ(browser->Count(), 2);  // the start page, then the saved tab
+  EXPECT_EQ(browser->OpenLocations()[1], page);
+  windows.reset();
+
+  p.TabBrowser = false;
+  windows = std::make_unique<ui::AppWindows>();
+  browser = Browser();
+  windows->StartBrowser(p);
+  log::Clear();
+  browser->OpenInNewTab("Loading...", page);
+  browser->CloseTab(0);
+  browser->NextTab();
+  EXPECT_EQ(browser->Count(), 1);
+  EXPECT_FALSE(browser->TabStrip()->isVisible());
+  EXPECT_TRUE(LogContains("[error] single browser mode"));
+  ASSERT_TRUE(Wait([&] { return browser->Record(0)->documentComplete && browser->Record(0)->url == page; }));
 }
 
 }  // namespace
