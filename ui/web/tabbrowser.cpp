@@ -144,6 +144,7 @@ TabBrowser::TabBrowser(QWidget* parent, QWebEngineProfile* engineProfile)
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   address_->setObjectName(QStringLiteral("address box"));
+  address_->setFocusPolicy(Qt::ClickFocus);
   layout->addWidget(address_);
   layout->addWidget(strip_);
   layout->addWidget(stack_, 1);
@@ -157,15 +158,18 @@ TabBrowser::TabBrowser(QWidget* parent, QWebEngineProfile* engineProfile)
     if (Tab* tab = Find(index)) {
       stack_->setCurrentWidget(tab->view);
       address_->setText(Q(tab->record.url));
-      tab->view->setFocus();
     }
+  });
+  // A tab the user picks takes the focus; one opened by the program leaves it where it is.
+  connect(strip_, &QTabBar::tabBarClicked, this, [this](int index) {
+    if (Tab* tab = Find(index)) tab->view->setFocus();
   });
   connect(strip_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) { ShowMenu(pos); });
   connect(address_, &QLineEdit::returnPressed, this, [this] { OpenTyped(S(address_->text())); });
-  if (single_) {
-    // One browser and no strip: the tab commands refuse.
-    OpenInNewTab("blank", "about:blank");
-  }
+  // The first view is made before the window shows: a web view added later
+  // makes the toolkit create the window anew (another X window for the same
+  // main window). The start list fills this tab first.
+  OpenInNewTab("blank", "");
 }
 
 TabBrowser::~TabBrowser() { UninitAll(); }
@@ -214,10 +218,21 @@ void TabBrowser::OpenInNewTab(std::string_view title, std::string_view url) {
     OpenInTab(0, url);
     return;
   }
+  if (tabs_.size() == 1 && !url.empty()) {
+    Tab& only = *tabs_[0];
+    if (only.record.openedWith.empty() && !only.record.openPending) {  // the first tab, never used
+      only.record.title = std::string(title);
+      UpdateStrip(only);
+      OpenInTab(0, url);
+      return;
+    }
+  }
   auto tab = std::make_unique<Tab>();
   Tab* t = tab.get();
   t->record.title = std::string(title);
   t->view = new QWebEngineView;
+  // A page that loads must not take the keys from the tree or the list.
+  t->view->setFocusPolicy(Qt::ClickFocus);
   t->page = new WebPage(
       engineProfile_, t->view, [this, t](const QUrl& u, bool mainFrame) { return BeforeNavigate(*t, u, mainFrame); },
       [this, t] { return NewWindow(*t); });
