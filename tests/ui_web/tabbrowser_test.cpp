@@ -241,6 +241,17 @@ TEST_F(TabBrowserTest, LastOpenedTabsComeBackAndSingleModeRefusesTabCommands) {
   browser->OpenInNewTab("Loading...", "about:blank");
   ASSERT_TRUE(Wait([&] { return browser->Record(1)->documentComplete; }));
   EXPECT_EQ(browser->TabStrip()->tabToolTip(1), QStringLiteral("a"));
+  // A marker on the selection, written back into the saved copy.
+  p.SaveHtmlAtChange = true;
+  browser->SelectTab(1);
+  RunJs(browser->View(1), "getSelection().selectAllChildren(document.body); true");
+  browser->MarkSelection(1);
+  std::string saved;
+  EXPECT_TRUE(Wait([&] {
+    return os::ReadWholeFile(page, saved) && saved.find("background-color: #ffff00;") != std::string::npos;
+  })) << saved;
+  browser->MarkSelection(2);  // nothing selected any more
+  EXPECT_TRUE(Wait([] { return LogContains("not selected"); }));
   ASSERT_EQ(SaveConfigFiles(p), 1);  // the shutdown's save: last.dat first
   windows->UninitBrowser();
   EXPECT_TRUE(LogContains("Uninit All Browser / Editor Window"));
