@@ -29,6 +29,11 @@
 #include "os/home.h"
 #include "os/log.h"
 #include "os/path.h"
+#if ZENTU_WITH_BROWSER
+#include <unistd.h>
+
+#include "ui/web/tabbrowser.h"
+#endif
 
 using namespace zentu;
 
@@ -107,6 +112,14 @@ int main(int argc, char** argv) {
   // Qt reads no options of ours.
   static int qtArgc = 1;
   static char* qtArgv[] = {argv[0], nullptr};
+#if ZENTU_WITH_BROWSER
+  if (windowed) {
+    // The web engine's sandbox refuses to start for root.
+    if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    ui::SetBrowserPaneFactory([](QWidget* parent) { return std::make_unique<ui::TabBrowser>(parent); });
+  }
+#endif
   std::unique_ptr<QCoreApplication> app = windowed ? CreateWindowApplication(qtArgc, qtArgv)
                                                    : std::make_unique<QCoreApplication>(qtArgc, qtArgv);
   // Qt takes the user's locale; numbers in files and logs stay in the C form ("0.99").

@@ -74,7 +74,14 @@ class WindowUi : public FrameUi {
       QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
   }
   void AddTrayIcon(std::string_view tip) override { windows_->AddTrayIcon(tip); }
-  void ShowCurrentGroup(TreeNode* currentFolder) override { windows_->ShowCurrentGroup(currentFolder); }
+  void ShowCurrentGroup(TreeNode* currentFolder) override {
+    windows_->ShowCurrentGroup(currentFolder);
+    // The tabs open once the collection shows: a start page may be a saved copy.
+    windows_->StartBrowser(CurrentProfile());
+  }
+  void DestroyChildWindows() override {
+    if (windows_) windows_->UninitBrowser();
+  }
   void PlaceLogWindow(const Profile&) override { windows_->PlaceLogWindow(); }
   void RaiseMainWindow() override {
     if (windows_) windows_->RaiseMain();

@@ -6,6 +6,7 @@
 
 #include <string_view>
 
+#include "browser/lists.h"
 #include "capture/job.h"
 #include "capture/pipeline.h"
 #include "capture/rules.h"
@@ -19,6 +20,8 @@ void InstallModules(DownloadManager& manager) {
   // join the table before it is read.
   InstallRuleFileHooks();
   RegisterListFileHooks();
+  // The browser's keyword, pop-up block and last-opened lists.
+  InstallBrowserListHooks();
 
   // The queue starts the pipeline's workers and has it initialise new jobs
   // (JobHooks::startWorkers, JobHooks::initJob).

@@ -1,5 +1,8 @@
 #include "ui/appwindows.h"
 
+#include "browser/lists.h"
+#include "intake/channel.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
@@ -77,14 +80,7 @@ AppWindows::AppWindows(std::function<void()> shutdown) : shutdown_(std::move(shu
       ToggleMain();
   });
 
-  openItem = [this](TreeNode* item) {
-    // Opening shows the item and marks it read; the browser opens it once it exists.
-    {
-      std::lock_guard lock(TreeMutex());
-      if (IsItem(item) && item->unread) SetUnreadFlag(item, false);
-    }
-    Refresh({item});
-  };
+  openItem = [this](TreeNode* item) { ActivateItem(item); };
 
   RegisterCommands();
   g_live = this;
@@ -96,6 +92,55 @@ AppWindows::AppWindows(std::function<void()> shutdown) : shutdown_(std::move(shu
     current = state.currentFolder ? state.currentFolder : state.root;
   }
   main_->SelectFolder(current);
+  if (BrowserPane* browser = main_->browser()) {
+    SetOpenLocationsSource([browser] { return browser->OpenLocations(); });
+    SetChannelHook(&ChannelHooks::openUrlInBrowser,
+                   [browser](std::string_view url) { browser->OpenInNewTab("Loading...", url); });
+  }
+}
+
+void AppWindows::StartBrowser(const Profile& profile) {
+  if (BrowserPane* browser = main_->browser()) browser->Start(profile);
+}
+
+void AppWindows::UninitBrowser() {
+  BrowserPane* browser = main_ ? main_->browser() : nullptr;
+  if (!browser) return;
+  SetOpenLocationsSource({});
+  SetChannelHook(&ChannelHooks::openUrlInBrowser, {});
+  browser->UninitAll();
+}
+
+void AppWindows::ActivateItem(TreeNode* item) {
+  const Profile& profile = CurrentProfile();
+  BrowserPane* browser = main_->browser();
+  OpenAction action;
+  {
+    std::lock_guard lock(TreeMutex());
+    TreeNode* folder = main_->CurrentFolder();
+    action = ActivateListItem(profile, folder, item, lastOpened_);
+    if (action.markRead && IsItem(item) && item->unread) SetUnreadFlag(item, false);
+    if (!browser && IsItem(item) && item->unread) SetUnreadFlag(item, false);  // no browser: opening is reading
+  }
+  switch (action.kind) {
+    case OpenAction::SelectFolder:
+      main_->SelectFolder(item);
+      main_->listView()->setFocus();
+      if (main_->listModel()->rowCount() > 0) main_->listView()->setCurrentIndex(main_->listModel()->index(0, 0));
+      return;
+    case OpenAction::LocalCopy:
+    case OpenAction::TextInNewTab:
+      if (browser) browser->OpenLocalCopy(item);
+      break;
+    case OpenAction::Original:
+    case OpenAction::FailedPage:
+      if (browser) browser->OpenOriginal(action.url);
+      break;
+    default:
+      break;
+  }
+  if (action.toggleList) main_->ToggleList();
+  Refresh({item});
 }
 
 AppWindows::~AppWindows() {

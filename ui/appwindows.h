@@ -25,6 +25,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "browser/navigation.h"
 #include "store/profile.h"
 #include "store/tree.h"
 #include "store/tree_observer.h"
@@ -74,6 +75,11 @@ class AppWindows {
   void SelectFolder(TreeNode* folder);
   // The item the user opens from the list; by default it is marked read.
   std::function<void(TreeNode*)> openItem;
+  // Activating a list row: folders become current, items open in the browser.
+  void ActivateItem(TreeNode* item);
+  // The tab browser's start list and last-opened tabs; its windows at shutdown.
+  void StartBrowser(const Profile& profile);
+  void UninitBrowser();
 
   void RaiseMain();
   void ToggleMain();
@@ -129,6 +135,7 @@ class AppWindows {
   void OnRestored();
 
  private:
+  LastOpened lastOpened_;  // the row opened last, for the switch on a second activation
   void RegisterCommands();
   void ShowWithState(int showState);
 

@@ -102,6 +102,13 @@ MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
   rightSide_ = new QSplitter(Qt::Vertical);
   rightSide_->addWidget(listView_);
   rightSide_->addWidget(webPane_);
+  if (const BrowserPaneFactory& factory = GetBrowserPaneFactory(); factory) {
+    browser_ = factory(this);
+    if (browser_) {
+      webPane_->hide();
+      rightSide_->addWidget(browser_->Widget());
+    }
+  }
   rightSide_->setChildrenCollapsible(false);
   panes_ = new QSplitter(Qt::Horizontal);
   panes_->addWidget(treeView_);
@@ -144,11 +151,8 @@ MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
   connect(listView_, &QAbstractItemView::activated, this, [this](const QModelIndex& index) {
     TreeNode* n = listModel_->NodeAt(index.row());
     if (!n) return;
-    if (IsFolder(n)) {
-      SelectFolder(n);
-    } else if (app_.openItem) {
-      app_.openItem(n);
-    }
+    if (app_.openItem) app_.openItem(n);
+    else if (IsFolder(n)) SelectFolder(n);
   });
 
   // Right clicks choose the row under the pointer first, then offer its commands.

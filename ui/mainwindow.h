@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "store/profile.h"
+#include "ui/browserpane.h"
 #include "store/tree.h"
 
 class QAction;
@@ -39,6 +40,8 @@ class MainWindow : public QMainWindow {
   QTreeView* treeView() const { return treeView_; }
   QTreeView* listView() const { return listView_; }
   QLabel* webPane() const { return webPane_; }
+  // The tab browser, when the program installed one.
+  BrowserPane* browser() const { return browser_.get(); }
   QToolBar* toolBar() const { return toolBar_; }
   QAction* action(int command) const;
 
@@ -94,6 +97,7 @@ class MainWindow : public QMainWindow {
   QTreeView* treeView_;
   QTreeView* listView_;
   QLabel* webPane_;
+  std::unique_ptr<BrowserPane> browser_;
   QSplitter* panes_;      // tree | right side
   QSplitter* rightSide_;  // list over web view
   QToolBar* toolBar_ = nullptr;

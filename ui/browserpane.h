@@ -1,0 +1,39 @@
+// The web pane of the main window as the windows see it: the tab browser
+// lives in a library of its own (it brings the web engine), so the main
+// window knows it only through this interface and a factory the program
+// installs. Without a factory the pane stays the plain text placeholder.
+#pragma once
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/profile.h"
+#include "store/tree.h"
+
+namespace zentu::ui {
+
+class BrowserPane {
+ public:
+  virtual ~BrowserPane() = default;
+  virtual QWidget* Widget() = 0;
+  // Opens the start list and, with OpenLastOpened, the tabs of the last run.
+  virtual void Start(const Profile& profile) = 0;
+  virtual void OpenInNewTab(std::string_view title, std::string_view url) = 0;
+  // Shows an item's saved copy (the original when there is none).
+  virtual void OpenLocalCopy(TreeNode* item) = 0;
+  // Shows a URL in the current tab (now, deferred or in a new tab as the profile says).
+  virtual int OpenOriginal(std::string_view url) = 0;
+  // The locations the open tabs were opened with, in tab order.
+  virtual std::vector<std::string> OpenLocations() const = 0;
+  // Shutdown: every browser and editor window goes.
+  virtual void UninitAll() = 0;
+};
+
+using BrowserPaneFactory = std::function<std::unique_ptr<BrowserPane>(QWidget* parent)>;
+void SetBrowserPaneFactory(BrowserPaneFactory factory);
+const BrowserPaneFactory& GetBrowserPaneFactory();
+
+}  // namespace zentu::ui
