@@ -253,6 +253,9 @@ void StopSchedules(std::chrono::milliseconds limit) { (void)S().pool.StopAll(lim
 int UpdateFolderChildren(TreeNode* folder) {
   if (!folder || IsItem(folder)) return 0;
   WriteLogVerbose("# Update Folder: %s", folder->title.c_str());
+  // A scheduled RSS folder means its feed: its children are the feed's entries,
+  // which the feed's analysis re-queues when they change.
+  if (IsRssFolder(folder)) return QueueFeed(folder, true, true) > 0 ? 1 : 0;
   int queued = 0;
   for (TreeNode* c = folder->firstChild; c; c = c->next) {
     if (IsRssFolder(c)) queued += QueueFeed(c, true, true) > 0;

@@ -74,7 +74,8 @@ void StopSchedules(std::chrono::milliseconds limit);
 
 // Queues the folder's direct children: the feed of each RSS folder, and each
 // URL item whose URL is not locked (its download flag becomes "changed").
-// Sub-folders are left alone. Returns the number of jobs asked for.
+// Sub-folders are left alone. An RSS folder itself gets its feed queued.
+// Returns the number of jobs asked for.
 // Tree lock held.
 int UpdateFolderChildren(TreeNode* folder);
 // UpdateFolderChildren under the tree lock, then the tree is saved when
