@@ -203,6 +203,44 @@ TEST_F(FrameTest, SecondStartHandsItsUrlToTheRunningInstance) {
   EXPECT_EQ(server.RequestCount("/pic.png") > 0, true);
 }
 
+// A headless instance with a feed scheduled every 10 minutes refreshes it by
+// itself (the tick shortened through the test-only knob, not the default).
+TEST_F(FrameTest, ScheduledFeedIsRefreshedWithoutAnyUserAction) {
+  TestServer server;
+  server.AddPage("/entry.html", TitledPage("Entry"), "text/html");
+  server.Add({.path = "/feed.xml", .headers = {{"Content-Type", "application/rss+xml"}},
+              .body = "<rss><channel><item><title>E</title><link>http://127.0.0.1:{{port}}/entry.html</link>"
+                      "</item></channel></rss>"});
+  {
+    TreeFileSettings settings;
+    settings.treeFile = Path("default.html");
+    settings.dataDirectory = Path("Data");
+    BuildDefaultTree(settings);
+    std::lock_guard tree(TreeMutex());
+    TreeNode* feed = CreateNode("feed", server.Url("/feed.xml"), server.Url("/feed.xml"), kNodeFolder);
+    SetProperty(feed, kPropertyRssFolder);
+    ASSERT_TRUE(Link(feed, GetTreeState().root, kLinkLastChild));
+    ASSERT_EQ(SaveTree(settings), 1);
+    ResetTreeState();
+  }
+  WriteNative("Config/update.dat", "# for Update\n[Update per 10 minutes]\nFolder=Zentu\\feed\n");
+  ZentuProcess z({"--headless"}, Env({{"ZENTU_SCHEDULE_TICK_MS", "300"}}));
+  ASSERT_TRUE(z.WaitForLine("# Ready"));
+  // Each arrival is waited for: the feed at least twice, and its entry.
+  for (size_t k = 1; k < 40 && (server.RequestCount("/feed.xml") < 2 || server.RequestCount("/entry.html") < 1); ++k)
+    ASSERT_TRUE(server.WaitForRequests(k, 30000)) << z.Output();
+  EXPECT_GE(server.RequestCount("/feed.xml"), 2u);
+  EXPECT_GE(server.RequestCount("/entry.html"), 1u);
+  z.Signal(SIGTERM);
+  ASSERT_EQ(z.Wait(), 0) << z.Output();
+  Collection c = Load();
+  const Item* entry = c.Find(server.Url("/entry.html"));
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->folder, "feed");
+  EXPECT_EQ(c.urlCount[server.Url("/entry.html")], 1);
+  EXPECT_NE(ReadNative("Config/update.dat").find("Folder=Zentu\tfeed"), std::string::npos);
+}
+
 TEST_F(FrameTest, OnceCapturesSavesTheCollectionAndTheProfileAndExits) {
   TestServer server;
   server.AddPage("/once*", TitledPage("Once"), "text/html");
