@@ -134,7 +134,7 @@ TEST_F(FrameTest, HeadlessInstanceStartsAnswersAndShutsDownInOrder) {
                       "Load Custom Icon File [", "Load Zentu Tree [", "Load Group File [", "OLEInitialize",
                       "# Zentu: WM_CREATE", "# Set Timer", "# Zentu: WM_CREATE [ok]", "Zentu Init: ok",
                       "RegisterHotKey", "Load Accelerators", "Init Menu Items", "Set Current Group",
-                      "Load Reject List [", "Load Convert List [", "# Run Schedule: tier 1", "timer.dat",
+                      "Load Reject List [", "Load Convert List [", "timer.dat", "# Run Schedule: mode 1",
                       "# Ready"});
 
     // Second starts: without a command line the running one is asked to show
