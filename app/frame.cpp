@@ -13,6 +13,7 @@
 #include "capture/pipeline.h"
 #include "capture/queuefile.h"
 #include "capture/rules.h"
+#include "capture/schedule.h"
 #include "intake/channel.h"
 #include "os/cp932.h"
 #include "os/desktop.h"
@@ -62,17 +63,6 @@ std::chrono::milliseconds ClampPeriod(std::chrono::milliseconds period) {
 }
 
 }  // namespace
-
-std::vector<int> ScheduleTiersForTick(int& counter) {
-  static constexpr std::pair<int, int> kEvery[] = {{3, 4}, {6, 5}, {12, 6}, {18, 7}, {36, 8}, {72, 9}, {144, 10}};
-  std::vector<int> tiers{3};
-  const int n = counter;
-  for (auto [every, tier] : kEvery) {
-    if (n % every == 0) tiers.push_back(tier);
-  }
-  counter = (n % 144 == 0 ? 0 : n) + 1;
-  return tiers;
-}
 
 Frame::Frame(FrameUi& ui, FrameOptions options, os::InstanceLock lock)
     : ui_(ui),
@@ -182,12 +172,14 @@ int Frame::StartUp() {
 
   ui_.CreateDownloadManagerWindow();
   GetTreeState().modified.store(false);
-  RunScheduleTier(1);
   // Spool and part files are a dead run's only while no other Zentu runs:
   // the lock says so. No capture of this run has started yet.
   if (lock_.Held()) (void)RemoveDeadRunFiles();
   (void)LoadTimerFile(GetDownloadManager());
   queueFile_->Start();
+  // After the restore, not before it: a restored job of the same URL would
+  // replace the job the start-up update just queued, and the update be lost.
+  RunScheduleTier(kUpdateAtFirst);
 
   // The own command line goes the way of a second start's, straight to the handler.
   if (!options_.commandLine.empty()) {
@@ -282,7 +274,8 @@ bool Frame::TimerActive(int id) const {
 
 void Frame::StartTimers() {
   const Profile& profile = CurrentProfile();
-  SetTimer(kTimerSchedule, kScheduleTick, [this] { OnScheduleTick(); });
+  SetTimer(kTimerSchedule, options_.scheduleTick.count() > 0 ? options_.scheduleTick : kScheduleTick,
+           [this] { OnScheduleTick(); });
   if (profile.WaitTimeForAutoSave > 0) {
     SetTimer(kTimerAutoSaveText, std::chrono::seconds(std::min(profile.WaitTimeForAutoSave, INT_MAX / 1000)),
              [this] { ui_.AutoSaveText(); });
@@ -295,13 +288,10 @@ void Frame::StartTimers() {
 }
 
 void Frame::OnScheduleTick() {
-  for (int tier : ScheduleTiersForTick(tierCounter_)) RunScheduleTier(tier);
+  for (int tier : ScheduleModesForTick(tierCounter_)) RunScheduleTier(tier);
 }
 
-void Frame::RunScheduleTier(int tier) {
-  // What each tier updates comes with the scheduled updates.
-  WriteLogVerbose("# Run Schedule: tier %d", tier);
-}
+void Frame::RunScheduleTier(int tier) { (void)RunSchedule(tier); }
 
 // --- Commands ---------------------------------------------------------------------------------
 
@@ -445,6 +435,8 @@ bool Frame::Shutdown() {
   if (!SaveProfile(profile, ProfilePath()) && profile.FlagSave) saveFailed_ = true;
   ui_.HideMainWindow();
 
+  // A schedule run only queues jobs: it ends before the captures stop.
+  StopSchedules(kStopRound);
   StopCaptures();
   // A capture that finished while the workers stopped is complete in timer.dat:
   // without this save its item would stay unfinished for good.

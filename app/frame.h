@@ -48,14 +48,11 @@ struct FrameOptions {
   // Knobs for tests and measurements (environment variables, see main.cpp).
   std::chrono::milliseconds saveInterval{0};  // replaces BackupInterval's period when > 0
   std::chrono::milliseconds workerIdle{0};    // idle limit of the capture workers when > 0
+  std::chrono::milliseconds scheduleTick{0};  // period of timer 1009 instead of 10 minutes when > 0
   // Set when the program is asked to end (a signal) before the main loop runs:
   // a long load of the collection gives up on it, and nothing is saved.
   const std::atomic<bool>* stop = nullptr;
 };
-
-// The scheduled-update tiers one tick of timer 1009 runs. `counter` starts
-// at 1 and is advanced (and wrapped after 144 ticks).
-std::vector<int> ScheduleTiersForTick(int& counter);
 
 class Frame {
  public:

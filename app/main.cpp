@@ -4,6 +4,7 @@
 //
 // Environment knobs for tests and measurements:
 //   ZENTU_WORKER_IDLE_MS    idle time after which capture threads end (default 10 s)
+//   ZENTU_SCHEDULE_TICK_MS  period of the scheduled-update tick instead of 10 minutes
 //   ZENTU_SAVE_INTERVAL_MS  period of the save-and-backup timer instead of BackupInterval
 //   ZENTU_EXIT_WHEN_READY   end right after start-up ("# Ready", and the window's
 //                           first paint when there is one), saving nothing
@@ -136,6 +137,7 @@ int main(int argc, char** argv) {
   options.once = args.once;
   options.saveInterval = EnvironmentMs("ZENTU_SAVE_INTERVAL_MS");
   options.workerIdle = EnvironmentMs("ZENTU_WORKER_IDLE_MS");
+  options.scheduleTick = EnvironmentMs("ZENTU_SCHEDULE_TICK_MS");
   options.stop = &ShutdownSignals::Received();
   Frame frame(*ui, std::move(options), std::move(lock));
   running = &frame;

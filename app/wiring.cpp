@@ -7,9 +7,11 @@
 #include <string_view>
 
 #include "browser/lists.h"
+#include "capture/feeds.h"
 #include "capture/job.h"
 #include "capture/pipeline.h"
 #include "capture/rules.h"
+#include "capture/schedule.h"
 #include "store/listfiles.h"
 #include "store/locklist.h"
 
@@ -22,6 +24,7 @@ void InstallModules(DownloadManager& manager) {
   RegisterListFileHooks();
   // The browser's keyword, pop-up block and last-opened lists.
   InstallBrowserListHooks();
+  InstallScheduleFileHooks();
 
   // The queue starts the pipeline's workers and has it initialise new jobs
   // (JobHooks::startWorkers, JobHooks::initJob).
@@ -30,8 +33,11 @@ void InstallModules(DownloadManager& manager) {
   // The pipeline asks the lock list before it overwrites a saved copy.
   SetPipelineHook(&PipelineHooks::isUrlLocked, [](std::string_view url) { return IsUrlLocked(url); });
 
-  // Not yet built, so left empty: PipelineHooks::analyzeFeed and importOpml
-  // (feeds), and the command channel's ChannelHooks (site-download dialog,
+  // Feed jobs (Type 2) and OPML jobs (Type 3) are analysed by the feed reader
+  // (PipelineHooks::analyzeFeed, importOpml).
+  InstallFeeds();
+
+  // Not yet built, so left empty: the command channel's ChannelHooks (site-download dialog,
   // external downloader, editor, browser tabs, scrap), whose commands log what
   // they would have done.
 }

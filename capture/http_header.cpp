@@ -427,6 +427,10 @@ int http_detail::ParseResponseHead(DownloadJob& job, std::string_view data) {
           break;
         }
       }
+      // A feed or an OPML list is fetched to be read: their own XML types
+      // (application/rss+xml, application/atom+xml) are text to them.
+      if ((job.Type == kJobTypeRss || job.Type == kJobTypeOpml) && ContainsNoCase(value, "xml"))
+        job.Flag = kContentText;
     } else if (StartsWithNoCase(name, "transfer-encoding") && ContainsNoCase(value, "chunked")) {
       // The body was decoded on arrival; its length is what gets stored.
       chunked = true;

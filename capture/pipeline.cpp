@@ -176,11 +176,11 @@ std::string WithoutFragment(std::string_view url) {
 // The encoding a page declares, in its Content-Type header or in a meta
 // charset near its start; 0 when it declares none we know. The guess from the
 // bytes alone can take short UTF-8 texts of kanji for Shift_JIS.
-int CodeOfCharsetName(std::string_view value) {
+int CodeOfCharsetName(std::string_view value, std::string_view key = "charset=") {
   size_t at = std::string_view::npos;
-  for (size_t i = 0; i + 8 <= value.size(); ++i) {
-    if (StartsWithNoCase(value.substr(i), "charset=")) {
-      at = i + 8;
+  for (size_t i = 0; i + key.size() <= value.size(); ++i) {
+    if (StartsWithNoCase(value.substr(i), key)) {
+      at = i + key.size();
       break;
     }
   }
@@ -198,6 +198,12 @@ int DeclaredCode(std::string_view contentType, std::string_view text) {
   if (int code = CodeOfCharsetName(contentType)) return code;
   std::string_view head = text.substr(0, std::min<size_t>(text.size(), 2048));
   for (size_t at = 0; at + 5 < head.size(); ++at) {
+    // Feeds and other XML name theirs in the declaration.
+    if (head[at] == '<' && StartsWithNoCase(head.substr(at), "<?xml")) {
+      size_t end = head.find('>', at);
+      std::string_view decl = head.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+      if (int code = CodeOfCharsetName(decl, "encoding=")) return code;
+    }
     if (head[at] == '<' && StartsWithNoCase(head.substr(at), "<meta")) {
       size_t end = head.find('>', at);
       std::string_view tag = head.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);

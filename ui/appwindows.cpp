@@ -14,6 +14,7 @@
 #include <QTreeView>
 #include <mutex>
 
+#include "capture/schedule.h"
 #include "capture/job.h"
 #include "capture/pipeline.h"
 #include "os/cp932.h"
@@ -24,6 +25,7 @@
 #include "store/profile_bridge.h"
 #include "store/treefile.h"
 #include "ui/downloadwindow.h"
+#include "ui/feedcommands.h"
 #include "ui/foldermodel.h"
 #include "ui/itemmodel.h"
 #include "ui/logwindow.h"
@@ -196,6 +198,13 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdCloseFolder, [this] { main_->treeView()->collapse(main_->treeView()->currentIndex()); });
   c.Register(kCmdStartCapture, [] { StartWorkers(); });
   c.Register(kCmdStopCapture, [] { StopCapture(); });
+  c.Register(kCmdAddFeedFolder, [this] { (void)AddFeedFolder(*this, main_->CurrentFolder()); });
+  c.Register(kCmdImportOpml, [this] { (void)ImportOpmlCommand(*this); });
+  c.Register(kCmdEditSchedule, [this] { (void)EditSchedule(*this, main_->CurrentFolder()); });
+  c.Register(kCmdUpdateByAction, [] { (void)RunSchedule(kUpdateByAction); });
+  c.Register(kCmdUpdateNode, [this] { UpdateNodeCommand(*this, TargetNode()); });
+  c.Register(kCmdUpdateFolder, [this] { UpdateFolderTreeCommand(*this, main_->CurrentFolder()); });
+  c.Register(kCmdUpdateSelected, [this] { UpdateListCommand(*this); });
   for (const SortModeInfo& mode : kSortModes) {
     const uint32_t m = mode.mode;
     c.Register(SortCommand(m), [this, m] { SortCurrentFolder(m); });

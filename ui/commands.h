@@ -45,6 +45,14 @@ inline constexpr int SortCommand(uint32_t mode) { return kCmdSortFirst + static_
 // Zentu's own identifiers for what the key configuration has none for.
 inline constexpr int kCmdStartCapture = 45001;
 inline constexpr int kCmdStopCapture = 45002;
+inline constexpr int kCmdAddFeedFolder = 45003;
+inline constexpr int kCmdImportOpml = 45004;
+inline constexpr int kCmdEditSchedule = 45005;
+inline constexpr int kCmdUpdateByAction = 45006;
+inline constexpr int kCmdUpdateNode = 45007;
+// The key configuration's update commands.
+inline constexpr int kCmdUpdateFolder = 40163;     // "フォルダ以下全更新"
+inline constexpr int kCmdUpdateSelected = 40367;   // "指定のアイテムを一括更新"
 
 class CommandDispatcher {
  public:

@@ -272,6 +272,15 @@ void MainWindow::BuildMenus() {
   capture->addAction(Command(kCmdStartCapture, U("ダウンロード開始")));
   capture->addAction(Command(kCmdStopCapture, U("ダウンロード停止")));
   capture->addSeparator();
+  capture->addAction(Command(kCmdUpdateNode, U("再読み込み(&R)")));
+  capture->addAction(Command(kCmdUpdateFolder, U("フォルダ以下全更新"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_U)));
+  capture->addAction(Command(kCmdUpdateSelected, U("指定のアイテムを一括更新")));
+  capture->addAction(Command(kCmdUpdateByAction, U("指定時更新を実行")));
+  capture->addSeparator();
+  capture->addAction(Command(kCmdAddFeedFolder, U("RSSフォルダを作成(&N)...")));
+  capture->addAction(Command(kCmdImportOpml, U("OPMLをインポート(&O)...")));
+  capture->addAction(Command(kCmdEditSchedule, U("フォルダの更新設定(&U)...")));
+  capture->addSeparator();
   capture->addAction(action(kCmdShowDownloadManager));
 
   QMenu* tools = menuBar()->addMenu(U("ツール(&T)"));

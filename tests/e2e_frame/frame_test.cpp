@@ -134,7 +134,7 @@ TEST_F(FrameTest, HeadlessInstanceStartsAnswersAndShutsDownInOrder) {
                       "Load Custom Icon File [", "Load Zentu Tree [", "Load Group File [", "OLEInitialize",
                       "# Zentu: WM_CREATE", "# Set Timer", "# Zentu: WM_CREATE [ok]", "Zentu Init: ok",
                       "RegisterHotKey", "Load Accelerators", "Init Menu Items", "Set Current Group",
-                      "Load Reject List [", "Load Convert List [", "# Run Schedule: tier 1", "timer.dat",
+                      "Load Reject List [", "Load Convert List [", "timer.dat", "# Run Schedule: mode 1",
                       "# Ready"});
 
     // Second starts: without a command line the running one is asked to show
@@ -201,6 +201,44 @@ TEST_F(FrameTest, SecondStartHandsItsUrlToTheRunningInstance) {
   ASSERT_TRUE(os::ReadWholeFile(os::FromNativePath(SavedCopy(*item)), saved)) << item->localFile;
   EXPECT_NE(saved.find("pic.png"), std::string::npos);
   EXPECT_EQ(server.RequestCount("/pic.png") > 0, true);
+}
+
+// A headless instance with a feed scheduled every 10 minutes refreshes it by
+// itself (the tick shortened through the test-only knob, not the default).
+TEST_F(FrameTest, ScheduledFeedIsRefreshedWithoutAnyUserAction) {
+  TestServer server;
+  server.AddPage("/entry.html", TitledPage("Entry"), "text/html");
+  server.Add({.path = "/feed.xml", .headers = {{"Content-Type", "application/rss+xml"}},
+              .body = "<rss><channel><item><title>E</title><link>http://127.0.0.1:{{port}}/entry.html</link>"
+                      "</item></channel></rss>"});
+  {
+    TreeFileSettings settings;
+    settings.treeFile = Path("default.html");
+    settings.dataDirectory = Path("Data");
+    BuildDefaultTree(settings);
+    std::lock_guard tree(TreeMutex());
+    TreeNode* feed = CreateNode("feed", server.Url("/feed.xml"), server.Url("/feed.xml"), kNodeFolder);
+    SetProperty(feed, kPropertyRssFolder);
+    ASSERT_TRUE(Link(feed, GetTreeState().root, kLinkLastChild));
+    ASSERT_EQ(SaveTree(settings), 1);
+    ResetTreeState();
+  }
+  WriteNative("Config/update.dat", "# for Update\n[Update per 10 minutes]\nFolder=Zentu\\feed\n");
+  ZentuProcess z({"--headless"}, Env({{"ZENTU_SCHEDULE_TICK_MS", "300"}}));
+  ASSERT_TRUE(z.WaitForLine("# Ready"));
+  // Each arrival is waited for: the feed at least twice, and its entry.
+  for (size_t k = 1; k < 40 && (server.RequestCount("/feed.xml") < 2 || server.RequestCount("/entry.html") < 1); ++k)
+    ASSERT_TRUE(server.WaitForRequests(k, 30000)) << z.Output();
+  EXPECT_GE(server.RequestCount("/feed.xml"), 2u);
+  EXPECT_GE(server.RequestCount("/entry.html"), 1u);
+  z.Signal(SIGTERM);
+  ASSERT_EQ(z.Wait(), 0) << z.Output();
+  Collection c = Load();
+  const Item* entry = c.Find(server.Url("/entry.html"));
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->folder, "feed");
+  EXPECT_EQ(c.urlCount[server.Url("/entry.html")], 1);
+  EXPECT_NE(ReadNative("Config/update.dat").find("Folder=Zentu\tfeed"), std::string::npos);
 }
 
 TEST_F(FrameTest, OnceCapturesSavesTheCollectionAndTheProfileAndExits) {
