@@ -58,13 +58,6 @@ std::string RepairSjis(std::string_view text) {
   return out;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // "&amp;" and the other references a bookmark file writes in its attributes,
 // as far as they stand for printable ASCII; everything else stays as it is.
 std::string DecodeAttributeReferences(std::string_view text) {
@@ -95,7 +88,7 @@ std::string DecodeAttributeReferences(std::string_view text) {
       long value = 0;
       size_t digits = 0;
       while (j < rest.size() && digits < 6) {
-        const int d = hex ? HexValue(rest[j]) : (rest[j] >= '0' && rest[j] <= '9' ? rest[j] - '0' : -1);
+        const int d = hex ? os::HexDigitValue(rest[j]) : (rest[j] >= '0' && rest[j] <= '9' ? rest[j] - '0' : -1);
         if (d < 0) break;
         value = value * (hex ? 16 : 10) + d;
         ++j;

@@ -63,22 +63,33 @@ void AfterImport(AppWindows& app, const ImportReport& report, TreeNode* target) 
   if (MainWindow* main = app.mainWindow()) main->UpdateTitle();
 }
 
-void Bookmarks(AppWindows& app, BookmarkFormat format, const char* filter) {
+// The folder selected in the tree and the file the user chose for it; false
+// when there is no such folder or the user cancelled.
+bool AskForFile(AppWindows& app, const ImportRequest& request, TreeNode*& target, std::string& path) {
   MainWindow* main = app.mainWindow();
-  TreeNode* target = main ? main->CurrentFolder() : nullptr;
-  if (!target) return;
-  const auto path = Choose(app, {U("ブックマークの読み込み"), U(filter) + U(kMoreFilters), ProgramDirectory(), false});
-  if (!path) return;
-  AfterImport(app, ImportBookmarkFile(format, *path, target), target);
+  target = main ? main->CurrentFolder() : nullptr;
+  if (!target) return false;
+  const auto chosen = Choose(app, request);
+  if (!chosen) return false;
+  path = *chosen;
+  return true;
+}
+
+void Bookmarks(AppWindows& app, BookmarkFormat format, const char* filter) {
+  TreeNode* target;
+  std::string path;
+  if (!AskForFile(app, {U("ブックマークの読み込み"), U(filter) + U(kMoreFilters), ProgramDirectory(), false}, target, path))
+    return;
+  AfterImport(app, ImportBookmarkFile(format, path, target), target);
 }
 
 void Junshu(AppWindows& app) {
-  MainWindow* main = app.mainWindow();
-  TreeNode* target = main ? main->CurrentFolder() : nullptr;
-  if (!target) return;
-  const auto path = Choose(app, {U("巡集データの読み込み"), U("html(*.html)") + U(kMoreFilters), ProgramDirectory(), false});
-  if (!path) return;
-  AfterImport(app, ImportJunshuIndex(*path, target), target);
+  TreeNode* target;
+  std::string path;
+  if (!AskForFile(app, {U("巡集データの読み込み"), U("html(*.html)") + U(kMoreFilters), ProgramDirectory(), false}, target,
+                  path))
+    return;
+  AfterImport(app, ImportJunshuIndex(path, target), target);
 }
 
 void Favorites(AppWindows& app) {
@@ -93,23 +104,21 @@ void Favorites(AppWindows& app) {
 }
 
 void Tree(AppWindows& app) {
-  MainWindow* main = app.mainWindow();
-  TreeNode* target = main ? main->CurrentFolder() : nullptr;
-  if (!target) return;
-  const auto path = Choose(app, {U("ツリーファイルの読み込み"), U("html(*.html)") + U(kMoreFilters), ProgramDirectory(), false});
-  if (!path) return;
-  const ImportReport report = ImportZentuTree(*path, target);
+  TreeNode* target;
+  std::string path;
+  if (!AskForFile(app, {U("ツリーファイルの読み込み"), U("html(*.html)") + U(kMoreFilters), ProgramDirectory(), false}, target,
+                  path))
+    return;
+  const ImportReport report = ImportZentuTree(path, target);
   if (MainWindow* m = app.mainWindow()) m->Rebuild();
   AfterImport(app, report, target);
 }
 
 void List(AppWindows& app, ListFormat format, const char* filter) {
-  MainWindow* main = app.mainWindow();
-  TreeNode* target = main ? main->CurrentFolder() : nullptr;
-  if (!target) return;
-  const auto path = Choose(app, {U("リスト読み込み"), U(filter), ProgramDirectory(), false});
-  if (!path) return;
-  AfterImport(app, ImportUrlList(format, *path, target), target);
+  TreeNode* target;
+  std::string path;
+  if (!AskForFile(app, {U("リスト読み込み"), U(filter), ProgramDirectory(), false}, target, path)) return;
+  AfterImport(app, ImportUrlList(format, path, target), target);
 }
 
 }  // namespace
