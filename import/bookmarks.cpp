@@ -249,17 +249,6 @@ std::string ToBackslashes(std::string_view path) {
   return out;
 }
 
-bool HasDotDot(std::string_view path) {
-  size_t begin = 0;
-  while (begin <= path.size()) {
-    size_t end = path.find('\\', begin);
-    if (end == std::string_view::npos) end = path.size();
-    if (path.substr(begin, end - begin) == "..") return true;
-    begin = end + 1;
-  }
-  return false;
-}
-
 // Where the saved copy of a line lives: under the data directory (the user
 // moves the copies there), or where 巡集 left it.
 std::string JunshuLocalFile(std::string_view link, std::string_view url, std::string_view baseDir,
@@ -269,10 +258,9 @@ std::string JunshuLocalFile(std::string_view link, std::string_view url, std::st
     const std::string_view host = HostOf(url);
     const size_t at = host.empty() ? std::string_view::npos : link.find(host);
     if (at != std::string_view::npos) {
-      const std::string relative = ToBackslashes(link.substr(at));
+      const std::string local = os::CutSjis(std::string(dataDir) + "\\" + ToBackslashes(link.substr(at)), kMaxPathLength);
       // The link comes from the file: it may not climb out of the data directory.
-      if (HasDotDot(relative)) return {};
-      return os::CutSjis(std::string(dataDir) + "\\" + relative, kMaxPathLength);
+      return IsPathBelow(dataDir, local) ? local : std::string();
     }
   }
   if ((link.size() > 1 && link[1] == ':') || (!link.empty() && link[0] == '\\'))
