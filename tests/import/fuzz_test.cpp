@@ -177,5 +177,26 @@ TEST_F(ImportTest, BadInputOfPureJunkImportsNothingAndSaysSo) {
   ASSERT_FALSE(desktop.messages.empty());
 }
 
+TEST_F(ImportTest, HostileNestingTwentyThousandDeepIsBuiltAndSaved) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "<DT><H3 ADD_DATE=\"1\">d</H3><DL><p>\n";
+  text += "<DT><A HREF=\"http://deep.example/\" ADD_DATE=\"1\">bottom</A>\n";
+  const ImportReport r = ImportBookmarkFile(BookmarkFormat::Netscape, File("deep.html", text), target);
+  EXPECT_EQ(r.folders, 20000);
+  EXPECT_EQ(r.unclosed, 20000);
+  TreeNode* n = r.folder;
+  int depth = 0;
+  while (n->firstChild) {
+    n = n->firstChild;
+    ++depth;
+  }
+  EXPECT_EQ(depth, 20001);
+  EXPECT_EQ(n->url, "http://deep.example/");
+  TreeFileSettings settings;
+  ASSERT_EQ(SaveTree(Path("deep-saved.html"), r.folder, settings), 1);
+  const TreeLoadResult loaded = LoadTree(Path("deep-saved.html"), target, settings);
+  EXPECT_EQ(loaded.readErrors, 0);
+}
+
 }  // namespace
 }  // namespace zentu::testing
