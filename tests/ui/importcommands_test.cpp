@@ -87,6 +87,8 @@ TEST_F(UiTest, ImportCommandsAskForTheirFileAndFillTheSelectedFolder) {
     w.mainWindow()->treeView()->expandAll();
     QApplication::processEvents();
     w.mainWindow()->grab().save(QString::fromUtf8(dir) + "/main-window-import.png");
+    imports->adjustSize();
+    imports->grab().save(QString::fromUtf8(dir) + "/import-menu.png");
   }
   {
     std::lock_guard tree(TreeMutex());
