@@ -33,4 +33,12 @@ constexpr bool ContainsNoCase(std::string_view text, std::string_view part) {
   return false;
 }
 
+// The value of a hexadecimal digit, -1 for any other character.
+constexpr int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 }  // namespace zentu::os

@@ -26,6 +26,7 @@
 #include "store/treefile.h"
 #include "ui/downloadwindow.h"
 #include "ui/feedcommands.h"
+#include "ui/importcommands.h"
 #include "ui/foldermodel.h"
 #include "ui/itemmodel.h"
 #include "ui/logwindow.h"
@@ -205,6 +206,8 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdUpdateNode, [this] { UpdateNodeCommand(*this, TargetNode()); });
   c.Register(kCmdUpdateFolder, [this] { UpdateFolderTreeCommand(*this, main_->CurrentFolder()); });
   c.Register(kCmdUpdateSelected, [this] { UpdateListCommand(*this); });
+  // Imports from other programs.
+  RegisterImportCommands(*this, c);
   for (const SortModeInfo& mode : kSortModes) {
     const uint32_t m = mode.mode;
     c.Register(SortCommand(m), [this, m] { SortCurrentFolder(m); });

@@ -50,6 +50,16 @@ inline constexpr int kCmdImportOpml = 45004;
 inline constexpr int kCmdEditSchedule = 45005;
 inline constexpr int kCmdUpdateByAction = 45006;
 inline constexpr int kCmdUpdateNode = 45007;
+// The imports from other programs (ui/importcommands.cpp).
+inline constexpr int kCmdImportNetscape = 45101;
+inline constexpr int kCmdImportMoonBrowser = 45102;
+inline constexpr int kCmdImportFavorites = 45103;
+inline constexpr int kCmdImportJunshu = 45104;
+inline constexpr int kCmdImportTreeFile = 45105;
+inline constexpr int kCmdImportIria = 45106;
+inline constexpr int kCmdImportReGet = 45107;
+inline constexpr int kCmdImportTextList = 45108;
+inline constexpr int kCmdImportListFormat = 45109;
 // The key configuration's update commands.
 inline constexpr int kCmdUpdateFolder = 40163;     // "フォルダ以下全更新"
 inline constexpr int kCmdUpdateSelected = 40367;   // "指定のアイテムを一括更新"

@@ -23,6 +23,7 @@
 #include "ui/appwindows.h"
 #include "ui/commands.h"
 #include "ui/foldermodel.h"
+#include "ui/importcommands.h"
 #include "ui/itemmodel.h"
 #include "ui/qttext.h"
 #include "ui/treeicons.h"
@@ -216,6 +217,13 @@ void MainWindow::BuildMenus() {
   QMenu* file = menuBar()->addMenu(U("ファイル(&F)"));
   file->addAction(Command(kCmdSave, U("セーブ(&S)"), QKeySequence(Qt::CTRL | Qt::Key_S)));
   file->addAction(Command(kCmdNewFolder, U("フォルダを作成(&N)")));
+  file->addSeparator();
+  // Imports from other programs.
+  QMenu* imports = file->addMenu(U("インポート(&I)"));
+  for (const ImportCommandInfo& c : ImportCommands()) {
+    if (c.id == kCmdImportIria) imports->addSeparator();
+    imports->addAction(Command(c.id, U(c.menuTextUtf8)));
+  }
   file->addSeparator();
   file->addAction(Command(kCmdExit, U("終了(&X)")));
 
