@@ -425,18 +425,22 @@ int http_detail::ReceiveResponseInfo(DownloadJob& job, os::Connection& connectio
                                      bool besideLocal) {
   info = ReceiveInfo{};
   const std::string dir = TempDirectory();
-  if (!os::DirectoryExists(dir)) WriteLog("Create folder: %s", dir.c_str());
-  // The spool lies below the data folder like every capture file: a link
-  // planted in its place must not carry the responses elsewhere.
-  if (const int ready = PrepareLocalWrite(job, dir, LocalWrite::Folder); ready <= 0) {
-    if (ready == 0) SetJobMessage(job, "Can't create folder: %s", dir.c_str());
-    return ready < 0 ? kHttpFailed : kHttpRetry;
+  std::string body = besideLocal ? BesideBodyFile(job, kind) : std::string();
+  const bool beside = !body.empty();
+  // Data\Temp is needed only when something is written there: a body that
+  // waits beside its local file leaves the head in memory.
+  if (!beside || CurrentProfile().StoreTempData) {
+    if (!os::DirectoryExists(dir)) WriteLog("Create folder: %s", dir.c_str());
+    // The spool lies below the data folder like every capture file: a link
+    // planted in its place must not carry the responses elsewhere.
+    if (const int ready = PrepareLocalWrite(job, dir, LocalWrite::Folder); ready <= 0) {
+      if (ready == 0) SetJobMessage(job, "Can't create folder: %s", dir.c_str());
+      if (beside) ReleaseBeside(body);
+      return ready < 0 ? kHttpFailed : kHttpRetry;
+    }
   }
   const std::string path = NewTempFileName(dir);
   WriteLogVerbose("# Receiving [%s]", path.c_str());
-
-  std::string body = besideLocal ? BesideBodyFile(job, kind) : std::string();
-  const bool beside = !body.empty();
   if (!beside) body = BodyFileOf(path);
   Spooler spooler(path, body, kind == kHttpHead, job.SizeUpTo, MaxBodyBytes());
   if (!spooler.Open(CurrentProfile().StoreTempData)) {

@@ -44,7 +44,9 @@ int StoreBody(DownloadJob& job) {
       }
     }
   }
-  if (!job.LocalFile.empty()) {
+  // A body beside its local file was received in a folder made and checked
+  // for it: the rename stays inside that folder.
+  if (!job.LocalFile.empty() && job.BodyFile.empty()) {
     const int ready = PrepareLocalWrite(job, job.LocalFile);
     if (ready <= 0) return ready < 0 ? kHttpFailed : kHttpRetry;
   }
