@@ -31,7 +31,7 @@ FetchResponse Fetch(const FetchRequest& request) {
   if (!job.MovedURL.empty()) response.location = AbsoluteMovedURL(job, job.MovedURL);
   response.message = job.Message;
   if (ex.result == kHttpOk && kind == kHttpGet && !job.TempFile.empty()) {
-    const std::string body = BodyFileOf(job.TempFile);
+    const std::string body = ReceivedBodyFile(job);
     if (os::FileExists(body) && !os::ReadWholeFile(body, response.body)) {
       response.result = kHttpRetry;
       response.message = "Can't open temp file";

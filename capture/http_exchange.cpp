@@ -71,6 +71,11 @@ bool IsRedirect(const DownloadJob& job) {
 }
 
 void RemoveTempFiles(DownloadJob& job) {
+  if (!job.BodyFile.empty()) {
+    if (os::PathExists(job.BodyFile)) (void)os::DeleteFile(job.BodyFile);
+    ReleaseBeside(job.BodyFile);
+    job.BodyFile.clear();
+  }
   if (CurrentProfile().StoreTempData || job.TempFile.empty()) return;
   const std::string body = BodyFileOf(job.TempFile);
   if (os::PathExists(body)) (void)os::DeleteFile(body);
@@ -323,6 +328,7 @@ Exchange RunExchange(DownloadJob& job, int kind, Store store, bool keepTemp, con
   WriteLogVerbose("HttpReuest: %s", job.URL.c_str());
   job.ViaProxy = false;
   job.TempFile.clear();
+  job.BodyFile.clear();
 
   const Profile& profile = CurrentProfile();
   const std::string_view base = RequestBaseUrl(job);
@@ -444,8 +450,9 @@ Exchange RunExchange(DownloadJob& job, int kind, Store store, bool keepTemp, con
   const char* method = kind == kHttpHead ? "HEAD" : "GET";
   const std::string messageBefore = job.Message;
   ReceiveInfo info;
+  const bool beside = store != Store::Never;
   int result = SendRequest(job, connection, method, protocol, absoluteTarget);
-  if (result > 0) result = ReceiveResponseInfo(job, connection, kind, info);
+  if (result > 0) result = ReceiveResponseInfo(job, connection, kind, info, beside);
   if (reused && result >= kHttpRetry && info.bytes == 0 && !connection.Stopped()) {
     // The server closed the kept connection before it answered (it may close
     // idle ones whenever it likes): once more on a new one, and no trial counts.
@@ -454,7 +461,7 @@ Exchange RunExchange(DownloadJob& job, int kind, Store store, bool keepTemp, con
     job.Message = messageBefore;
     if (!open()) return ex;
     result = SendRequest(job, connection, method, protocol, absoluteTarget);
-    if (result > 0) result = ReceiveResponseInfo(job, connection, kind, info);
+    if (result > 0) result = ReceiveResponseInfo(job, connection, kind, info, beside);
   }
   if (result == kHttpOk && info.reusable)
     KeepIdleConnection(key, std::move(connection));

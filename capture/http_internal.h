@@ -63,7 +63,9 @@ struct ReceiveInfo {
 };
 // ParseResponseHeader on a head at hand.
 int ParseResponseHead(DownloadJob& job, std::string_view data);
-int ReceiveResponseInfo(DownloadJob& job, os::Connection& connection, int kind, ReceiveInfo& info);
+// `besideLocal`: the body is for the job's local file and may wait beside it.
+int ReceiveResponseInfo(DownloadJob& job, os::Connection& connection, int kind, ReceiveInfo& info,
+                        bool besideLocal = false);
 
 // The temporary directory "%s\\Temp" of the data directory.
 std::string TempDirectory();
@@ -105,6 +107,12 @@ enum class Store {
 // `stop` (may be null) ends the transfer at once.
 Exchange RunExchange(DownloadJob& job, int kind, Store store, bool keepTemp, const os::TransferStop* stop);
 void RemoveTempFiles(DownloadJob& job);
+// Frees the name of a body spooled beside its local file for the next job.
+void ReleaseBeside(std::string_view path);
+// Where the body of the job's last response lies.
+inline std::string ReceivedBodyFile(const DownloadJob& job) {
+  return job.BodyFile.empty() ? BodyFileOf(job.TempFile) : job.BodyFile;
+}
 bool IsRedirect(const DownloadJob& job);
 
 }  // namespace zentu::http_detail

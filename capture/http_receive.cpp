@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include <zlib.h>
 
@@ -22,6 +23,26 @@ namespace zentu {
 using namespace http_detail;
 
 std::string BodyFileOf(std::string_view tempFile) { return std::string(tempFile) + ".body"; }
+
+namespace {
+
+// Bodies spooled beside their local files ("<local file>.part"), so that
+// storing one is a rename inside its own folder. Two jobs whose URLs share a
+// local file must not write one spool: the second goes to Data\Temp.
+std::mutex g_besideMutex;
+std::set<std::string, std::less<>> g_beside;
+
+bool ClaimBeside(const std::string& path) {
+  std::lock_guard lock(g_besideMutex);
+  return g_beside.insert(path).second;
+}
+
+}  // namespace
+
+void http_detail::ReleaseBeside(std::string_view path) {
+  std::lock_guard lock(g_besideMutex);
+  if (auto it = g_beside.find(path); it != g_beside.end()) g_beside.erase(it);
+}
 
 namespace {
 
@@ -61,8 +82,8 @@ class Spooler {
     if (inflating_) inflateEnd(&zs_);
   }
 
-  Spooler(const std::string& headPath, bool headOnly, int sizeUpTo, uint64_t maxBody)
-      : headPath_(headPath), headOnly_(headOnly), sizeUpTo_(sizeUpTo), maxBody_(maxBody) {}
+  Spooler(const std::string& headPath, const std::string& bodyPath, bool headOnly, int sizeUpTo, uint64_t maxBody)
+      : headPath_(headPath), bodyPath_(bodyPath), headOnly_(headOnly), sizeUpTo_(sizeUpTo), maxBody_(maxBody) {}
 
   // The head stays in memory; it goes to a file of its own only when the
   // temporary files are kept (one file less to create and delete per request).
@@ -110,7 +131,7 @@ class Spooler {
         return Finish(true);  // the header check refuses it
       if (info_.contentLength >= 0 && static_cast<uint64_t>(info_.contentLength) > maxBody_)
         return Fail(Outcome::TooLarge);
-      if (!body_.Open(BodyFileOf(headPath_), os::File::Mode::Write)) return Fail(Outcome::WriteError);
+      if (!body_.Open(bodyPath_, os::File::Mode::Write)) return Fail(Outcome::WriteError);
       if (info_.coding == HeadInfo::Coding::Gzip || info_.coding == HeadInfo::Coding::Deflate) {
         // 15 + 32: zlib or gzip, told by the header; a raw deflate stream is
         // tried when the first bytes are neither (servers send both as "deflate").
@@ -351,6 +372,7 @@ class Spooler {
   }
 
   std::string headPath_;
+  std::string bodyPath_;
   bool headOnly_;
   int sizeUpTo_;
   uint64_t maxBody_;
@@ -373,10 +395,21 @@ class Spooler {
   std::string line_;
 };
 
-void DeleteSpooledFiles(const std::string& path) {
-  const std::string body = BodyFileOf(path);
+void DeleteSpooledFiles(const std::string& path, const std::string& body, bool beside) {
   if (os::PathExists(body)) (void)os::DeleteFile(body);
+  if (beside) ReleaseBeside(body);
   if (os::PathExists(path)) (void)os::DeleteFile(path);
+}
+
+// "<local file>.part" when the body can wait there: a GET of a job with a
+// local file, temporary files not kept, the folder made below the data folder
+// and no other job spooling to the same name. "" sends it to Data\Temp.
+std::string BesideBodyFile(const DownloadJob& job, int kind) {
+  if (kind != kHttpGet || job.LocalFile.empty() || CurrentProfile().StoreTempData) return {};
+  std::string part = job.LocalFile + ".part";
+  DownloadJob scratch;  // a refusal here is told again where the file is stored
+  if (PrepareLocalWrite(scratch, part) <= 0 || !ClaimBeside(part)) return {};
+  return part;
 }
 
 constexpr size_t kReceiveBuffer = 256 * 1024;
@@ -388,21 +421,30 @@ int ReceiveResponse(DownloadJob& job, os::Connection& connection, int kind) {
   return ReceiveResponseInfo(job, connection, kind, info);
 }
 
-int http_detail::ReceiveResponseInfo(DownloadJob& job, os::Connection& connection, int kind, ReceiveInfo& info) {
+int http_detail::ReceiveResponseInfo(DownloadJob& job, os::Connection& connection, int kind, ReceiveInfo& info,
+                                     bool besideLocal) {
   info = ReceiveInfo{};
   const std::string dir = TempDirectory();
-  if (!os::DirectoryExists(dir)) WriteLog("Create folder: %s", dir.c_str());
-  // The spool lies below the data folder like every capture file: a link
-  // planted in its place must not carry the responses elsewhere.
-  if (const int ready = PrepareLocalWrite(job, dir, LocalWrite::Folder); ready <= 0) {
-    if (ready == 0) SetJobMessage(job, "Can't create folder: %s", dir.c_str());
-    return ready < 0 ? kHttpFailed : kHttpRetry;
+  std::string body = besideLocal ? BesideBodyFile(job, kind) : std::string();
+  const bool beside = !body.empty();
+  // Data\Temp is needed only when something is written there: a body that
+  // waits beside its local file leaves the head in memory.
+  if (!beside || CurrentProfile().StoreTempData) {
+    if (!os::DirectoryExists(dir)) WriteLog("Create folder: %s", dir.c_str());
+    // The spool lies below the data folder like every capture file: a link
+    // planted in its place must not carry the responses elsewhere.
+    if (const int ready = PrepareLocalWrite(job, dir, LocalWrite::Folder); ready <= 0) {
+      if (ready == 0) SetJobMessage(job, "Can't create folder: %s", dir.c_str());
+      if (beside) ReleaseBeside(body);
+      return ready < 0 ? kHttpFailed : kHttpRetry;
+    }
   }
   const std::string path = NewTempFileName(dir);
   WriteLogVerbose("# Receiving [%s]", path.c_str());
-
-  Spooler spooler(path, kind == kHttpHead, job.SizeUpTo, MaxBodyBytes());
+  if (!beside) body = BodyFileOf(path);
+  Spooler spooler(path, body, kind == kHttpHead, job.SizeUpTo, MaxBodyBytes());
   if (!spooler.Open(CurrentProfile().StoreTempData)) {
+    if (beside) ReleaseBeside(body);
     WriteLog("Can't create file: %s", path.c_str());
     SetJobMessage(job, "Can't create file: %s", path.c_str());
     return kHttpRetry;
@@ -413,7 +455,7 @@ int http_detail::ReceiveResponseInfo(DownloadJob& job, os::Connection& connectio
     long n = connection.Receive(buffer.get(), kReceiveBuffer);
     if (n < 0) {
       spooler.Close();
-      DeleteSpooledFiles(path);
+      DeleteSpooledFiles(path, body, beside);
       return TransferFailure(job, connection);
     }
     if (n == 0) {
@@ -487,11 +529,15 @@ int http_detail::ReceiveResponseInfo(DownloadJob& job, os::Connection& connectio
       break;
   }
   if (result != kHttpOk) {
-    DeleteSpooledFiles(path);
+    DeleteSpooledFiles(path, body, beside);
     return result;
   }
   WriteLogVerbose("# Received ok. [%s]", path.c_str());
   job.TempFile = path;
+  if (beside) {
+    if (os::FileExists(body)) job.BodyFile = body;
+    else ReleaseBeside(body);  // no body came: nothing waits there
+  }
   return kHttpOk;
 }
 

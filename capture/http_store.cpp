@@ -44,16 +44,19 @@ int StoreBody(DownloadJob& job) {
       }
     }
   }
-  if (!job.LocalFile.empty()) {
+  // A body beside its local file was received in a folder made and checked
+  // for it: the rename stays inside that folder.
+  if (!job.LocalFile.empty() && job.BodyFile.empty()) {
     const int ready = PrepareLocalWrite(job, job.LocalFile);
     if (ready <= 0) return ready < 0 ? kHttpFailed : kHttpRetry;
   }
   // The body is in a file of its own when this client received it; a spooled
   // response of the classic form has it behind the head.
-  const std::string bodyFile = BodyFileOf(job.TempFile);
-  const bool separate = !job.TempFile.empty() && os::FileExists(bodyFile);
+  const std::string bodyFile = ReceivedBodyFile(job);
+  const bool beside = !job.BodyFile.empty();
+  const bool separate = (beside || !job.TempFile.empty()) && os::FileExists(bodyFile);
   os::File in;
-  if (job.TempFile.empty() || !in.Open(separate ? bodyFile : job.TempFile, os::File::Mode::Read)) {
+  if ((job.TempFile.empty() && !separate) || !in.Open(separate ? bodyFile : job.TempFile, os::File::Mode::Read)) {
     WriteLog("Can't open temp file [%s]", job.TempFile.c_str());
     SetJobMessage(job, "Can't open temp file");
     return kHttpRetry;
@@ -69,14 +72,27 @@ int StoreBody(DownloadJob& job) {
     return kHttpFailed;
   }
 
-  if (separate && !CurrentProfile().StoreTempData) {
+  if (separate && (beside || !CurrentProfile().StoreTempData)) {
     // The whole body file becomes the local file at once: one rename, no copy.
     char first[8];
     size_t got = in.Read(first, sizeof first);
     CheckPng(job, first, got);
     const int64_t size = in.Size();
     in.Close();
-    if (os::RenameFile(bodyFile, job.LocalFile)) return FinishStore(job, size > 0 ? static_cast<uint64_t>(size) : 0);
+    if (os::RenameFile(bodyFile, job.LocalFile)) {
+      if (beside) {
+        ReleaseBeside(bodyFile);
+        job.BodyFile.clear();
+      }
+      return FinishStore(job, size > 0 ? static_cast<uint64_t>(size) : 0);
+    }
+    // Beside the local file, a failed rename is no matter of file systems:
+    // something is in the way of the name, and a copy would meet it too.
+    if (beside) {
+      WriteLog("Can't write file: %s", job.LocalFile.c_str());
+      SetJobMessage(job, "%s: %s", SJ("ファイルの書き込みに失敗しました").c_str(), job.LocalFile.c_str());
+      return kHttpRetry;
+    }
     // Another file system, or a name in the way: copy below.
     if (!in.Open(bodyFile, os::File::Mode::Read)) {
       WriteLog("Can't open temp file [%s]", job.TempFile.c_str());

@@ -163,7 +163,13 @@ void DownloadManager::NotifyAdded(Entry& entry) {
 void DownloadManager::NotifyChanged(Entry& entry) {
   Reindex(entry);
   if (listener_) listener_->JobChanged(entry.job);
-  WakeAll();
+  ++generation_;
+  // Idle workers wait for a free job they can take: a job still held, or one
+  // that has ended, is none, and waking every one of them for it costs more
+  // than the change itself (a job changes several times while it is held).
+  const int status = entry.job.Status;
+  if (entry.job.claim == 0 && status != kJobComplete && status != kJobError) jobAdded_.notify_all();
+  jobChanged_.notify_all();
 }
 
 // --- Creation ---------------------------------------------------------------------
@@ -633,6 +639,9 @@ void DownloadManager::SetStopFlags(bool on) {
   if (on) transferStop.Stop();
   checkStop = downloadStop = analysisStop = on;
   if (!on) transferStop.Reset();
+  // Wakes whoever waits out a delay (WaitStopped) to see the flags.
+  std::lock_guard lock(mutex_);
+  WakeAll();
 }
 
 void DownloadManager::Clear() {

@@ -82,6 +82,7 @@ struct DownloadJob {
   std::string LocalFile;
   std::string TempFile;    // temporary response file
   int HeaderLength = 0;    // body offset in TempFile
+  std::string BodyFile;    // the received body when it waits beside LocalFile
   bool FromLocal = false;  // take the file from the browser cache
   bool SiteDown = false;   // part of a site download: links are followed
   int Limit = 0;           // remaining hyperlink hops of a site download

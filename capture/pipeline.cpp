@@ -242,13 +242,16 @@ std::string EscapeLinkPath(std::string_view path) {
 
 std::string DataDirectory() { return CurrentProfile().dirs.data; }
 
+// Waits out a delay; a stop ends it at once (the stop flags wake the queue's
+// waiters, so this is a real wait, not a poll).
 void SleepUnlessStopped(int ms, const std::atomic<bool>& stop) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!stop.load() && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(
-        std::chrono::milliseconds(50),
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()) +
-            std::chrono::milliseconds(1)));
+  DownloadManager& m = M();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  // The count is taken before the flag is read: a stop in between still ends the wait.
+  uint64_t seen = m.ChangeCount();
+  for (auto now = std::chrono::steady_clock::now(); !stop.load() && now < until; now = std::chrono::steady_clock::now())
+    seen = m.WaitForChangeSince(
+        seen, std::chrono::duration_cast<std::chrono::milliseconds>(until - now) + std::chrono::milliseconds(1), {});
 }
 
 // ---- RSS anchor rule ------------------------------------------------------------

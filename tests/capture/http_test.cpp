@@ -930,6 +930,36 @@ TEST_F(HttpTest, ConcurrentRequestsKeepTheirOwnFiles) {
   EXPECT_TRUE(TempFiles().empty());
 }
 
+// A body waits beside its local file; requests whose URLs share that file
+// must not write one spool file between them, or one of them stores the
+// other's half body or loses its own.
+TEST_F(HttpTest, RequestsSharingALocalFileSpoolApart) {
+  QuietDesktop quiet;
+  os::SetDesktop(&quiet);
+  TestServer server;
+  std::string body(300000, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 + i / 251);
+  server.Add(Route{.path = "/shared.png", .headers = {{"Content-Type", "image/png"}}, .body = body});
+  constexpr int kThreads = 4, kEach = 6;
+  std::atomic<int> bad{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int k = 0; k < kEach; ++k) {
+        DownloadJob job = MakeJob(server.Url("/shared.png"));
+        if (HttpRequest(job, kHttpGet) != kHttpOk || !job.BodyFile.empty()) ++bad;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  os::SetDesktop(&desktop);
+  EXPECT_EQ(bad.load(), 0);
+  DownloadJob job = MakeJob(server.Url("/shared.png"));
+  EXPECT_TRUE(Read(job.LocalFile) == body);
+  EXPECT_FALSE(os::PathExists(job.LocalFile + ".part"));
+  EXPECT_TRUE(TempFiles().empty());
+}
+
 TEST_F(HttpTest, TempFilesKeptOnRequest) {
   TestServer server;
   server.AddPage("/k.html", "<p>kept</p>");
