@@ -7,8 +7,9 @@
 namespace zentu::os {
 
 // Runs `args[0]` (looked up on PATH) with the arguments, its output and input
-// inherited, and waits for it to end. Returns its exit status, or -1 when it
-// could not be started or did not end normally.
-int RunProgram(const std::vector<std::string>& args);
+// inherited, and waits for it to end. `environment` ("NAME=value") replaces or
+// adds to the program's own; a bare "NAME" removes that variable. Returns its exit status, or -1 when it could not
+// be started or did not end normally.
+int RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& environment = {});
 
 }  // namespace zentu::os

@@ -191,6 +191,17 @@ std::string ItemFilePath(std::string_view localFile, std::string_view dataDirect
 
 // --- Contents search ---
 
+namespace {
+
+std::string KeywordIn(const std::string& sjis, int code) {
+  if (code == kCodeUtf8) return os::SjisToUtf8(sjis);
+  std::string euc;
+  if (!os::IconvConvert("EUC-JP-MS", "CP932", sjis, euc)) return sjis;
+  return euc;
+}
+
+}  // namespace
+
 FileMatch TestFile(const std::string& path, const ContentsQuery& query, bool gatherLinks) {
   FileMatch m;
   if (!IsReadableTextFile(path)) return m;
@@ -202,6 +213,19 @@ FileMatch TestFile(const std::string& path, const ContentsQuery& query, bool gat
   if (std::memchr(bytes.data(), '\0', bytes.size())) return m;  // a binary file
   m.read = true;
   const int code = DetectCode(bytes);
+  if (!gatherLinks && (code == kCodeEuc || code == kCodeUtf8)) {
+    // The keyword in the page's own code finds what it would in the converted
+    // text, without converting the whole page; only the contents text is.
+    std::string own = code == kCodeEuc ? query.keywordEuc : query.keywordUtf8;
+    if (own.empty()) own = KeywordIn(query.keyword, code);
+    const size_t at = FindKeyword(bytes, own, query.matchCase);
+    m.matched = at != std::string::npos;
+    if (m.matched) {
+      std::string tail = ConvertToSjis(std::string_view(bytes).substr(at, kContentsBytes * 3), code);
+      m.contents = ContentsFrom(tail, 0);
+    }
+    return m;
+  }
   std::string converted;
   std::string_view sjis = bytes;
   if (code != kCodeSjis) {
@@ -327,8 +351,11 @@ int FileVariant(const ContentsQuery& q, const std::vector<ScopeItem>& items, std
 
 }  // namespace
 
-int RunContentsSearch(const ContentsQuery& q, std::stop_token stop) {
-  if (q.keyword.size() < 2) return 0;
+int RunContentsSearch(const ContentsQuery& query, std::stop_token stop) {
+  if (query.keyword.size() < 2) return 0;
+  ContentsQuery q = query;
+  q.keywordEuc = KeywordIn(q.keyword, kCodeEuc);
+  q.keywordUtf8 = KeywordIn(q.keyword, kCodeUtf8);
   Status("Searching... [" + q.keyword + "]");
   WriteLog("Searching... [%s]", q.keyword.c_str());
   std::vector<ScopeItem> items;
@@ -387,6 +414,20 @@ ContentsSearch& TheContentsSearch() {
 
 // --- Outside index ---
 
+namespace {
+
+// A listed page shows its own title; other files, and pages without one, "No Name".
+std::string PageTitle(const std::string& path) {
+  std::string bytes;
+  if (IsPageFile(path) && os::ReadWholeFile(path, bytes) && !std::memchr(bytes.data(), '\0', bytes.size())) {
+    std::string title = ReadPage(ConvertToSjis(bytes, DetectCode(bytes)), ReadOptions{}).title;
+    if (title.size() >= 2) return title;
+  }
+  return "No Name";
+}
+
+}  // namespace
+
 std::string IndexResultPath(std::string_view line) {
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
   if (line.size() <= 2 || line[0] != '/') return "";
@@ -420,10 +461,14 @@ int SearchByIndex(std::string_view query, std::string_view indexDirectory, TreeN
   auto nativeFile = os::ToNativePath(resultFile);
   auto nativeIndex = os::ToNativePath(indexDirectory);
   if (!nativeFile || !nativeIndex) return -1;
-  const std::string utf8Query = os::SjisToUtf8(query);
+  // The command reads its index and its query in EUC-JP when told the locale is.
+  std::string eucQuery;
+  if (!os::IconvConvert("EUC-JP-MS", "CP932", query, eucQuery)) eucQuery = os::SjisToUtf8(query);
   WriteLog("namazu -l -a -o \"%s\" \"%.*s\" \"%.*s\"", resultFile.c_str(), static_cast<int>(query.size()),
            query.data(), static_cast<int>(indexDirectory.size()), indexDirectory.data());
-  if (os::RunProgram({"namazu", "-l", "-a", "-o", *nativeFile, utf8Query, *nativeIndex}) < 0) return -1;
+  if (os::RunProgram({"namazu", "-l", "-a", "-o", *nativeFile, eucQuery, *nativeIndex},
+                     {"LANG=ja_JP.eucJP", "LC_ALL", "LC_CTYPE", "LANGUAGE"}) < 0)
+    return -1;
   os::File f;
   if (!f.Open(resultFile, os::File::Mode::Read)) return -1;
   std::vector<TreeNode*> found;
@@ -431,7 +476,7 @@ int SearchByIndex(std::string_view query, std::string_view indexDirectory, TreeN
   while (f.ReadLine(line, 1024)) {
     std::string path = IndexResultPath(line);
     if (path.empty()) continue;
-    TreeNode* n = CreateNode("No Name", path, path, kNodeItem);
+    TreeNode* n = CreateNode(PageTitle(path), path, path, kNodeItem);
     int64_t size = os::GetFileSize(path);
     n->size = size > 0 ? static_cast<uint32_t>(size) : 0;
     n->downloadFlag = kDownloadDone;

@@ -62,6 +62,9 @@ struct ContentsQuery {
   bool searchLink = false;    // the file variant: follows the links of the pages
   bool ignoreAtag = true;
   std::string dataDirectory, textDirectory;
+  // The keyword in EUC-JP and UTF-8, so pages in those codes are searched as
+  // they are (filled by RunContentsSearch, or by TestFile when empty).
+  std::string keywordEuc, keywordUtf8;
 };
 
 // What testing one file found.

@@ -26,6 +26,7 @@
 #include "store/treefile.h"
 #include "ui/downloadwindow.h"
 #include "ui/feedcommands.h"
+#include "ui/searchcommands.h"
 #include "ui/foldermodel.h"
 #include "ui/itemmodel.h"
 #include "ui/logwindow.h"
@@ -205,6 +206,18 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdUpdateNode, [this] { UpdateNodeCommand(*this, TargetNode()); });
   c.Register(kCmdUpdateFolder, [this] { UpdateFolderTreeCommand(*this, main_->CurrentFolder()); });
   c.Register(kCmdUpdateSelected, [this] { UpdateListCommand(*this); });
+  // Search folders and sync folders.
+  c.Register(kCmdSearchTitle, [this] { SearchCommand(*this, SearchKind::Titles); });
+  c.Register(kCmdSearchUrl, [this] { SearchCommand(*this, SearchKind::Urls); });
+  c.Register(kCmdSearchContents, [this] { SearchCommand(*this, SearchKind::Contents); });
+  c.Register(kCmdSearchByIndex, [this] { SearchByIndexCommand(*this); });
+  c.Register(kCmdSearchUnread, [this] { SearchUnreadCommand(*this); });
+  for (int m = 0; m < 9; ++m) c.Register(kCmdSearchMarkFirst + m, [this, m] { SearchMarkedCommand(*this, m); });
+  c.Register(kCmdClearSearch, [this] { ClearSearchCommand(*this); });
+  c.Register(kCmdFindFolder, [this] { FindFolderCommand(*this); });
+  c.Register(kCmdNewSyncFolder, [this] { NewSyncFolderCommand(*this); });
+  c.Register(kCmdEditSyncFolder, [this] { EditSyncFolderCommand(*this); });
+  c.Register(kCmdReloadSyncFolder, [this] { ReloadSyncFolderCommand(*this); });
   for (const SortModeInfo& mode : kSortModes) {
     const uint32_t m = mode.mode;
     c.Register(SortCommand(m), [this, m] { SortCurrentFolder(m); });

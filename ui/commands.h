@@ -75,4 +75,17 @@ class CommandDispatcher {
   std::map<int, Handler> handlers_;
 };
 
+// Search folders and sync folders (ui/searchcommands.cpp).
+inline constexpr int kCmdSearchTitle = 45101;
+inline constexpr int kCmdSearchUrl = 45102;
+inline constexpr int kCmdSearchContents = 45103;
+inline constexpr int kCmdSearchUnread = 45104;
+inline constexpr int kCmdSearchByIndex = 45105;
+inline constexpr int kCmdFindFolder = 45106;
+inline constexpr int kCmdClearSearch = 45107;
+inline constexpr int kCmdNewSyncFolder = 45108;
+inline constexpr int kCmdEditSyncFolder = 45109;
+inline constexpr int kCmdReloadSyncFolder = 45110;
+inline constexpr int kCmdSearchMarkFirst = 45111;  // 45111..45119 marks 1..9
+
 }  // namespace zentu::ui
