@@ -103,12 +103,12 @@ void BuildCollection(Files& f) {
 }
 
 int GrepCount(const Files& f) {
-  std::string cmd = "grep -rlF";
+  std::string cmd = "LC_ALL=C grep -rlF";
   for (const char* e : {"CP932", "EUC-JP-MS", "UTF-8"}) {
     std::string k = To(e, kKeywordUtf8), hex;
     char buf[8];
     for (unsigned char c : k) {
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      std::snprintf(buf, sizeof buf, "\\%03o", c);
       hex += buf;
     }
     cmd += " -e \"$(printf '" + hex + "')\"";

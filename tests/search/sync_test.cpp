@@ -194,3 +194,56 @@ TEST_F(SyncTest, FreeFileNameCounts) {
 
 }  // namespace
 }  // namespace zentu::testing
+
+namespace zentu::testing {
+namespace {
+
+// A sync folder over 10,000 files in nested directories: load, reload after
+// outside changes, moves out and in; the directory keeps every byte.
+TEST_F(SyncTest, TenThousandFilesLoadReloadAndMove) {
+  namespace fs = std::filesystem;
+  const std::string big = nativeHome + "/Big";
+  for (int i = 0; i < 10000; ++i) {
+    fs::path d = fs::path(big) / ("d" + std::to_string(i % 25)) / ("e" + std::to_string(i % 4));
+    fs::create_directories(d);
+    std::ofstream(d / ("f" + std::to_string(i) + (i % 3 ? ".txt" : ".html")), std::ios::binary) << i;
+  }
+  bool options[4] = {false, false, true, true};
+  TreeNode* f = NewSyncFolderNode("big", Path("Big"), options);
+  ASSERT_EQ(Link(f, root, kLinkLastChild), f);
+  auto items = [&] {
+    int n = 0;
+    for (TreeNode* c = f; c; c = NextInPreorder(c, f)) n += IsItem(c);
+    return n;
+  };
+  ASSERT_EQ(ReloadSyncFolder(f, {}), 10000 + 25 + 100);
+  EXPECT_EQ(items(), 10000);
+
+  fs::remove(fs::path(big) / "d0" / "e0" / "f0.html");
+  fs::remove_all(fs::path(big) / "d1");
+  WriteNative("Big/d2/e2/added.txt", "new");
+  const std::vector<std::string> listed = Listing(big);
+  ASSERT_GT(ReloadSyncFolder(f, {}), 0);
+  EXPECT_EQ(items(), static_cast<int>(listed.size()));
+
+  // One out into an ordinary folder (to the Text directory), one back in.
+  TreeNode* plain = Folder(root, "plain");
+  TreeNode* first = f->firstChild->firstChild->firstChild;
+  ASSERT_TRUE(IsItem(first));
+  std::string before, after;
+  ASSERT_TRUE(os::ReadWholeFile(first->localFile, before));
+  ASSERT_TRUE(CheckMoveIntoOrOutOfSync(first, plain, text));
+  ASSERT_NE(MoveNode(first, plain), nullptr);
+  EXPECT_TRUE(os::FileExists(os::JoinPath(text, first->localFile)));
+  ASSERT_TRUE(CheckMoveIntoOrOutOfSync(first, f->firstChild->firstChild, text));
+  ASSERT_NE(MoveNode(first, f->firstChild->firstChild), nullptr);
+  ASSERT_TRUE(os::ReadWholeFile(first->localFile, after));
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(Listing(big).size(), listed.size());
+  EXPECT_EQ(Listing(nativeHome + "/Text").size(), 0u);
+  ASSERT_GT(ReloadSyncFolder(f, {}), 0);
+  EXPECT_EQ(items(), static_cast<int>(listed.size()));
+}
+
+}  // namespace
+}  // namespace zentu::testing
