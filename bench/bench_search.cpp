@@ -83,9 +83,8 @@ Files& TheFiles() {
   return files;
 }
 
-// A collection with one item per generated page.
-void BuildCollection(Files& f) {
-  std::lock_guard lock(TreeMutex());
+// A fresh collection of a root and its search-result folder (tree lock held).
+TreeNode* NewCollection() {
   ResetTreeState();
   TreeNode* root = CreateNode("Zentu", {}, {}, kNodeRoot);
   GetTreeState().root = root;
@@ -93,6 +92,13 @@ void BuildCollection(Files& f) {
   result->property = kPropertySearchFolder;
   (void)Link(result, root, kLinkLastChild);
   GetTreeState().searchFolder = result;
+  return root;
+}
+
+// A collection with one item per generated page.
+void BuildCollection(Files& f) {
+  std::lock_guard lock(TreeMutex());
+  TreeNode* root = NewCollection();
   TreeNode* folder = CreateNode("pages", {}, {}, kNodeFolder);
   (void)Link(folder, root, kLinkLastChild);
   for (int i = 0; i < f.pages; ++i) {
@@ -153,12 +159,8 @@ BENCHMARK(BM_GrepThreeForms)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_TitleSearch200k(benchmark::State& state) {
   std::lock_guard lock(TreeMutex());
-  ResetTreeState();
-  TreeNode* root = CreateNode("Zentu", {}, {}, kNodeRoot);
-  GetTreeState().root = root;
-  TreeNode* result = CreateNode("result", {}, {}, kNodeFolder);
-  result->property = kPropertySearchFolder;
-  (void)Link(result, root, kLinkLastChild);
+  TreeNode* root = NewCollection();
+  TreeNode* result = GetTreeState().searchFolder;
   for (int f = 0; f < 200; ++f) {
     TreeNode* folder = CreateNode("folder " + std::to_string(f), {}, {}, kNodeFolder);
     (void)Link(folder, root, kLinkLastChild);
