@@ -460,6 +460,14 @@ void AppWindows::OnCloseEvent(QCloseEvent* event) {
 
 void AppWindows::RequestClose() {
   if (closing_) return;
+  // Search folders: a running contents search is asked about and stopped
+  // before the collection goes away under it.
+  if (TheContentsSearch().Running()) {
+    if (os::MessageBox(os::SJ("検索中です．検索を中止しますか？"), os::SJ("確認"), os::Buttons::YesNo, os::IDNO) !=
+        os::IDYES)
+      return;
+    TheContentsSearch().Stop();
+  }
   if (CurrentProfile().FinishConfirm) {
     static const std::string kText = os::Utf8ToSjis("終了してもよいですか");
     static const std::string kCaption = os::Utf8ToSjis("終了確認");
