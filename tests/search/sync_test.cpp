@@ -9,6 +9,7 @@
 #include "os/log.h"
 #include "os/path.h"
 #include "search/sync.h"
+#include "store/treefile.h"
 #include "tests/search/search_fixture.h"
 
 namespace zentu::testing {
@@ -243,6 +244,39 @@ TEST_F(SyncTest, TenThousandFilesLoadReloadAndMove) {
   EXPECT_EQ(Listing(nativeHome + "/Text").size(), 0u);
   ASSERT_GT(ReloadSyncFolder(f, {}), 0);
   EXPECT_EQ(items(), static_cast<int>(listed.size()));
+}
+
+}  // namespace
+}  // namespace zentu::testing
+
+namespace zentu::testing {
+namespace {
+
+// With the fill hook installed, a sync folder read from the tree file comes
+// back with its directory's files, and the file holds none of them.
+TEST_F(SyncTest, TreeFileLoadFillsSyncFolders) {
+  InstallSyncFolders();
+  TreeFileSettings settings = CurrentTreeFileSettings();
+  TreeNode* f = NewSync(true, false);
+  ASSERT_GT(ReloadSyncFolder(f, {}), 0);
+  const std::string file = Path("tree.html");
+  ASSERT_EQ(SaveTree(file, root, settings), 1);
+  std::string saved;
+  ASSERT_TRUE(os::ReadWholeFile(file, saved));
+  EXPECT_EQ(saved.find("memo.txt"), std::string::npos);
+  WriteNative("Sync/later.txt", "added outside");
+
+  ResetTreeState();
+  ASSERT_EQ(LoadTree(file, nullptr, settings).ok, 1);
+  TreeNode* loaded = nullptr;
+  for (TreeNode* n = GetTreeState().root; n; n = NextInPreorder(n, nullptr))
+    if (IsSyncFolder(n) && !IsSyncFolder(n->parent)) loaded = n;
+  ASSERT_NE(loaded, nullptr);
+  EXPECT_EQ(loaded->localFile, dir);
+  EXPECT_TRUE(loaded->syncOptions[2]);
+  EXPECT_EQ(Titles(loaded), (std::vector<std::string>{"README", "later", "memo", "page.files", "page.html",
+                                                     "site", "sub"}));
+  CurrentTreeFileSettings().fillSyncFolder = nullptr;
 }
 
 }  // namespace
