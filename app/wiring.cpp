@@ -12,6 +12,7 @@
 #include "capture/pipeline.h"
 #include "capture/rules.h"
 #include "capture/schedule.h"
+#include "search/sync.h"
 #include "store/listfiles.h"
 #include "store/locklist.h"
 
@@ -36,6 +37,9 @@ void InstallModules(DownloadManager& manager) {
   // Feed jobs (Type 2) and OPML jobs (Type 3) are analysed by the feed reader
   // (PipelineHooks::analyzeFeed, importOpml).
   InstallFeeds();
+
+  // Sync folders are filled from their directories whenever the tree file is read.
+  InstallSyncFolders();
 
   // Not yet built, so left empty: the command channel's ChannelHooks (site-download dialog,
   // external downloader, editor, browser tabs, scrap), whose commands log what

@@ -549,7 +549,7 @@ bool ListDirectory(std::string_view path, std::vector<DirEntry>& entries) {
   while (dirent* e = ::readdir(dir)) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
     DirEntry entry;
-    entry.name = Utf8ToSjis(e->d_name, &entry.lossy);
+    entry.name = ProgramNameFromNative(e->d_name, &entry.lossy);
     std::string full = *native;
     if (full.empty() || full.back() != '/') full.push_back('/');
     full += e->d_name;

@@ -13,8 +13,16 @@ namespace zentu::os {
 std::optional<std::string> ToNativePath(std::string_view programPath);
 
 // "/home/a/x.html" -> "Z:\home\a\x.html". Relative native paths stay relative.
-// Names with characters that code page 932 cannot hold set `lossy`.
+// Names with characters that code page 932 cannot hold set `lossy` and keep
+// them as references (ProgramNameFromNative).
 std::string FromNativePath(std::string_view nativePath, bool* lossy = nullptr);
+
+// A native (UTF-8) name in program form. What code page 932 cannot hold is kept
+// as a decimal reference ("&#233;"; a byte that is no UTF-8 as "&#" 0xDC00 + byte),
+// and a literal "&#" as "&#38;#", so ToNativePath gives the very same name back:
+// such files stay reachable and are never renamed. `lossy` tells that a reference
+// stands in for a character.
+std::string ProgramNameFromNative(std::string_view nativeName, bool* lossy = nullptr);
 
 // Joins a directory and a name with one "\" (no doubled separator).
 std::string JoinPath(std::string_view dir, std::string_view name);

@@ -27,6 +27,7 @@
 #include "ui/downloadwindow.h"
 #include "ui/feedcommands.h"
 #include "ui/importcommands.h"
+#include "ui/searchcommands.h"
 #include "ui/foldermodel.h"
 #include "ui/itemmodel.h"
 #include "ui/logwindow.h"
@@ -208,6 +209,18 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdUpdateSelected, [this] { UpdateListCommand(*this); });
   // Imports from other programs.
   RegisterImportCommands(*this, c);
+  // Search folders and sync folders.
+  c.Register(kCmdSearchTitle, [this] { SearchCommand(*this, SearchKind::Titles); });
+  c.Register(kCmdSearchUrl, [this] { SearchCommand(*this, SearchKind::Urls); });
+  c.Register(kCmdSearchContents, [this] { SearchCommand(*this, SearchKind::Contents); });
+  c.Register(kCmdSearchByIndex, [this] { SearchByIndexCommand(*this); });
+  c.Register(kCmdSearchUnread, [this] { SearchUnreadCommand(*this); });
+  for (int m = 0; m < 9; ++m) c.Register(kCmdSearchMarkFirst + m, [this, m] { SearchMarkedCommand(*this, m); });
+  c.Register(kCmdClearSearch, [this] { ClearSearchCommand(*this); });
+  c.Register(kCmdFindFolder, [this] { FindFolderCommand(*this); });
+  c.Register(kCmdNewSyncFolder, [this] { NewSyncFolderCommand(*this); });
+  c.Register(kCmdEditSyncFolder, [this] { EditSyncFolderCommand(*this); });
+  c.Register(kCmdReloadSyncFolder, [this] { ReloadSyncFolderCommand(*this); });
   for (const SortModeInfo& mode : kSortModes) {
     const uint32_t m = mode.mode;
     c.Register(SortCommand(m), [this, m] { SortCurrentFolder(m); });
@@ -450,6 +463,14 @@ void AppWindows::OnCloseEvent(QCloseEvent* event) {
 
 void AppWindows::RequestClose() {
   if (closing_) return;
+  // Search folders: a running contents search is asked about and stopped
+  // before the collection goes away under it.
+  if (TheContentsSearch().Running()) {
+    if (os::MessageBox(os::SJ("検索中です．検索を中止しますか？"), os::SJ("確認"), os::Buttons::YesNo, os::IDNO) !=
+        os::IDYES)
+      return;
+    TheContentsSearch().Stop();
+  }
   if (CurrentProfile().FinishConfirm) {
     static const std::string kText = os::Utf8ToSjis("終了してもよいですか");
     static const std::string kCaption = os::Utf8ToSjis("終了確認");

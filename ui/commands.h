@@ -51,15 +51,15 @@ inline constexpr int kCmdEditSchedule = 45005;
 inline constexpr int kCmdUpdateByAction = 45006;
 inline constexpr int kCmdUpdateNode = 45007;
 // The imports from other programs (ui/importcommands.cpp).
-inline constexpr int kCmdImportNetscape = 45101;
-inline constexpr int kCmdImportMoonBrowser = 45102;
-inline constexpr int kCmdImportFavorites = 45103;
-inline constexpr int kCmdImportJunshu = 45104;
-inline constexpr int kCmdImportTreeFile = 45105;
-inline constexpr int kCmdImportIria = 45106;
-inline constexpr int kCmdImportReGet = 45107;
-inline constexpr int kCmdImportTextList = 45108;
-inline constexpr int kCmdImportListFormat = 45109;
+inline constexpr int kCmdImportNetscape = 45201;
+inline constexpr int kCmdImportMoonBrowser = 45202;
+inline constexpr int kCmdImportFavorites = 45203;
+inline constexpr int kCmdImportJunshu = 45204;
+inline constexpr int kCmdImportTreeFile = 45205;
+inline constexpr int kCmdImportIria = 45206;
+inline constexpr int kCmdImportReGet = 45207;
+inline constexpr int kCmdImportTextList = 45208;
+inline constexpr int kCmdImportListFormat = 45209;
 // The key configuration's update commands.
 inline constexpr int kCmdUpdateFolder = 40163;     // "フォルダ以下全更新"
 inline constexpr int kCmdUpdateSelected = 40367;   // "指定のアイテムを一括更新"
@@ -84,5 +84,18 @@ class CommandDispatcher {
  private:
   std::map<int, Handler> handlers_;
 };
+
+// Search folders and sync folders (ui/searchcommands.cpp).
+inline constexpr int kCmdSearchTitle = 45101;
+inline constexpr int kCmdSearchUrl = 45102;
+inline constexpr int kCmdSearchContents = 45103;
+inline constexpr int kCmdSearchUnread = 45104;
+inline constexpr int kCmdSearchByIndex = 45105;
+inline constexpr int kCmdFindFolder = 45106;
+inline constexpr int kCmdClearSearch = 45107;
+inline constexpr int kCmdNewSyncFolder = 45108;
+inline constexpr int kCmdEditSyncFolder = 45109;
+inline constexpr int kCmdReloadSyncFolder = 45110;
+inline constexpr int kCmdSearchMarkFirst = 45111;  // 45111..45119 marks 1..9
 
 }  // namespace zentu::ui

@@ -291,6 +291,25 @@ void MainWindow::BuildMenus() {
   capture->addSeparator();
   capture->addAction(action(kCmdShowDownloadManager));
 
+  // Search folders and sync folders.
+  QMenu* search = menuBar()->addMenu(U("検索(&S)"));
+  search->addAction(Command(kCmdSearchTitle, U("タイトルを検索(&T)...")));
+  search->addAction(Command(kCmdSearchUrl, U("URLを検索(&U)...")));
+  search->addAction(Command(kCmdSearchContents, U("内容を検索(&C)...")));
+  search->addAction(Command(kCmdSearchByIndex, U("Namazuで検索(&N)...")));
+  search->addSeparator();
+  search->addAction(Command(kCmdSearchUnread, U("未読アイテムを検索(&R)")));
+  QMenu* markSearch = search->addMenu(U("マークを検索(&M)"));
+  for (int m = 1; m <= 9; ++m)
+    markSearch->addAction(Command(kCmdSearchMarkFirst + m - 1, Q(profile.NameOfMark[static_cast<size_t>(m)])));
+  search->addAction(Command(kCmdClearSearch, U("検索結果をクリア(&L)")));
+  search->addSeparator();
+  search->addAction(Command(kCmdFindFolder, U("フォルダを検索(&F)...")));
+  search->addSeparator();
+  search->addAction(Command(kCmdNewSyncFolder, U("同期フォルダを作成(&S)...")));
+  search->addAction(Command(kCmdEditSyncFolder, U("同期フォルダを編集(&E)...")));
+  search->addAction(Command(kCmdReloadSyncFolder, U("同期フォルダを再読み込み(&Y)")));
+
   QMenu* tools = menuBar()->addMenu(U("ツール(&T)"));
   tools->addAction(Command(kCmdSettings, U("環境設定(&O)...")));
   tools->addAction(Command(kCmdCaptureSettings, U("取り込み設定(&D)...")));

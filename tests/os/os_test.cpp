@@ -61,9 +61,34 @@ TEST(PathTest, OtherDrivesAndBrokenNamesFailCleanly) {
   bool lossy = false;
   std::string p = os::FromNativePath("/tmp/\xF0\x9F\x98\x80.txt", &lossy);  // an emoji
   EXPECT_TRUE(lossy);
-  EXPECT_EQ(p, "Z:\\tmp\\?.txt");
+  EXPECT_EQ(p, "Z:\\tmp\\&#128512;.txt");
   EXPECT_EQ(os::NormalizeSettingPath("/srv/pages"), "Z:\\srv\\pages");
   EXPECT_EQ(os::NormalizeSettingPath("Data"), "Data");
+}
+
+// Native names code page 932 cannot hold keep a program form that leads back
+// to the very same name.
+TEST(PathTest, NamesOutsideCodePage932RoundTrip) {
+  struct Row {
+    const char* native;
+    const char* program;
+    bool lossy;
+  } rows[] = {
+      {"/d/caf\xC3\xA9.txt", "Z:\\d\\caf&#233;.txt", true},
+      {"/d/\xE2\x98\x83", "Z:\\d\\&#9731;", true},
+      {"/d/bad\xFF\xC3", "Z:\\d\\bad&#56575;&#56515;", true},
+      {"/d/a&#233;", "Z:\\d\\a&#38;#233;", false},
+      {"/d/a&b&#x", "Z:\\d\\a&b&#38;#x", false},
+      {"/d/\xE6\x97\xA5", "Z:\\d\\\x93\xFA", false},
+  };
+  for (const Row& r : rows) {
+    bool lossy = false;
+    EXPECT_EQ(os::FromNativePath(r.native, &lossy), r.program) << r.native;
+    EXPECT_EQ(lossy, r.lossy) << r.native;
+    EXPECT_EQ(os::ToNativePath(r.program).value_or("?"), r.native) << r.native;
+  }
+  // A reference to a character Shift_JIS holds is plain text.
+  EXPECT_EQ(os::ToNativePath("Z:\\d\\&#65;").value_or("?"), "/d/&#65;");
 }
 
 // Every code page 932 code, against ICU's independent windows-31j table.
