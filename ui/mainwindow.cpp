@@ -217,6 +217,9 @@ void MainWindow::BuildMenus() {
   file->addAction(Command(kCmdSave, U("セーブ(&S)"), QKeySequence(Qt::CTRL | Qt::Key_S)));
   file->addAction(Command(kCmdNewFolder, U("フォルダを作成(&N)")));
   file->addSeparator();
+  // The orphan-file cleaner.
+  file->addAction(Command(kCmdStartCleaner, U("孤立ファイルのクリーナーを起動(&C)...")));
+  file->addSeparator();
   file->addAction(Command(kCmdExit, U("終了(&X)")));
 
   QMenu* view = menuBar()->addMenu(U("表示(&V)"));
