@@ -249,8 +249,20 @@ class Analysis {
     } else {
       page = ReadPage(ConvertToSjis(bytes, DetectCode(bytes)), read);
     }
-    for (const FoundLink& link : page.links)
+    const std::string folder = os::DirectoryOf(e.path);
+    for (const FoundLink& link : page.links) {
       for (const std::string& target : link.targets) Mark(target);
+      // Saved copies link to each other as "../host/..." from the host folder;
+      // the resolver keeps ".." below the host, so the plain join is marked as
+      // well ("." and ".." are walked by the lookup).
+      if (IsPlainRelative(link.link)) Mark(folder + "\\" + link.link);
+    }
+  }
+
+  static bool IsPlainRelative(std::string_view link) {
+    if (link.empty() || link[0] == '/' || link[0] == '\\' || link[0] == '#') return false;
+    if (link.find(':') != std::string_view::npos) return false;  // a scheme or a drive
+    return link.find("..") != std::string_view::npos;
   }
 
   // A referred file whose links could not be read: what lies beside it may
