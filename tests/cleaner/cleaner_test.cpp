@@ -125,8 +125,10 @@ TEST_F(CleanerTest, IgnoringATagsListsPagesReachedOnlyThroughThem) {
 
 TEST_F(CleanerTest, ReferencesFindFilesInEveryFormTheCollectionWrites) {
   WriteNative("Data/h/Upper.HTML", "<a href=\"http://h/deep/p.html#frag\">x</a><img src=\"with space.gif\">"
-                                   "<img src=\"sub/./../dots.gif\"><img src=\"../h/img/up.gif\">");
+                                   "<img src=\"sub/./../dots.gif\"><img src=\"../h/img/up.gif\"><link rel=\"stylesheet\" href=\"css/site.css\">");
   WriteNative("Data/h/img/up.gif", "");  // saved copies link across the host folder
+  WriteNative("Data/h/css/site.css", "body { background: url(../../h/img/bg.gif) }");
+  WriteNative("Data/h/img/bg.gif", "");
   WriteNative("Data/h/deep/p.html", "");
   WriteNative("Data/h/with space.gif", "");
   WriteNative("Data/h/dots.gif", "");
