@@ -169,6 +169,21 @@ int LoadExtensionList(std::string_view pathView) {
   return 0;
 }
 
+int ReadExtensionListOnly(std::string_view pathView) {
+  std::string path(pathView);
+  if (!os::FileExists(path)) {
+    std::string old = os::JoinPath(os::DirectoryOf(path), kOldFileName);
+    if (os::FileExists(old)) path = old;
+  }
+  RuleList binary, browser;
+  if (ReadExtensionFile(path, binary, browser) == ReadOutcome::Read) {
+    Store(std::move(binary), std::move(browser));
+    return 1;
+  }
+  Store(DefaultBinary(), DefaultBrowser());
+  return 0;
+}
+
 int SaveExtensionList(std::string_view path) {
   std::string text;
   {

@@ -72,6 +72,10 @@ enum ExtensionListKind : int {
 // headers, which is kept as "<name>.bak") is replaced by the default file and
 // read again. Returns 1 when lists were read from a file.
 int LoadExtensionList(std::string_view path);
+// Reads both lists and never writes anything: the program that only looks
+// (the cleaner) keeps the default lists in memory when the file is missing,
+// unreadable or in the old format. Returns 1 when lists were read from a file.
+int ReadExtensionListOnly(std::string_view path);
 // Writes the lists in the layout of the default file. Returns 1 when written.
 int SaveExtensionList(std::string_view path);
 // Writes the default extension.dat. Returns 1 when written.

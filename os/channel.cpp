@@ -211,9 +211,11 @@ void InstanceLock::Release() {
   fd_ = -1;
 }
 
-InstanceLock AcquireInstanceLock() {
+InstanceLock AcquireInstanceLock() { return AcquireNamedLock(kInstanceLockName); }
+
+InstanceLock AcquireNamedLock(std::string_view name) {
   InstanceLock lock;
-  const std::string program = InstanceLockPath();
+  const std::string program = JoinPath(ZentuHome(), name);
   // Anything but "another instance holds it" means no instance can be
   // reached either: the caller must say so instead of forwarding.
   auto unusable = [&](std::string cause) {

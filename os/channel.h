@@ -67,7 +67,7 @@ class InstanceLock {
   void Release();
 
  private:
-  friend InstanceLock AcquireInstanceLock();
+  friend InstanceLock AcquireNamedLock(std::string_view name);
   int fd_ = -1;
   bool heldElsewhere_ = false;
   std::string error_;
@@ -77,6 +77,9 @@ class InstanceLock {
 // symbolic link and must be a regular file; a failure other than "held by
 // another instance" is logged with the path and its cause.
 [[nodiscard]] InstanceLock AcquireInstanceLock();
+// The same lock under another file name in the Zentu home, for the helper
+// programs that must run once at a time as well ("cleaner.lock").
+[[nodiscard]] InstanceLock AcquireNamedLock(std::string_view name);
 
 // --- Peers ------------------------------------------------------------------------------
 

@@ -540,6 +540,12 @@ bool CopyFile(std::string_view from, std::string_view to) {
   return out.Close();
 }
 
+bool IsSymbolicLink(std::string_view path) {
+  auto native = ToNativePath(path);
+  struct stat st;
+  return native && ::lstat(native->c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool ListDirectory(std::string_view path, std::vector<DirEntry>& entries) {
   entries.clear();
   auto native = ToNativePath(path);
@@ -554,6 +560,8 @@ bool ListDirectory(std::string_view path, std::vector<DirEntry>& entries) {
     if (full.empty() || full.back() != '/') full.push_back('/');
     full += e->d_name;
     struct stat st;
+    entry.isLink = e->d_type == DT_LNK || (e->d_type == DT_UNKNOWN && ::lstat(full.c_str(), &st) == 0 &&
+                                            S_ISLNK(st.st_mode));
     if (::stat(full.c_str(), &st) == 0) {
       entry.isDirectory = S_ISDIR(st.st_mode);
       entry.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;

@@ -54,6 +54,7 @@ struct DirEntry {
   uint64_t size = 0;
   std::time_t modified = 0;
   bool lossy = false;  // the native name has characters code page 932 lacks
+  bool isLink = false;  // the entry itself is a symbolic link (the rest describes its target)
 };
 
 [[nodiscard]] bool ReadWholeFile(std::string_view path, std::string& out);
@@ -124,6 +125,7 @@ enum class BelowStatus { Ok, Outside, Link, Failed };
 bool FileExists(std::string_view path);       // a regular file
 bool DirectoryExists(std::string_view path);
 bool PathExists(std::string_view path);
+bool IsSymbolicLink(std::string_view path);  // the name itself is a link (not followed)
 int64_t GetFileSize(std::string_view path);  // -1 when missing
 bool GetFileTime(std::string_view path, std::time_t& modified);
 bool SetFileTime(std::string_view path, std::time_t modified);

@@ -3,8 +3,15 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <climits>
 #include <string_view>
+#include <thread>
+
+#include "os/log.h"
+#include "os/path.h"
 
 extern char** environ;
 
@@ -39,6 +46,40 @@ int RunProgram(const std::vector<std::string>& args, const std::vector<std::stri
     if (errno != EINTR) return -1;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ExecutableDirectory() {
+  char buffer[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return {};
+  std::string native(buffer, static_cast<size_t>(n));
+  size_t slash = native.rfind('/');
+  if (slash == std::string::npos) return {};
+  native.resize(slash == 0 ? 1 : slash);
+  return FromNativePath(native);
+}
+
+bool StartProgram(std::string_view program, const std::vector<std::string>& arguments) {
+  auto native = ToNativePath(program);
+  if (!native || ::access(native->c_str(), X_OK) != 0) return false;
+  std::vector<std::string> texts;
+  texts.push_back(*native);
+  for (const std::string& a : arguments) texts.push_back(a);
+  std::vector<char*> argv;
+  for (std::string& t : texts) argv.push_back(t.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (::posix_spawn(&pid, native->c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+    WriteLog("> Can't start %s", std::string(program).c_str());
+    return false;
+  }
+  // The helper outlives nothing of ours: a waiting thread only collects its exit.
+  std::thread([pid] {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return true;
 }
 
 }  // namespace zentu::os

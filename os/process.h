@@ -1,7 +1,9 @@
-// Outside programs. Arguments are native (UTF-8) strings, passed as they are:
-// no shell reads them, so a query or a path can never become a command.
+// Outside programs: the commands Zentu runs and the helper programs that ship
+// beside the zentu executable. Arguments are native (UTF-8) strings, passed as
+// they are: no shell reads them, so a query or a path can never become a command.
 #pragma once
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zentu::os {
@@ -11,5 +13,14 @@ namespace zentu::os {
 // adds to the program's own; a bare "NAME" removes that variable. Returns its exit status, or -1 when it could not
 // be started or did not end normally.
 int RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& environment = {});
+
+// Program path of the folder the running executable lives in ("" when the
+// system cannot tell).
+std::string ExecutableDirectory();
+
+// Starts `program` (a program path) with `arguments`, without waiting for it.
+// The child is reaped in the background. False when it is not an executable
+// file or cannot be started.
+[[nodiscard]] bool StartProgram(std::string_view program, const std::vector<std::string>& arguments = {});
 
 }  // namespace zentu::os

@@ -20,6 +20,8 @@
 #include "os/cp932.h"
 #include "os/desktop.h"
 #include "os/log.h"
+#include "os/path.h"
+#include "os/process.h"
 #include "os/version.h"
 #include "store/profile.h"
 #include "store/profile_bridge.h"
@@ -159,6 +161,7 @@ AppWindows::~AppWindows() {
 void AppWindows::RegisterCommands() {
   CommandDispatcher& c = commands_;
   c.Register(kCmdSave, [this] { SaveCollection(); });
+  c.Register(kCmdStartCleaner, [this] { StartCleaner(); });
   c.Register(kCmdExit, [this] { RequestClose(); });
   c.Register(kCmdSetRead, [this] { SetReadSelected(false); });
   c.Register(kCmdSetUnread, [this] { SetReadSelected(true); });
@@ -446,6 +449,20 @@ void AppWindows::SaveCollection() {
   if (!settings.flagSave) return;
   WriteLog("# Save Zentu File : %s", settings.treeFile.c_str());
   (void)SaveTree(settings);  // a failure is shown by the save itself
+}
+
+// --- The orphan-file cleaner --------------------------------------------------------
+
+void AppWindows::StartCleaner() {
+  // The cleaner reads the tree file and the settings from disk: both go there first.
+  const TreeFileSettings& settings = CurrentTreeFileSettings();
+  WriteLog("# Save Zentu File : %s", settings.treeFile.c_str());
+  (void)SaveTree(settings);  // a failure is shown by the save itself
+  WriteLog("# SaveProfileData : %s", ProfilePath().c_str());
+  (void)SaveProfile(CurrentProfile(), ProfilePath());
+  const std::string program = os::JoinPath(os::ExecutableDirectory(), "zentucleaner");
+  if (!os::StartProgram(program))
+    os::MessageBox(os::SJ("クリーナーが存在しません．確認してください．"), "Zentu", os::Buttons::Ok, os::IDOK);
 }
 
 // --- Close -------------------------------------------------------------------------

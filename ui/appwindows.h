@@ -94,6 +94,8 @@ class AppWindows {
   void SetReadSelected(bool unread);
   void SetMarkSelected(int mark);
   void SortCurrentFolder(uint32_t mode);
+  // Saves tree and settings, then starts zentucleaner from beside the program.
+  void StartCleaner();
   void SaveCollection();
 
   // The settings dialog, on its general (0) or capture (1) page.

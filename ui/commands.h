@@ -9,6 +9,8 @@ namespace zentu::ui {
 
 // Identifiers shared with the key configuration.
 inline constexpr int kCmdSave = 40029;
+// Saves the collection and the settings and starts zentucleaner.
+inline constexpr int kCmdStartCleaner = 40900;
 inline constexpr int kCmdExit = 40004;
 inline constexpr int kCmdSetRead = 40160;
 inline constexpr int kCmdSetUnread = 40159;

@@ -224,6 +224,8 @@ void MainWindow::BuildMenus() {
     if (c.id == kCmdImportIria) imports->addSeparator();
     imports->addAction(Command(c.id, U(c.menuTextUtf8)));
   }
+  // The orphan-file cleaner.
+  file->addAction(Command(kCmdStartCleaner, U("孤立ファイルのクリーナーを起動(&C)...")));
   file->addSeparator();
   file->addAction(Command(kCmdExit, U("終了(&X)")));
 

@@ -1,0 +1,91 @@
+// The orphan search over a large data directory: 100,000 files, of which
+// 20,000 are saved pages (each with four pictures), 15,000 items in the tree
+// file, pages that link on to others, and a thousand strays.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "capture/rules.h"
+#include "cleaner/cleaner.h"
+#include "os/home.h"
+#include "os/path.h"
+
+namespace zentu {
+namespace {
+
+constexpr int kPages = 20000;
+constexpr int kPicturesPerPage = 4;
+constexpr int kItems = 15000;  // pages the tree names; the next pages are reached by links
+
+struct BigDirectory {
+  std::string native;
+  cleaner::Settings settings;
+  BigDirectory() {
+    char pattern[] = "/tmp/zentu-bench-cleaner-XXXXXX";
+    native = mkdtemp(pattern);
+    setenv("ZENTU_HOME", native.c_str(), 1);
+    os::ResetZentuHome();
+    std::string tree = "<HTML>\r\n<TITLE>Zentu</TITLE>\r\n<VERSION>1.00</VERSION>\r\n<UL>\r\n";
+    int files = 0;
+    for (int p = 0; p < kPages; ++p) {
+      std::string folder = "site" + std::to_string(p % 50) + ";80/dir" + std::to_string(p / 50);
+      std::filesystem::create_directories(native + "/Data/" + folder);
+      std::string page = "<html><head><title>page " + std::to_string(p) + "</title></head><body>\n";
+      for (int i = 0; i < kPicturesPerPage; ++i) {
+        std::string picture = "p" + std::to_string(p) + "_" + std::to_string(i) + ".gif";
+        page += "<p>text text text <img src=\"" + picture + "\" alt=\"picture\"></p>\n";
+        // The last pages' pictures are never linked: strays.
+        std::ofstream(native + "/Data/" + folder + "/" + picture) << "GIF89a";
+        ++files;
+      }
+      // Each page links to the next in the same folder; the tree names only some.
+      if (p % 50 != 49 && p + 1 < kPages)
+        page += "<a href=\"../dir" + std::to_string((p + 1) / 50) + "/page" + std::to_string(p + 1) + ".html\">next</a>\n";
+      page += std::string(2000, 'x') + "\n</body></html>\n";
+      std::ofstream(native + "/Data/" + folder + "/page" + std::to_string(p) + ".html") << page;
+      ++files;
+      if (p % 4 != 3 && p < kItems * 4 / 3) {
+        std::string local = folder + "/page" + std::to_string(p) + ".html";
+        for (char& c : local)
+          if (c == '/') c = '\\';
+        tree += "<LI><A HREF=\"http://x/\" LOCALFILE=\"" + local +
+                "\" LASTCHECK=\"\" ORIGINAL=\"\" SIZE=\"0\" TYPE=\"2\" PROPERTY=\"8\" MARK=\"0:0\" "
+                "PROTECTINFO=\"0\" DLFLAG=\"0\">t</A>\r\n";
+      }
+    }
+    tree += "</UL>\r\n</HTML>\r\n";
+    std::ofstream(native + "/default.html") << tree;
+    settings.programDirectory = os::FromNativePath(native);
+    settings.dataDirectory = settings.programDirectory + "\\Data";
+    settings.textDirectory = settings.programDirectory + "\\Text";
+    settings.treeFile = settings.programDirectory + "\\default.html";
+    ReadExtensionListOnly(settings.programDirectory + "\\config\\extension.dat");
+    if (files != kPages * (kPicturesPerPage + 1)) std::abort();
+  }
+  ~BigDirectory() { std::filesystem::remove_all(native); }
+};
+
+void BM_FindOrphans100kFiles20kPages(benchmark::State& state) {
+  static BigDirectory dir;
+  size_t orphans = 0;
+  int total = 0;
+  for (auto _ : state) {
+    cleaner::Result r = cleaner::FindOrphans(dir.settings, {});
+    orphans = r.orphans.size();
+    total = r.counters.total.count;
+    benchmark::DoNotOptimize(r);
+  }
+  state.counters["files"] = total;
+  state.counters["orphans"] = static_cast<double>(orphans);
+}
+BENCHMARK(BM_FindOrphans100kFiles20kPages)->Unit(benchmark::kSecond)->Iterations(3);
+
+}  // namespace
+}  // namespace zentu
+
+BENCHMARK_MAIN();
