@@ -146,6 +146,13 @@ std::string TextDirectoryFor(const TreeNode* folder, const Profile& profile) {
   return profile.dirs.text;
 }
 
+std::string TextItemPath(const TreeNode* item, const Profile& profile) {
+  const std::string& file = item->localFile;
+  if (file.size() >= 2 && file[1] == ':') return file;
+  if (file.empty()) return item->url;
+  return os::JoinPath(profile.dirs.text, file);
+}
+
 TreeNode* NewTextItem(TreeNode* selected, const Profile& profile) {
   std::lock_guard lock(TreeMutex());
   TreeNode* folder = IsItem(selected) ? selected->parent : selected;

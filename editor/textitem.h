@@ -38,6 +38,10 @@ std::string ResolveTextFileName(std::string_view directory, std::string_view nam
 // The folder's own directory for sync folders, else the Text directory.
 std::string TextDirectoryFor(const TreeNode* folder, const Profile& profile);
 
+// The file of a text item: its local file, below the Text directory unless
+// it is a whole path (sync folders).
+std::string TextItemPath(const TreeNode* item, const Profile& profile);
+
 // What text items ask of the windows.
 struct TextItemHooks {
   // The name dialog (one field, up to 512 bytes); false when cancelled.
