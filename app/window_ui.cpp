@@ -74,6 +74,9 @@ class WindowUi : public FrameUi {
       QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
   }
   void AddTrayIcon(std::string_view tip) override { windows_->AddTrayIcon(tip); }
+  void AutoSaveText() override {
+    if (windows_) windows_->AutoSaveText();
+  }
   void ShowCurrentGroup(TreeNode* currentFolder) override {
     windows_->ShowCurrentGroup(currentFolder);
     // The tabs open once the collection shows: a start page may be a saved copy.
