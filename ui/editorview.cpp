@@ -70,6 +70,9 @@ EditorView::EditorView(QWidget* parent)
   viewport()->setCursor(Qt::ArrowCursor);
   viewport()->setMouseTracking(true);
   viewport()->setAutoFillBackground(false);
+  // Every paint fills its area: scrolling can then move the drawn pixels
+  // and paint only the uncovered strip.
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   edit_->SetClipboard(clipboard_.get());
   edit_->AddObserver(this);
   ApplyProfile(CurrentProfile());
