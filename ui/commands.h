@@ -63,6 +63,8 @@ inline constexpr int kCmdFindNext = 40317;
 inline constexpr int kCmdFind = 40318;
 inline constexpr int kCmdReplace = 40372;
 inline constexpr int kCmdGoToLine = 40320;
+inline constexpr int kCmdUndoText = 40285;
+inline constexpr int kCmdRedoText = 40286;
 
 class CommandDispatcher {
  public:

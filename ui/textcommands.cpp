@@ -6,7 +6,9 @@
 
 #include "editor/textitem.h"
 #include "intake/channel.h"
+#include "os/log.h"
 #include "store/profile.h"
+#include "store/treefile.h"
 #include "store/tree.h"
 #include "ui/appwindows.h"
 #include "ui/browserpane.h"
@@ -25,7 +27,7 @@ void AppWindows::RegisterTextCommands() {
     if (BrowserPane* browser = main_->browser()) browser->ToggleEditor();
   });
   // Editor commands reach the editor the current tab shows.
-  for (int id : {kCmdSaveText, kCmdFindNext, kCmdFind, kCmdReplace, kCmdGoToLine}) {
+  for (int id : {kCmdSaveText, kCmdFindNext, kCmdFind, kCmdReplace, kCmdGoToLine, kCmdUndoText, kCmdRedoText}) {
     c.Register(id, [this, id] {
       if (BrowserPane* browser = main_->browser())
         if (TextEditor* editor = browser->CurrentEditor()) editor->RunCommand(id);
@@ -46,9 +48,11 @@ void AppWindows::InstallTextHooks() {
   };
   // The collection is written at once when a note is added or renamed: after
   // a crash the tree and the note's file still agree.
-  hooks.saveCollection = [this] {
-    SaveCollection();
-    return !GetTreeState().modified.load();
+  hooks.saveCollection = [] {
+    const TreeFileSettings& settings = CurrentTreeFileSettings();
+    if (!settings.flagSave) return false;
+    WriteLog("# Save Zentu File : %s", settings.treeFile.c_str());
+    return SaveTree(settings) == 1;
   };
   SetTextItemHooks(std::move(hooks));
   if (BrowserPane* browser = main_->browser()) {

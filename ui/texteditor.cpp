@@ -37,6 +37,12 @@ int TextEditor::Save(bool closing) {
   return ok;
 }
 
+void TextEditor::TakeKeysBack() {
+  // The keys come back to the text the dialog worked on.
+  window()->activateWindow();
+  setFocus(Qt::OtherFocusReason);
+}
+
 void TextEditor::OnHostCommand(int id, const QString& link) {
   switch (id) {
     case 40306: (void)Save(false); return;
@@ -44,14 +50,19 @@ void TextEditor::OnHostCommand(int id, const QString& link) {
     case 40318: {
       FindDialog dialog(Model(), FindDialog::kFind, this);
       dialog.exec();
+      TakeKeysBack();
       return;
     }
     case 40372: {
       FindDialog dialog(Model(), FindDialog::kReplace, this);
       dialog.exec();
+      TakeKeysBack();
       return;
     }
-    case 40320: RunGoToLineDialog(Model(), this); return;
+    case 40320:
+      RunGoToLineDialog(Model(), this);
+      TakeKeysBack();
+      return;
     default: emit linkCommand(id, link);
   }
 }

@@ -33,6 +33,7 @@ class TextEditor : public EditorView {
 
  private:
   void OnHostCommand(int id, const QString& link);
+  void TakeKeysBack();
   std::unique_ptr<TextTab> text_;
   QString shownTitle_;
 };

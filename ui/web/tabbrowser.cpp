@@ -741,7 +741,10 @@ TextEditor* TabBrowser::EditorOf(Tab& tab) {
   stack_->addWidget(tab.editor);
   connect(tab.editor, &TextEditor::titleChanged, this, [this, t = &tab](const QString& title) {
     t->record.title = S(title);
+    // A rename moves the note's file: the address box follows it.
+    if (t->editor->Text().IsOpen()) t->record.url = t->editor->Text().Path();
     UpdateStrip(*t);
+    if (Find(Current()) == t) address_->setText(Q(t->record.url));
   });
   connect(tab.editor, &TextEditor::linkCommand, this,
           [this, t = &tab](int id, const QString& link) { OnEditorLink(*t, id, link); });
