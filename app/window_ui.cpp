@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
+#include <QShortcut>
 #include <QString>
 
 #include "os/log.h"
@@ -18,6 +19,7 @@
 #include "store/profile.h"
 #include "ui/appwindows.h"
 #include "ui/editorview.h"
+#include "ui/texteditor.h"
 #include "ui/mainwindow.h"
 #include "ui/qtdesktop.h"
 #include "ui/treeicons.h"
@@ -74,6 +76,9 @@ class WindowUi : public FrameUi {
       QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
   }
   void AddTrayIcon(std::string_view tip) override { windows_->AddTrayIcon(tip); }
+  void AutoSaveText() override {
+    if (windows_) windows_->AutoSaveText();
+  }
   void ShowCurrentGroup(TreeNode* currentFolder) override {
     windows_->ShowCurrentGroup(currentFolder);
     // The tabs open once the collection shows: a start page may be a saved copy.
@@ -120,15 +125,21 @@ int RunEditorWindow(int& argc, char** argv, const std::string& nativePath) {
   SetProfileDefaults(profile);
   const std::string ini = os::JoinPath(os::ZentuHome(), "zentu.ini");
   if (os::FileExists(ini)) (void)LoadProfile(profile, ini);
-  std::string text;
   const std::string path = os::FromNativePath(nativePath);
-  if (!os::ReadWholeFile(path, text)) {
+  if (!os::FileExists(path)) {
     std::fprintf(stderr, "zentu: cannot read %s\n", nativePath.c_str());
     return 1;
   }
-  ui::EditorView view;
+  // The file is read in the encoding it is in and saved back in it (Ctrl+S,
+  // and when the window closes).
+  ui::TextEditor view;
   view.setWindowTitle(QString::fromUtf8(nativePath.c_str()));
-  view.Model().SetText(text);
+  if (!view.Open(path, nullptr)) {
+    std::fprintf(stderr, "zentu: cannot read %s\n", nativePath.c_str());
+    return 1;
+  }
+  auto* save = new QShortcut(QKeySequence::Save, &view);
+  QObject::connect(save, &QShortcut::activated, &view, [&view] { view.RunCommand(40306); });
   view.resize(800, 600);
   view.show();
   return app.exec();

@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "editor/kfind.h"
 #include "os/clock.h"
 #include "os/log.h"
 #include "os/text.h"
@@ -24,7 +25,12 @@ struct CKEdit::WidthCounts {
   std::map<int, int> counts;
 };
 
-CKEdit::CKEdit() : widths_(std::make_unique<WidthCounts>()) { ClearText(); }
+CKEdit::CKEdit()
+    : widths_(std::make_unique<WidthCounts>()),
+      find_(std::make_unique<CKFind>()),
+      regexp_(std::make_unique<CKRegExp>()) {
+  ClearText();
+}
 CKEdit::~CKEdit() = default;
 
 // ----- observers -----
@@ -482,6 +488,11 @@ int CKEdit::Command(int id, bool shift) {
     case 40286: Redo(); break;
     case 40287: PushUndo(InsertText("\r\n")); break;
     case 40316: SelectAll(); break;
+    case 40317:
+      // Without a finder the host opens the find dialog (as 40318).
+      if (!currentFinder_) return 0;
+      if (!FindNext(*currentFinder_) && !currentFinder_->Refused()) ShowNotFound();
+      break;
     case 40319:
       MoveCaret(kToStart, 0, true, false);
       MoveCaret(kToEnd, 0, false, true);

@@ -16,6 +16,9 @@
 
 namespace zentu {
 
+class CKFind;
+class CKRegExp;
+
 // The host notifications, by their numbers.
 inline constexpr int kNotifyCaretMoved = 1400;
 inline constexpr int kNotifyTextCleared = 1402;
@@ -130,6 +133,17 @@ class CKEdit {
   // Column and row of a client point, rounded to the nearest column boundary.
   KPoint PointToPosition(int x, int y) const;
 
+  // --- find (editor/kfind.h) ---
+  // Searches from the later of caret and anchor downwards, line by line, and
+  // selects the match (caret at its end). False when nothing was found below,
+  // or when the finder refused its pattern.
+  bool FindNext(CKFind& finder);
+  CKFind& Finder() { return *find_; }
+  CKRegExp& RegExpFinder() { return *regexp_; }
+  // Null until the first search from a dialog.
+  CKFind* CurrentFinder() const { return currentFinder_; }
+  void SetCurrentFinder(CKFind* finder) { currentFinder_ = finder; }
+
   // --- focus ---
   void ToggleCaret(bool on);
   CCaret& Caret() { return caretBox_; }
@@ -191,6 +205,9 @@ class CKEdit {
   CKEditFont font_;
   bool fontApplied_ = false;
   CKClipboard* clipboard_ = nullptr;
+  std::unique_ptr<CKFind> find_;
+  std::unique_ptr<CKRegExp> regexp_;
+  CKFind* currentFinder_ = nullptr;
   std::vector<CKEditObserver*> observers_;
 };
 

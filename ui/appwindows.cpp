@@ -89,6 +89,7 @@ AppWindows::AppWindows(std::function<void()> shutdown) : shutdown_(std::move(shu
   openItem = [this](TreeNode* item) { ActivateItem(item); };
 
   RegisterCommands();
+  RegisterTextCommands();
   g_live = this;
 
   TreeNode* current;
@@ -103,6 +104,7 @@ AppWindows::AppWindows(std::function<void()> shutdown) : shutdown_(std::move(shu
     SetChannelHook(&ChannelHooks::openUrlInBrowser,
                    [browser](std::string_view url) { browser->OpenInNewTab("Loading...", url); });
   }
+  InstallTextHooks();
 }
 
 void AppWindows::StartBrowser(const Profile& profile) {
@@ -114,6 +116,7 @@ void AppWindows::UninitBrowser() {
   if (!browser) return;
   SetOpenLocationsSource({});
   SetChannelHook(&ChannelHooks::openUrlInBrowser, {});
+  RemoveTextHooks();
   browser->UninitAll();
 }
 
@@ -134,6 +137,9 @@ void AppWindows::ActivateItem(TreeNode* item) {
       main_->listView()->setFocus();
       if (main_->listModel()->rowCount() > 0) main_->listView()->setCurrentIndex(main_->listModel()->index(0, 0));
       return;
+    case OpenAction::TextInEditor:
+      OpenTextItem(item, profile.OpenItemByNewTab);
+      break;
     case OpenAction::LocalCopy:
     case OpenAction::TextInNewTab:
       if (browser) browser->OpenLocalCopy(item);
@@ -151,6 +157,7 @@ void AppWindows::ActivateItem(TreeNode* item) {
 
 AppWindows::~AppWindows() {
   if (g_live == this) g_live = nullptr;
+  RemoveTextHooks();
   delete tray_;
   delete trayMenu_;
   delete main_;

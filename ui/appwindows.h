@@ -98,6 +98,12 @@ class AppWindows {
   void StartCleaner();
   void SaveCollection();
 
+  // --- text items (ui/textcommands.cpp) ---
+  TreeNode* NewTextCommand(bool newTab);
+  void OpenTextItem(TreeNode* item, bool newTab);
+  // Timer 1007: the open texts are saved when TextAutoSave is on.
+  void AutoSaveText();
+
   // The settings dialog, on its general (0) or capture (1) page.
   void OpenSettings(int page = 0);
   // Takes edited settings into the running profile and saves the profile.
@@ -139,6 +145,9 @@ class AppWindows {
  private:
   LastOpened lastOpened_;  // the row opened last, for the switch on a second activation
   void RegisterCommands();
+  void RegisterTextCommands();
+  void InstallTextHooks();
+  void RemoveTextHooks();
   void ShowWithState(int showState);
 
   std::function<void()> shutdown_;

@@ -30,6 +30,19 @@ class BrowserPane {
   virtual std::vector<std::string> OpenLocations() const = 0;
   // Shutdown: every browser and editor window goes.
   virtual void UninitAll() = 0;
+
+  // --- the tabs' editors (text items) ---
+  // Shows a text file in the editor of the current tab (a new tab with
+  // `newTab`); `item` is its text item, or null for a file alone.
+  virtual void OpenTextInEditor(std::string_view path, TreeNode* item, bool newTab) {
+    (void)path, (void)item, (void)newTab;
+  }
+  // 40268: the current tab between its page and its editor.
+  virtual void ToggleEditor() {}
+  // Saves the open text of every editor (the auto-save and 40306); 0 when one failed.
+  virtual int SaveOpenTexts() { return 1; }
+  // The current tab's editor while the tab shows it, else null.
+  virtual class TextEditor* CurrentEditor() { return nullptr; }
 };
 
 using BrowserPaneFactory = std::function<std::unique_ptr<BrowserPane>(QWidget* parent)>;

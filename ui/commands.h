@@ -66,6 +66,18 @@ inline constexpr int kCmdImportListFormat = 45209;
 inline constexpr int kCmdUpdateFolder = 40163;     // "フォルダ以下全更新"
 inline constexpr int kCmdUpdateSelected = 40367;   // "指定のアイテムを一括更新"
 
+// Text items and the editor of a tab.
+inline constexpr int kCmdNewText = 40011;           // "テキストを作成"
+inline constexpr int kCmdNewTextInNewTab = 40387;   // "新規タブで新規テキストを開く"
+inline constexpr int kCmdToggleEditor = 40268;      // "ブラウザエディタ表示切替"
+inline constexpr int kCmdSaveText = 40306;
+inline constexpr int kCmdFindNext = 40317;
+inline constexpr int kCmdFind = 40318;
+inline constexpr int kCmdReplace = 40372;
+inline constexpr int kCmdGoToLine = 40320;
+inline constexpr int kCmdUndoText = 40285;
+inline constexpr int kCmdRedoText = 40286;
+
 class CommandDispatcher {
  public:
   using Handler = std::function<void()>;

@@ -70,6 +70,9 @@ EditorView::EditorView(QWidget* parent)
   viewport()->setCursor(Qt::ArrowCursor);
   viewport()->setMouseTracking(true);
   viewport()->setAutoFillBackground(false);
+  // Every paint fills its area: scrolling can then move the drawn pixels
+  // and paint only the uncovered strip.
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   edit_->SetClipboard(clipboard_.get());
   edit_->AddObserver(this);
   ApplyProfile(CurrentProfile());
@@ -152,16 +155,50 @@ void EditorView::RunCommand(int id, bool shift) {
 // ----- observer -----
 
 void EditorView::CaretMoved(const KPoint& caret, const KPoint&) {
-  viewport()->update();
+  // Only the caret's old and new cells; changed text and selections come as rows.
+  viewport()->update(caretShown_);
+  caretShown_ = CaretRect();
+  viewport()->update(caretShown_);
   if (QGuiApplication::inputMethod()) QGuiApplication::inputMethod()->update(Qt::ImCursorRectangle);
   emit caretMoved(caret.column, caret.row);
 }
 
-void EditorView::RowsChanged(int, int) { viewport()->update(); }
+QRect EditorView::CaretRect() const {
+  const CKEditFont& f = edit_->Font();
+  int width = 2;
+  if (!preedit_.isEmpty()) width = std::max(width, QFontMetrics(font_).horizontalAdvance(preedit_));
+  return QRect(edit_->CaretX(), edit_->CaretY(), width, f.lineHeight);
+}
 
-void EditorView::Scrolled(int, int) {
+QRect EditorView::RowsRect(int firstRow, int lastRow) const {
+  const CKEditFont& f = edit_->Font();
+  const int pitch = std::max(1, f.Pitch());
+  const int top = edit_->TopRow();
+  const int height = viewport()->height();
+  // One pixel more above and below: the title line's box reaches past its row.
+  const long long y0 = f.topMargin + static_cast<long long>(firstRow - top) * pitch - 1;
+  const long long y1 = lastRow < 0 ? height : f.topMargin + static_cast<long long>(lastRow - top + 1) * pitch + 1;
+  const int from = static_cast<int>(std::clamp<long long>(y0, 0, height));
+  const int to = static_cast<int>(std::clamp<long long>(y1, 0, height));
+  if (to <= from) return {};
+  return QRect(0, from, viewport()->width(), to - from);
+}
+
+void EditorView::RowsChanged(int firstRow, int lastRow) {
+  const QRect r = RowsRect(firstRow, lastRow);
+  if (!r.isEmpty()) viewport()->update(r);
+}
+
+void EditorView::Scrolled(int columns, int rows) {
   SyncScrollBars();
-  viewport()->update();
+  const CKEditFont& f = edit_->Font();
+  // The drawn text moves; only the uncovered strip is painted. The caret is
+  // drawn where it is now, and its moved picture is painted over.
+  viewport()->update(caretShown_.translated(-columns * f.charWidth, -rows * f.Pitch()));
+  viewport()->scroll(-columns * f.charWidth, -rows * f.Pitch());
+  viewport()->update(caretShown_);
+  caretShown_ = CaretRect();
+  viewport()->update(caretShown_);
 }
 
 void EditorView::ScrollRangeChanged() { SyncScrollBars(); }
@@ -183,7 +220,6 @@ void EditorView::scrollContentsBy(int, int) {
   if (syncing_) return;
   edit_->ScrollToRow(verticalScrollBar()->value());
   edit_->ScrollToColumn(horizontalScrollBar()->value());
-  viewport()->update();
 }
 
 void EditorView::resizeEvent(QResizeEvent* event) {
@@ -344,6 +380,41 @@ void EditorView::PaintLine(QPainter& p, int row, int y, const QRect& clip) {
 
 // ----- keys and the input method -----
 
+bool EditorView::IsEditorKey(QKeyEvent* event) const {
+  switch (event->key()) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_End:
+    case Qt::Key_Home:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Tab:
+      return true;
+    default: break;
+  }
+  for (auto key : {QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste, QKeySequence::Undo,
+                   QKeySequence::Redo, QKeySequence::SelectAll})
+    if (event->matches(key)) return true;
+  const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+  return !command && !event->text().isEmpty();
+}
+
+bool EditorView::event(QEvent* event) {
+  // The window's shortcuts (Ctrl+R, F2, the marks ...) must not take the
+  // editor's own keys or typed text while it has the focus.
+  if (event->type() == QEvent::ShortcutOverride && IsEditorKey(static_cast<QKeyEvent*>(event))) {
+    event->accept();
+    return true;
+  }
+  return QAbstractScrollArea::event(event);
+}
+
 bool EditorView::focusNextPrevChild(bool) { return false; }  // Tab is text
 
 void EditorView::TypeBytes(const std::string& sjis) {
@@ -385,8 +456,10 @@ void EditorView::keyPressEvent(QKeyEvent* event) {
 void EditorView::inputMethodEvent(QInputMethodEvent* event) {
   // Each committed character is one input-method character: one undo step.
   if (!event->commitString().isEmpty()) TypeBytes(S(event->commitString()));
+  viewport()->update(caretShown_);
   preedit_ = event->preeditString();
-  viewport()->update();
+  caretShown_ = CaretRect();
+  viewport()->update(caretShown_);
   event->accept();
 }
 

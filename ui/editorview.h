@@ -53,6 +53,7 @@ class EditorView : public QAbstractScrollArea, private CKEditObserver {
   void caretMoved(int column, int row);
 
  protected:
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -79,11 +80,16 @@ class EditorView : public QAbstractScrollArea, private CKEditObserver {
   void OpenLink(bool doubleClick);
   void ShowContextMenu(const QPoint& globalPos);
   void PaintLine(QPainter& p, int row, int y, const QRect& clip);
+  // The keys the editor takes before the window's shortcuts.
+  bool IsEditorKey(QKeyEvent* event) const;
+  QRect CaretRect() const;
+  QRect RowsRect(int firstRow, int lastRow) const;
 
   std::unique_ptr<CKEdit> edit_;
   std::unique_ptr<CKClipboard> clipboard_;
   QFont font_;
   QString preedit_;
+  QRect caretShown_;  // where the caret (or pre-edit) was last drawn
   bool dragging_ = false;
   bool syncing_ = false;
   bool tabBrowser_ = true;

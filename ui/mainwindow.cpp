@@ -263,6 +263,21 @@ void MainWindow::BuildMenus() {
     connect(key, &QShortcut::activated, this, [this, id] { app_.Dispatch(id); });
   }
 
+  // Text items and the editor of the current tab.
+  QMenu* text = menuBar()->addMenu(U("テキスト(&E)"));
+  text->addAction(Command(kCmdNewText, U("テキストを作成")));
+  text->addAction(Command(kCmdNewTextInNewTab, U("新規タブで新規テキストを開く")));
+  text->addAction(Command(kCmdToggleEditor, U("ブラウザエディタ表示切替"), QKeySequence(Qt::Key_F8)));
+  text->addAction(Command(kCmdSaveText, U("テキストを保存")));
+  text->addSeparator();
+  text->addAction(Command(kCmdFind, U("検索")));
+  text->addAction(Command(kCmdFindNext, U("次を検索")));
+  text->addAction(Command(kCmdReplace, U("置換")));
+  text->addAction(Command(kCmdGoToLine, U("指定行へ移動")));
+  text->addSeparator();
+  text->addAction(Command(kCmdUndoText, U("元に戻す")));
+  text->addAction(Command(kCmdRedoText, U("やり直し")));
+
   QMenu* folder = menuBar()->addMenu(U("フォルダ(&O)"));
   folder->addAction(Command(kCmdOpenFolder, U("フォルダを開く"), QKeySequence(Qt::CTRL | Qt::Key_F)));
   folder->addAction(Command(kCmdCloseFolder, U("フォルダを閉じる"), QKeySequence(Qt::CTRL | Qt::Key_B)));

@@ -13,11 +13,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
 #include "os/cp932.h"
 #include "os/file.h"
+#include "os/path.h"
 #include "store/profile.h"
 #include "store/profile_bridge.h"
 #include "store/tree.h"
@@ -66,6 +69,7 @@ class WindowPicturesTest : public TempHome {
     p.ShowByDownload = true;
     p.DownloadManagerWindowSize = {60, 300, 1100, 420};
     p.LogViewWindowSize = {120, 200, 820, 460};
+    if (tweak) tweak(p);
     for (const std::string* d : {&p.dirs.data, &p.dirs.text, &p.dirs.config, &p.dirs.timer})
       ASSERT_TRUE(os::CreateDirectories(*d));
     CurrentTreeFileSettings() = TreeFileSettingsFrom(p, CurrentTreeFileSettings());
@@ -85,6 +89,7 @@ class WindowPicturesTest : public TempHome {
   }
 
   std::filesystem::path out_;
+  std::function<void(Profile&)> tweak;  // profile changes of one test
 };
 
 // A small site: ten Shift_JIS pages with two pictures and a style sheet each,
@@ -249,6 +254,132 @@ TEST_F(WindowPicturesTest, MainWindowDownloadManagerAndLogWindowOnARealDisplay) 
   for (TreeNode* n = GetTreeState().receiveFolder->firstChild; n; n = n->next)
     if (n->title.rfind(SJ("サンプルページ"), 0) == 0) ++pages;
   EXPECT_EQ(pages, 10);
+}
+
+// A note written in a tab: made from the menu, typed with plain keys, saved
+// by the auto-save, found and replaced through the dialogs and undone, renamed
+// through its first line, and still there after the program was killed.
+TEST_F(WindowPicturesTest, NoteSurvivesAKillAndIsFoundAndReplaced) {
+  XSession x(kScreenWidth, kScreenHeight);
+  if (!x.Started()) {
+    if (std::getenv("CI")) FAIL() << x.Error();
+    GTEST_SKIP() << x.Error();
+  }
+  tweak = [](Profile& p) {
+    p.SetTitleWithFirstLine = true;
+    p.TextAutoSave = true;
+    p.WaitTimeForAutoSave = 1;
+    p.SaveAtAddition = true;
+    p.DebugFlag = 1;
+  };
+  WriteHome();
+  if (HasFatalFailure()) return;
+  const std::string textDir = CurrentProfile().dirs.text;
+  const ZentuProcess::Environment env{
+      {"DISPLAY", x.Name()}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", "xcb"}};
+  auto zentu = std::make_unique<ZentuProcess>(std::vector<std::string>{}, env);
+  ASSERT_TRUE(zentu->WaitForLine("# Ready")) << zentu->Output();
+  XSession::Window main = x.WaitForWindow("Zentu");
+  ASSERT_NE(main.id, 0u);
+  auto Main = [&]() -> XSession::Window& {
+    if (x.Title(main.id).isEmpty())
+      if (XSession::Window again = x.WaitForWindow("Zentu", 3000); again.id) main = again;
+    return main;
+  };
+  auto type = [&](const std::string& keys) {
+    for (char c : keys) {
+      if (c == ' ') x.Key("space");
+      else if (c == '.') x.Key("period");
+      else if (c >= 'A' && c <= 'Z') x.Key(std::string(1, static_cast<char>(c - 'A' + 'a')).c_str(), {"Shift_L"});
+      else x.Key(std::string(1, c).c_str());
+    }
+  };
+  auto menuItem = [&](int downs) {  // the text menu, then its n-th item
+    x.Key("e", {"Alt_L"});
+    for (int i = 0; i < downs; ++i) x.Key("Down");
+    x.Key("Return");
+  };
+  // The note's file once it holds `body` (the auto-save runs every second).
+  auto waitForFile = [&](const std::string& name, const std::string& body) {
+    std::string text;
+    for (int i = 0; i < 150; ++i) {
+      if (os::ReadWholeFile(os::JoinPath(textDir, name), text) && text == body) return true;
+      ::usleep(100'000);
+    }
+    return false;
+  };
+
+  // The first page remakes the main window's X window: wait for it first.
+  ASSERT_TRUE(zentu->WaitForLine("# open : about:blank")) << zentu->Output();
+  bool opened = false;
+  for (int i = 0; i < 4 && !opened; ++i) {
+    ::usleep(500'000);
+    x.Focus(Main().id);
+    menuItem(0);  // "テキストを作成": a new untitled note in the current tab's editor
+    opened = zentu->WaitForLine("[memo] file open", 5000);
+  }
+  ASSERT_TRUE(opened) << zentu->Output();
+  // The editor has the focus once the menu has gone; the window may have been remade.
+  ::usleep(700'000);
+  x.Focus(Main().id);
+  type("Shopping list");
+  x.Key("Return");
+  type("milk 2");
+  ASSERT_TRUE(zentu->WaitForLine("rename: title Shopping list", 20000)) << zentu->Output();
+  ASSERT_TRUE(waitForFile("Shopping list.txt", "milk 2"));
+  Keep(x.Grab(Main().id), "note-in-tab.png", QSize(1120, 720));
+
+  // A new first line renames the note and its file.
+  x.Key("Home", {"Control_L"});
+  x.Key("End");
+  type(" Two");
+  ASSERT_TRUE(zentu->WaitForLine("rename: title Shopping list Two", 20000)) << zentu->Output();
+  ASSERT_TRUE(waitForFile("Shopping list Two.txt", "milk 2"));
+
+
+  menuItem(4);  // "検索"
+  XSession::Window find = x.WaitForWindow(Q("検索"), 10000);
+  ASSERT_NE(find.id, 0u) << zentu->Output();
+  type("milk");
+  Keep(x.Grab(find.id), "find-dialog.png", find.frame.size());
+  x.Key("Escape");
+  ::usleep(700'000);
+  x.Focus(Main().id);
+
+  menuItem(6);  // "置換": a regular expression, replace all, then two undo steps
+  XSession::Window replace = x.WaitForWindow(Q("置換"), 10000);
+  ASSERT_NE(replace.id, 0u) << zentu->Output();
+  type("m.lk");
+  x.Key("Tab");
+  type("tea");
+  x.Key("Tab");
+  x.Key("space");  // "正規表現"
+  x.Key("a", {"Alt_L"});
+  ASSERT_TRUE(waitForFile("Shopping list Two.txt", "tea 2"));
+  ::usleep(500'000);
+  x.Focus(Main().id);
+  menuItem(8);  // "元に戻す", twice: the inserted replacement, then the removed match
+  menuItem(8);
+  ASSERT_TRUE(waitForFile("Shopping list Two.txt", "milk 2"));
+
+  zentu->Signal(SIGKILL);
+  zentu->Wait();
+  EXPECT_FALSE(os::PathExists(os::JoinPath(textDir, "Shopping list.txt")));
+  // Started again, the program reads the collection with the note in it.
+  zentu = std::make_unique<ZentuProcess>(std::vector<std::string>{}, env);
+  ASSERT_TRUE(zentu->WaitForLine("# Ready")) << zentu->Output();
+  zentu->Signal(SIGTERM);
+  EXPECT_EQ(zentu->Wait(), 0) << zentu->Output();
+  const TreeFileSettings settings = TreeFileSettingsFrom(CurrentProfile());
+  (void)LoadTree(settings.treeFile, nullptr, settings);
+  std::lock_guard tree(TreeMutex());
+  TreeNode* note = FindByTitle(GetTreeState().root, "Shopping list Two");
+  ASSERT_NE(note, nullptr);
+  EXPECT_EQ(note->property, kPropertyTextItem);
+  EXPECT_EQ(note->localFile, "Shopping list Two.txt");
+  std::string body;
+  ASSERT_TRUE(os::ReadWholeFile(os::JoinPath(textDir, note->localFile), body));
+  EXPECT_EQ(body, "milk 2");
 }
 
 }  // namespace

@@ -33,6 +33,7 @@
 #include "store/configfiles.h"
 #include "ui/appwindows.h"
 #include "ui/qttext.h"
+#include "ui/texteditor.h"
 #include "ui/web/webpage.h"
 
 namespace zentu::ui {
@@ -104,6 +105,7 @@ struct TabBrowser::Tab {
   QTimer readTimer;  // the read-flag timer (2100 + number)
   QUrl ownTarget;    // a navigation the program started: no link rules for it
   int number = 0;
+  TextEditor* editor = nullptr;  // made when the tab first shows a text
 };
 
 QUrl EngineUrl(const std::string& location) {
@@ -156,13 +158,13 @@ TabBrowser::TabBrowser(QWidget* parent, QWebEngineProfile* engineProfile)
   strip_->hide();
   connect(strip_, &QTabBar::currentChanged, this, [this](int index) {
     if (Tab* tab = Find(index)) {
-      stack_->setCurrentWidget(tab->view);
+      ShowTab(*tab);
       address_->setText(Q(tab->record.url));
     }
   });
   // A tab the user picks takes the focus; one opened by the program leaves it where it is.
   connect(strip_, &QTabBar::tabBarClicked, this, [this](int index) {
-    if (Tab* tab = Find(index)) tab->view->setFocus();
+    if (Tab* tab = Find(index)) (tab->record.browserMode ? static_cast<QWidget*>(tab->view) : tab->editor)->setFocus();
   });
   connect(strip_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) { ShowMenu(pos); });
   connect(address_, &QLineEdit::returnPressed, this, [this] { OpenTyped(S(address_->text())); });
@@ -255,7 +257,7 @@ void TabBrowser::OpenInNewTab(std::string_view title, std::string_view url) {
   UpdateStrip(*t);
   if (!single_) strip_->show();
   strip_->setCurrentIndex(index);
-  stack_->setCurrentWidget(t->view);
+  ShowTab(*t);
   if (!url.empty()) OpenInTab(index, url);
 }
 
@@ -275,6 +277,7 @@ void TabBrowser::OpenInTab(int index, std::string_view url) {
 }
 
 void TabBrowser::Navigate(Tab& tab, const std::string& location) {
+  if (!tab.record.browserMode) LeaveEditor(tab);
   WriteLog("# open : %s", location.c_str());
   tab.openTimer.stop();
   tab.record.openPending = false;
@@ -386,6 +389,7 @@ void TabBrowser::UninitAll() {
     t->openTimer.stop();
     t->readTimer.stop();
     strip_->removeTab(static_cast<int>(tabs_.size()));
+    delete t->editor;  // saves its text first
     stack_->removeWidget(t->view);
     delete t->view;  // the page goes with it
   }
@@ -521,6 +525,7 @@ void TabBrowser::CloseTab(int index) {
     QSignalBlocker block(strip_);
     strip_->removeTab(index);
   }
+  delete gone->editor;  // saves its text first
   stack_->removeWidget(gone->view);
   gone->view->hide();
   delete gone->view;
@@ -530,7 +535,7 @@ void TabBrowser::CloseTab(int index) {
   }
   Renumber();
   strip_->setCurrentIndex(after);
-  if (Tab* now = Find(after)) stack_->setCurrentWidget(now->view);
+  if (Tab* now = Find(after)) ShowTab(*now);
 }
 
 void TabBrowser::CloseOtherTabs(int keep) {
@@ -726,6 +731,102 @@ void TabBrowser::ConvertLocalToOriginal(Tab& tab) {
                            "if(m[a.href])a.href=m[a.href];});})(%1)")
                 .arg(json));
       });
+}
+
+// ----- the tabs' editors -----
+
+TextEditor* TabBrowser::EditorOf(Tab& tab) {
+  if (tab.editor) return tab.editor;
+  tab.editor = new TextEditor;
+  stack_->addWidget(tab.editor);
+  connect(tab.editor, &TextEditor::titleChanged, this, [this, t = &tab](const QString& title) {
+    t->record.title = S(title);
+    // A rename moves the note's file: the address box follows it.
+    if (t->editor->Text().IsOpen()) t->record.url = t->editor->Text().Path();
+    UpdateStrip(*t);
+    if (Find(Current()) == t) address_->setText(Q(t->record.url));
+  });
+  connect(tab.editor, &TextEditor::linkCommand, this,
+          [this, t = &tab](int id, const QString& link) { OnEditorLink(*t, id, link); });
+  connect(tab.editor, &EditorView::statusText, this, [](const QString& text) { os::GetDesktop().StatusText(S(text)); });
+  return tab.editor;
+}
+
+void TabBrowser::ShowTab(Tab& tab) {
+  if (!tab.record.browserMode && tab.editor) stack_->setCurrentWidget(tab.editor);
+  else stack_->setCurrentWidget(tab.view);
+}
+
+void TabBrowser::LeaveEditor(Tab& tab) {
+  if (tab.editor) (void)tab.editor->Text().CloseText();
+  tab.record.browserMode = true;
+  ShowTab(tab);
+}
+
+void TabBrowser::OpenTextInEditor(std::string_view path, TreeNode* item, bool newTab) {
+  if (tabs_.empty() || (newTab && !single_)) OpenInNewTab("blank", "");
+  Tab* t = Find(Current());
+  if (!t) return;
+  t->openTimer.stop();
+  t->record.openPending = false;
+  TextEditor* editor = EditorOf(*t);
+  t->record.browserMode = false;
+  ShowTab(*t);
+  (void)editor->Open(path, item);
+  t->record.url = std::string(path);
+  address_->setText(Q(t->record.url));
+  editor->setFocus();
+}
+
+void TabBrowser::ToggleEditor() {
+  Tab* t = Find(Current());
+  if (!t) return;
+  const Profile& profile = CurrentProfile();
+  if (t->record.browserMode) {
+    const std::string path = !t->record.localCopy.empty() ? t->record.localCopy : t->record.openedWith;
+    if (profile.OpenByDefaultEditor && !path.empty()) {
+      QDesktopServices::openUrl(EngineUrl(path));
+      return;
+    }
+    TextEditor* editor = EditorOf(*t);
+    t->record.browserMode = false;
+    ShowTab(*t);
+    (void)editor->Open(IsLocalLocation(path) ? path : std::string(), nullptr);
+    editor->setFocus();
+    return;
+  }
+  const std::string path = t->editor ? t->editor->Text().Path() : std::string();
+  LeaveEditor(*t);
+  if (!t->record.openPending && !path.empty()) Navigate(*t, path);
+  t->view->setFocus();
+}
+
+int TabBrowser::SaveOpenTexts() {
+  int ok = 1;
+  for (const auto& t : tabs_)
+    if (t->editor && !t->editor->Save(false)) ok = 0;
+  return ok;
+}
+
+TextEditor* TabBrowser::CurrentEditor() {
+  Tab* t = Find(Current());
+  return t && !t->record.browserMode ? t->editor : nullptr;
+}
+
+void TabBrowser::OnEditorLink(Tab& tab, int id, const QString& link) {
+  const std::string url = S(link);
+  if (url.empty()) return;
+  switch (id) {
+    case 40293: Navigate(tab, url); break;
+    case 40294: OpenInNewTab("Loading...", url); break;
+    case 40295:
+    case 40301: QDesktopServices::openUrl(QUrl(link)); break;
+    case 40298:
+    case 40302:
+      QDesktopServices::openUrl(QUrl(link.startsWith(QStringLiteral("mailto:")) ? link : QStringLiteral("mailto:") + link));
+      break;
+    default: break;
+  }
 }
 
 }  // namespace zentu::ui

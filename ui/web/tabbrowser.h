@@ -39,6 +39,10 @@ class TabBrowser : public QWidget, public BrowserPane {
   int OpenOriginal(std::string_view url) override;
   std::vector<std::string> OpenLocations() const override;
   void UninitAll() override;
+  void OpenTextInEditor(std::string_view path, TreeNode* item, bool newTab) override;
+  void ToggleEditor() override;
+  int SaveOpenTexts() override;
+  TextEditor* CurrentEditor() override;
 
   // Tab operations (refused in single-browser mode, logged).
   void OpenInTab(int tab, std::string_view url);
@@ -82,6 +86,11 @@ class TabBrowser : public QWidget, public BrowserPane {
   bool Refuse() const;
   void ConvertLocalToOriginal(Tab& tab);
   void SavePageHtml(Tab& tab);
+  // The tab's editor, made when first needed; the page or the editor shown.
+  TextEditor* EditorOf(Tab& tab);
+  void ShowTab(Tab& tab);
+  void LeaveEditor(Tab& tab);
+  void OnEditorLink(Tab& tab, int id, const QString& link);
 
   QWebEngineProfile* engineProfile_;
   QTabBar* strip_;
