@@ -205,6 +205,10 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdUpdateNode, [this] { UpdateNodeCommand(*this, TargetNode()); });
   c.Register(kCmdUpdateFolder, [this] { UpdateFolderTreeCommand(*this, main_->CurrentFolder()); });
   c.Register(kCmdUpdateSelected, [this] { UpdateListCommand(*this); });
+  for (int id : kBrowserCommands)
+    c.Register(id, [this, id] {
+      if (BrowserPane* browser = main_->browser()) browser->RunBrowserCommand(id);
+    });
   for (const SortModeInfo& mode : kSortModes) {
     const uint32_t m = mode.mode;
     c.Register(SortCommand(m), [this, m] { SortCurrentFolder(m); });

@@ -30,6 +30,9 @@ class BrowserPane {
   virtual std::vector<std::string> OpenLocations() const = 0;
   // Shutdown: every browser and editor window goes.
   virtual void UninitAll() = 0;
+  // A browser command from a menu or a key (kBrowserCommands); tab commands
+  // in single-browser mode are refused with a message.
+  virtual void RunBrowserCommand(int command) = 0;
 };
 
 using BrowserPaneFactory = std::function<std::unique_ptr<BrowserPane>(QWidget* parent)>;

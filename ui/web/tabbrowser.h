@@ -39,6 +39,7 @@ class TabBrowser : public QWidget, public BrowserPane {
   int OpenOriginal(std::string_view url) override;
   std::vector<std::string> OpenLocations() const override;
   void UninitAll() override;
+  void RunBrowserCommand(int command) override;
 
   // Tab operations (refused in single-browser mode, logged).
   void OpenInTab(int tab, std::string_view url);
