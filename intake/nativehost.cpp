@@ -93,23 +93,6 @@ class JsonReader {
     if (Word("true") || Word("false") || Word("null")) return v;
     return std::nullopt;  // nested values are not part of any message
   }
-  static void PutUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
   std::optional<uint32_t> Hex4() {
     if (at_ + 4 > s_.size()) return std::nullopt;
     uint32_t v = 0;
@@ -157,7 +140,7 @@ class JsonReader {
             } else if (*cp >= 0xDC00 && *cp <= 0xDFFF) {
               return std::nullopt;
             }
-            PutUtf8(out, *cp);
+            if (!os::AppendUtf8(out, static_cast<char32_t>(*cp))) return std::nullopt;
             break;
           }
           default: return std::nullopt;
