@@ -12,9 +12,21 @@ Arguments ParseArguments(int argc, const char* const* argv) {
     else if (arg == "--once") a.once = true;
     else if (arg == "--quiet") a.quiet = true;
     else if (arg == "--help") a.help = true;
+    else if (arg == "--native-host") a.nativeHost = true;
     else if (arg == "--edit" && i + 1 < argc) a.editFile = argv[++i] ? argv[i] : "";
     else if (arg == "--") continue;
     else a.commandLine.emplace_back(arg);
+  }
+  // A browser starting the host passes its own arguments: they are no
+  // command line (an origin "chrome-extension://..." would read as a URL to open).
+  const std::vector<std::string>& rest = a.commandLine;
+  const bool chromium = !rest.empty() && rest[0].rfind("chrome-extension://", 0) == 0;
+  const bool firefox = rest.size() == 2 && rest[0].size() >= 15 &&
+                       rest[0].compare(rest[0].size() - 15, 15, "zentu.host.json") == 0;
+  if (a.nativeHost || chromium || firefox) {
+    a.nativeHost = true;
+    a.hostArguments = rest;
+    a.commandLine.clear();
   }
   return a;
 }
@@ -26,6 +38,7 @@ const char* UsageText() {
          "  --once       shut down in order once the capture queue has drained\n"
          "  --quiet      do not copy the log to stderr\n"
          "  --edit FILE  open the Shift_JIS text file in an editor window of its own\n"
+         "  --native-host  the browser extension's messaging host (started by the browser)\n"
          "command line (handed to the running Zentu, or carried out by this one):\n"
          "  -u URL       capture the page into the receive folder, cache bypassed\n"
          "  -s URL       site download\n"

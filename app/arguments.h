@@ -11,6 +11,10 @@ struct Arguments {
   bool once = false;      // --once: shut down once the capture queue has drained
   bool quiet = false;     // --quiet: no copy of the log on stderr
   bool help = false;      // --help
+  // --native-host, or started by a browser for the extension (Chromium passes
+  // the caller's origin, Firefox the host manifest's path and the extension's id).
+  bool nativeHost = false;
+  std::vector<std::string> hostArguments;  // what the browser passed
   // --edit FILE: only a bare editor window on that file (native path, UTF-8).
   std::string editFile;
   // Everything else, in order, as the system passed it (UTF-8).

@@ -25,9 +25,11 @@
 #include "app/signals.h"
 #include "app/window_ui.h"
 #include "intake/channel.h"
+#include "intake/nativehost.h"
 #include "os/channel.h"
 #include "os/cp932.h"
 #include "os/home.h"
+#include "os/stdstreams.h"
 #include "os/log.h"
 #include "os/path.h"
 #if ZENTU_WITH_BROWSER
@@ -74,6 +76,14 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!args.quiet) EchoLogToStderr();
+  // The browser extension's host: messages on standard input, each forwarded
+  // to the running Zentu; nothing else is read or listened to.
+  if (args.nativeHost) {
+    if (!IsNativeHostCaller(args.hostArguments, {})) return kExitStartFailed;
+    RunNativeHost(os::ReadStandardInput, [](std::string_view reply) { (void)os::WriteStandardOutput(reply); },
+                  [](const ChannelCommand& c) { return os::SendFrame(c.code, c.text); });
+    return kExitDone;
+  }
   if (!args.editFile.empty()) {
     static int qtArgc = 1;
     static char* qtArgv[] = {argv[0], nullptr};

@@ -63,15 +63,6 @@ std::string TablePath(std::string_view path) {
   return out;
 }
 
-// True while the node is part of the collection: a folder handed to a thread
-// may have been deleted before the thread runs. Tree lock held.
-bool InCollection(const TreeNode* node) {
-  const TreeNode* root = GetTreeState().root;
-  for (const TreeNode* n = root; n; n = NextInPreorder(n, root))
-    if (n == node) return true;
-  return false;
-}
-
 void SaveAfterUpdate() {
   if (CurrentProfile().SaveAtAddition) (void)SaveTree(CurrentTreeFileSettings());
 }
@@ -269,7 +260,7 @@ int UpdateFolder(TreeNode* folder) {
   int queued;
   {
     std::lock_guard tree(TreeMutex());
-    if (!InCollection(folder)) return 0;
+    if (!IsInCollection(folder)) return 0;
     queued = UpdateFolderChildren(folder);
   }
   SaveAfterUpdate();
@@ -301,7 +292,7 @@ int UpdateListSelection(const std::vector<TreeNode*>& nodes) {
   {
     std::lock_guard tree(TreeMutex());
     for (TreeNode* n : nodes) {
-      if (!InCollection(n)) continue;
+      if (!IsInCollection(n)) continue;
       if (IsSyncFolder(n)) {
         syncRefused = true;
       } else if (IsRssFolder(n)) {

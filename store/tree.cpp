@@ -164,6 +164,13 @@ TreeNode* CreateNode(std::string_view title, std::string_view url, std::string_v
   return node;
 }
 
+bool IsInCollection(const TreeNode* node) {
+  const TreeNode* root = GetTreeState().root;
+  for (const TreeNode* n = root; n; n = NextInPreorder(n, root))
+    if (n == node) return true;
+  return false;
+}
+
 bool IsInSubtree(const TreeNode* node, const TreeNode* ancestor) {
   if (!ancestor) return false;
   for (const TreeNode* n = node; n; n = n->parent) {

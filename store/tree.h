@@ -186,6 +186,9 @@ inline bool IsRssFolder(const TreeNode* n) { return IsFolder(n) && n->property =
 inline bool IsTextItem(const TreeNode* n) { return IsItem(n) && n->property == kPropertyTextItem; }
 // True when node is ancestor itself or lies below it.
 bool IsInSubtree(const TreeNode* node, const TreeNode* ancestor);
+// True while the node is part of the collection: windows and timers that
+// hold a node across events check it before use. Tree lock held.
+bool IsInCollection(const TreeNode* node);
 TreeNode* LastChild(const TreeNode* node);
 
 // --- Setters: unchanged values change nothing; changes set the modified flag --

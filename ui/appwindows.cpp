@@ -231,6 +231,10 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdNewSyncFolder, [this] { NewSyncFolderCommand(*this); });
   c.Register(kCmdEditSyncFolder, [this] { EditSyncFolderCommand(*this); });
   c.Register(kCmdReloadSyncFolder, [this] { ReloadSyncFolderCommand(*this); });
+  for (int id : kBrowserCommands)
+    c.Register(id, [this, id] {
+      if (BrowserPane* browser = main_->browser()) browser->RunBrowserCommand(id);
+    });
   for (const SortModeInfo& mode : kSortModes) {
     const uint32_t m = mode.mode;
     c.Register(SortCommand(m), [this, m] { SortCurrentFolder(m); });

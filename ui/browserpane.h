@@ -43,6 +43,9 @@ class BrowserPane {
   virtual int SaveOpenTexts() { return 1; }
   // The current tab's editor while the tab shows it, else null.
   virtual class TextEditor* CurrentEditor() { return nullptr; }
+  // A browser command from a menu or a key (kBrowserCommands); tab commands
+  // in single-browser mode are refused with a message.
+  virtual void RunBrowserCommand(int command) = 0;
 };
 
 using BrowserPaneFactory = std::function<std::unique_ptr<BrowserPane>(QWidget* parent)>;

@@ -77,6 +77,22 @@ inline constexpr int kCmdReplace = 40372;
 inline constexpr int kCmdGoToLine = 40320;
 inline constexpr int kCmdUndoText = 40285;
 inline constexpr int kCmdRedoText = 40286;
+// The browser's commands in the menus and keys (the tab browser carries them out).
+inline constexpr int kCmdCloseCurrentTab = 40327;
+inline constexpr int kCmdCloseOtherTabs = 40482;
+inline constexpr int kCmdNewTab = 40249;
+inline constexpr int kCmdLeftTab = 40250;
+inline constexpr int kCmdRightTab = 40251;
+inline constexpr int kCmdCopyTabTitle = 40252;
+inline constexpr int kCmdCopyTabUrl = 40253;
+inline constexpr int kCmdCopyTabTitleUrl = 40254;
+inline constexpr int kCmdOpenKeyword = 40228;  // "キーワードからWEBページを開く"
+inline constexpr int kCmdMarker1 = 40436;      // "マーカー設定"
+inline constexpr int kCmdMarker2 = 40505;      // "マーカー2設定"
+inline constexpr int kCmdBlockListSettings = 45301;
+inline constexpr int kBrowserCommands[] = {kCmdCloseCurrentTab, kCmdCloseOtherTabs, kCmdNewTab,     kCmdLeftTab,
+                                           kCmdRightTab,        kCmdCopyTabTitle,   kCmdCopyTabUrl, kCmdCopyTabTitleUrl,
+                                           kCmdOpenKeyword,     kCmdMarker1,        kCmdMarker2,    kCmdBlockListSettings};
 
 class CommandDispatcher {
  public:

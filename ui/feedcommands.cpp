@@ -29,13 +29,6 @@ namespace {
 
 constexpr int kUrlChars = 2048;
 
-bool StillInTree(const TreeNode* node) {
-  const TreeNode* root = GetTreeState().root;
-  for (const TreeNode* n = root; n; n = NextInPreorder(n, root))
-    if (n == node) return true;
-  return false;
-}
-
 QWidget* Parent(AppWindows& app) {
   MainWindow* main = app.mainWindow();
   return main && main->isVisible() ? main : nullptr;
@@ -79,7 +72,7 @@ TreeNode* AddFeedFolder(AppWindows& app, TreeNode* parent) {
   TreeNode* folder = nullptr;
   {
     std::lock_guard lock(TreeMutex());
-    if (!parent || !StillInTree(parent) || IsItem(parent) || IsRssFolder(parent) || IsSyncFolder(parent) ||
+    if (!parent || !IsInCollection(parent) || IsItem(parent) || IsRssFolder(parent) || IsSyncFolder(parent) ||
         IsSearchFolder(parent))
       parent = GetTreeState().root;
     folder = CreateRssFolder(parent, name, feed);
@@ -113,7 +106,7 @@ bool EditSchedule(AppWindows& app, TreeNode* folder) {
   std::string path, title;
   {
     std::lock_guard lock(TreeMutex());
-    if (!folder || IsItem(folder) || !StillInTree(folder)) return false;
+    if (!folder || IsItem(folder) || !IsInCollection(folder)) return false;
     path = TreePath(folder);
     title = folder->title;
   }
@@ -146,7 +139,7 @@ void UpdateNodeCommand(AppWindows& app, TreeNode* node) {
   if (!node || !ConfirmReload()) return;
   {
     std::lock_guard lock(TreeMutex());
-    if (!StillInTree(node)) return;
+    if (!IsInCollection(node)) return;
     UpdateSelectedNode(node);
   }
   app.Refresh({node});
@@ -156,7 +149,7 @@ void UpdateFolderTreeCommand(AppWindows& app, TreeNode* node) {
   if (!node) return;
   {
     std::lock_guard lock(TreeMutex());
-    if (!StillInTree(node)) return;
+    if (!IsInCollection(node)) return;
     UpdateFolderCommand(node);
   }
   app.Refresh({node});

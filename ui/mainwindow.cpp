@@ -326,6 +326,23 @@ void MainWindow::BuildMenus() {
   search->addAction(Command(kCmdNewSyncFolder, U("同期フォルダを作成(&S)...")));
   search->addAction(Command(kCmdEditSyncFolder, U("同期フォルダを編集(&E)...")));
   search->addAction(Command(kCmdReloadSyncFolder, U("同期フォルダを再読み込み(&Y)")));
+  // The browser: tabs, page markers and the block list.
+  QMenu* web = menuBar()->addMenu(U("ブラウザ(&B)"));
+  web->addAction(Command(kCmdNewTab, U("新しいタブを開く"), QKeySequence(Qt::CTRL | Qt::Key_O)));
+  web->addAction(Command(kCmdCloseCurrentTab, U("アクティブなタブを閉じる"), QKeySequence(Qt::CTRL | Qt::Key_Q)));
+  web->addAction(Command(kCmdCloseOtherTabs, U("このタブ以外全て閉じる")));
+  web->addAction(Command(kCmdLeftTab, U("左のタブに移動"), QKeySequence(Qt::CTRL | Qt::Key_Left)));
+  web->addAction(Command(kCmdRightTab, U("右のタブに移動"), QKeySequence(Qt::CTRL | Qt::Key_Right)));
+  web->addSeparator();
+  web->addAction(Command(kCmdCopyTabTitle, U("タブのタイトルをコピー")));
+  web->addAction(Command(kCmdCopyTabUrl, U("タブのURLをコピー")));
+  web->addAction(Command(kCmdCopyTabTitleUrl, U("タブのタイトル＋URLをコピー")));
+  web->addSeparator();
+  web->addAction(Command(kCmdOpenKeyword, U("キーワードからWEBページを開く"), QKeySequence(Qt::CTRL | Qt::Key_G)));
+  web->addAction(Command(kCmdMarker1, U("ウェブページの選択範囲にマーカーを設定")));
+  web->addAction(Command(kCmdMarker2, U("ウェブページの選択範囲にマーカー2を設定")));
+  web->addSeparator();
+  web->addAction(Command(kCmdBlockListSettings, U("自動的に閉じるURLに関する設定（自動クローズ）...")));
 
   QMenu* tools = menuBar()->addMenu(U("ツール(&T)"));
   tools->addAction(Command(kCmdSettings, U("環境設定(&O)...")));

@@ -39,15 +39,6 @@ std::string OneLine(const QString& text, size_t limit) {
   return os::CutSjis(S(line.trimmed()), limit);
 }
 
-// True when the node is still in the collection (the UI thread frees nodes
-// only between events, but a dialog runs events of its own).
-bool StillInTree(const TreeNode* node) {
-  const TreeNode* root = GetTreeState().root;
-  for (const TreeNode* n = root; n; n = NextInPreorder(n, root))
-    if (n == node) return true;
-  return false;
-}
-
 void Tell(const char* utf8) { os::MessageBox(os::Utf8ToSjis(utf8), "Zentu", os::Buttons::Ok, os::IDOK); }
 
 // Writes a new title; the folder's order follows when it sorts by title.
@@ -88,7 +79,7 @@ bool AppWindows::RenameNode(TreeNode* node) {
   }
   {
     std::lock_guard lock(TreeMutex());
-    if (!StillInTree(node)) return false;
+    if (!IsInCollection(node)) return false;
     ApplyTitle(node, next);
   }
   Refresh({node});
@@ -182,7 +173,7 @@ void AppWindows::ShowProperties(TreeNode* node) {
   if (url && !urlTaken && newUrl != c.url) Tell("URL が空か空白を含むため，URL は変更されませんでした．");
   {
     std::lock_guard lock(TreeMutex());
-    if (!StillInTree(node)) return;
+    if (!IsInCollection(node)) return;
     if (!c.root && !newTitle.empty() && newTitle != node->title) ApplyTitle(node, newTitle);
     if (urlTaken && newUrl != node->url) {
       SetUrl(node, newUrl);

@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QTabBar>
 #include <QThread>
 #include <QTreeView>
@@ -24,6 +26,9 @@
 #include "os/path.h"
 #include "store/configfiles.h"
 #include "tests/support/sample_site.h"
+#include "tests/support/testhome.h"
+#include "ui/commands.h"
+#include "ui/web/blocklistdialog.h"
 #include "ui/appwindows.h"
 #include "ui/mainwindow.h"
 #include "ui/qtdesktop.h"
@@ -276,6 +281,184 @@ TEST_F(TabBrowserTest, LastOpenedTabsComeBackAndSingleModeRefusesTabCommands) {
   EXPECT_FALSE(browser->TabStrip()->isVisible());
   EXPECT_TRUE(LogContains("[error] single browser mode"));
   ASSERT_TRUE(Wait([&] { return browser->Record(0)->documentComplete && browser->Record(0)->url == page; }));
+}
+
+// A saved page whose links lead to other saved copies: with
+// AutoConvertLocalToOriginal the links show the URLs the copies came from.
+TEST_F(TabBrowserTest, AutoConvertLocalToOriginalGivesLinksTheirOriginalUrls) {
+  Profile& p = CurrentProfile();
+  p.AutoConvertLocalToOriginal = true;
+  const std::string data = p.dirs.data;
+  struct File { const char* path; const char* body; };
+  const File files[] = {
+      {"example.test\\a\\index.html",
+       "<html><head><title>a</title></head><body><a id='b' href='b.html'>b</a>"
+       "<a id='up' href='../c/d.html#part'>d</a><a id='q' href='../q/x.html'>q</a>"
+       "<a id='net' href='http://elsewhere.test/p.html'>net</a></body></html>"},
+      {"example.test\\a\\b.html", "<html><body>b</body></html>"},
+      {"example.test\\c\\d.html", "<html><body>d</body></html>"},
+      {"example.test\\q\\x.html", "<html><body>q</body></html>"},
+  };
+  for (const File& f : files) {
+    std::string path = os::JoinPath(data, f.path);
+    ASSERT_TRUE(os::CreateDirectories(os::DirectoryOf(path)));
+    ASSERT_TRUE(os::WriteFileAtomic(path, f.body));
+  }
+  // A URL with a query lands on a name of its own; only the noted pair knows it.
+  SavedCopyOrigins().Note(os::JoinPath(data, "example.test\\q\\x.html"), "http://example.test/q?x=1");
+  windows = std::make_unique<ui::AppWindows>();
+  ui::TabBrowser* browser = Browser();
+  browser->OpenInNewTab("a", os::JoinPath(data, files[0].path));
+  ASSERT_TRUE(Loaded(data));
+  QWebEngineView* view = browser->View(browser->Current());
+  auto href = [&](const char* id) {
+    return RunJs(view, QStringLiteral("document.getElementById('%1').href").arg(QLatin1String(id))).toString();
+  };
+  const std::pair<const char*, const char*> expected[] = {
+      {"b", "http://example.test/a/b.html"},
+      {"up", "http://example.test/c/d.html#part"},
+      {"q", "http://example.test/q?x=1"},
+      {"net", "http://elsewhere.test/p.html"},
+  };
+  EXPECT_TRUE(Wait([&] { return href("b").startsWith(QStringLiteral("http:")); }));
+  for (const auto& [id, url] : expected) EXPECT_EQ(href(id).toStdString(), url) << id;
+  SavedCopyOrigins().Clear();
+}
+
+// ExclusiveListBrowser: each activation gives the list's place to the page and back.
+TEST_F(TabBrowserTest, ExclusiveListBrowserTogglesTheListOnEachActivation) {
+  Profile& p = CurrentProfile();
+  p.OpenByDoubleClick = true;
+  p.ExclusiveListBrowser = true;
+  p.WaitTimeForRead = -1;
+  std::string page = os::JoinPath(p.dirs.data, "example.test\\index.html");
+  ASSERT_TRUE(os::CreateDirectories(os::DirectoryOf(page)));
+  ASSERT_TRUE(os::WriteFileAtomic(page, "<html><head><title>e</title></head><body>e</body></html>"));
+  TreeNode* item = AddUrlItem("http://example.test/");
+  {
+    std::lock_guard lock(TreeMutex());
+    SetLocalFile(item, "example.test\\index.html");
+    SetDownloadFlag(item, kDownloadDone);
+    SetUnreadFlag(item, true);
+  }
+  windows = std::make_unique<ui::AppWindows>();
+  windows->mainWindow()->resize(900, 600);
+  windows->mainWindow()->show();
+  ui::TabBrowser* browser = Browser();
+  windows->SelectFolder(GetTreeState().receiveFolder);
+  QWidget* list = windows->mainWindow()->listView();
+  ASSERT_TRUE(list->isVisible());
+  windows->ActivateItem(item);
+  EXPECT_FALSE(list->isVisible());
+  ASSERT_TRUE(Loaded(page));
+  windows->ActivateItem(item);  // the second one: the original, and the list again
+  EXPECT_TRUE(list->isVisible());
+  EXPECT_TRUE(Wait([&] { return browser->OpenLocations().front() == "http://example.test/"; }));
+  std::lock_guard lock(TreeMutex());
+  EXPECT_TRUE(item->unread);  // WaitTimeForRead -1: never marked read
+}
+
+// The menu's browser commands: next and previous wrap, markers reach the
+// page, and in single-browser mode every tab command says why it does nothing.
+TEST_F(TabBrowserTest, MenuCommandsMoveBetweenTabsMarkAndRefuseInSingleMode) {
+  RecordingDesktop desktop;
+  os::SetDesktop(&desktop);
+  Profile& p = CurrentProfile();
+  windows = std::make_unique<ui::AppWindows>();
+  windows->mainWindow()->show();
+  ui::TabBrowser* browser = Browser();
+  browser->OpenInNewTab("one", "about:blank");
+  browser->OpenInNewTab("two", "data:text/html,<p id=p>two</p>");
+  browser->OpenInNewTab("three", "about:blank");
+  ASSERT_EQ(browser->Count(), 3);
+  const std::pair<int, int> moves[] = {{ui::kCmdRightTab, 0}, {ui::kCmdRightTab, 1}, {ui::kCmdLeftTab, 0},
+                                       {ui::kCmdLeftTab, 2}};
+  for (const auto& [command, after] : moves) {
+    EXPECT_TRUE(windows->Dispatch(command));
+    EXPECT_EQ(browser->Current(), after) << command;
+  }
+  // The key of the right-tab command, through the window's shortcuts.
+  QAction* right = windows->mainWindow()->action(ui::kCmdRightTab);
+  ASSERT_NE(right, nullptr);
+  EXPECT_EQ(right->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Right));
+  right->trigger();
+  EXPECT_EQ(browser->Current(), 0);
+  windows->Dispatch(ui::kCmdRightTab);
+  ASSERT_TRUE(Wait([&] { return browser->Record(1)->documentComplete; }));
+  RunJs(browser->View(1), "getSelection().selectAllChildren(document.getElementById('p')); true");
+  windows->Dispatch(ui::kCmdMarker2);
+  EXPECT_TRUE(Wait([&] {
+    return RunJs(browser->View(1), "document.body.innerHTML").toString().contains(QStringLiteral("#fd7007"));
+  }));
+  windows->Dispatch(ui::kCmdCloseCurrentTab);
+  EXPECT_EQ(browser->Count(), 2);
+  EXPECT_TRUE(desktop.messages.empty());
+  windows.reset();
+
+  p.TabBrowser = false;
+  windows = std::make_unique<ui::AppWindows>();
+  browser = Browser();
+  for (int command : {ui::kCmdNewTab, ui::kCmdRightTab, ui::kCmdCloseCurrentTab, ui::kCmdCopyTabUrl}) {
+    desktop.messages.clear();
+    windows->Dispatch(command);
+    ASSERT_EQ(desktop.messages.size(), 1u) << command;
+    EXPECT_EQ(desktop.messages[0].text, os::SJ("タブブラウザモードでないので利用することができません"));
+  }
+  EXPECT_EQ(browser->Count(), 1);
+  windows.reset();
+  os::SetDesktop(&desktopQt);
+}
+
+// The block-list dialog: entries are single lines, deleting asks first and
+// sticks even when the dialog is cancelled, and closing writes closeurl.dat.
+TEST_F(TabBrowserTest, BlockListDialogAddsDeletesAndWritesTheFile) {
+  RecordingDesktop desktop;
+  os::SetDesktop(&desktop);
+  std::string path = ConfigFilePath(CurrentProfile(), ConfigFile::CloseUrl);
+  ASSERT_TRUE(os::CreateDirectories(os::DirectoryOf(path)));
+  SetBlockListEntries({"ads.example"});
+  ui::BlockListDialog dialog(nullptr, path);
+  EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("自動的に閉じるURLに関する設定（自動クローズ）"));
+  ASSERT_EQ(dialog.List()->count(), 1);
+  const std::pair<const char*, bool> additions[] = {
+      {"  track.example\n/beacon  ", true},  // one entry, the line break a blank
+      {"# comment", false},
+      {" ", false},
+      {"pop.example", true},
+  };
+  for (const auto& [text, added] : additions) {
+    dialog.Entry()->setText(QString::fromUtf8(text));
+    EXPECT_EQ(dialog.AddEntry(), added) << text;
+  }
+  EXPECT_EQ(BlockListEntries(), (std::vector<std::string>{"ads.example", "track.example /beacon", "pop.example"}));
+  if (const char* picture = std::getenv("ZENTU_BLOCKLIST_PICTURE")) {
+    dialog.show();
+    QApplication::processEvents();
+    dialog.grab().save(QString::fromUtf8(picture));
+  }
+
+  dialog.List()->clearSelection();
+  dialog.List()->setCurrentRow(-1);
+  EXPECT_FALSE(dialog.DeleteSelected());
+  ASSERT_EQ(desktop.messages.size(), 1u);
+  EXPECT_EQ(desktop.messages[0].text, os::SJ("何も選択されていませんが・・・"));
+  dialog.List()->setCurrentRow(0);
+  desktop.answers = {os::IDCANCEL};
+  EXPECT_FALSE(dialog.DeleteSelected());
+  EXPECT_EQ(BlockListEntries().size(), 3u);
+  dialog.List()->setCurrentRow(0);
+  desktop.answers = {os::IDOK};
+  EXPECT_TRUE(dialog.DeleteSelected());
+  EXPECT_EQ(desktop.messages.back().text,
+            os::SJ("ほんとにこのアイテムを削除してもいいですか？\r\n削除したらキャンセルを選んでも戻りません．"));
+  dialog.reject();
+  EXPECT_EQ(IsUrlAllowed("http://ads.example/x"), 1);
+  EXPECT_EQ(IsUrlAllowed("http://pop.example/x"), 0);
+
+  ResetBrowserLists();
+  ASSERT_EQ(LoadBlockList(path), 1);
+  EXPECT_EQ(BlockListEntries(), (std::vector<std::string>{"track.example /beacon", "pop.example"}));
+  os::SetDesktop(&desktopQt);
 }
 
 }  // namespace

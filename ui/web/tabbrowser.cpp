@@ -32,19 +32,18 @@
 #include "pagelib/url.h"
 #include "store/configfiles.h"
 #include "ui/appwindows.h"
+#include "ui/commands.h"
 #include "ui/qttext.h"
 #include "ui/texteditor.h"
+#include "ui/web/blocklistdialog.h"
 #include "ui/web/webpage.h"
 
 namespace zentu::ui {
 namespace {
 
-// The tab menu's commands.
+// The tab menu's own commands (those shared with the menus and keys are in ui/commands.h).
 enum : int {
-  kCmdCloseCurrentTab = 40327,
   kCmdCloseClickedTab = 40248,
-  kCmdCloseOtherTabs = 40482,
-  kCmdNewTab = 40249,
   kCmdOpenSavedFolder = 40336,
   kCmdReload = 40498,
   kCmdStop = 40032,
@@ -52,23 +51,11 @@ enum : int {
   kCmdForward = 40095,
   kCmdStartPage = 40247,
   kCmdSearchPage = 40541,
-  kCmdLeftTab = 40250,
-  kCmdRightTab = 40251,
   kCmdAddLink = 40230,
   kCmdAddAndCapture = 40229,
-  kCmdCopyTitle = 40252,
-  kCmdCopyUrl = 40253,
-  kCmdCopyTitleUrl = 40254,
 };
 
 const char* kMarkerStyles[2] = {"color: black; background-color: #ffff00;", "color: black; background-color: #fd7007;"};
-
-bool StillInTree(const TreeNode* node) {
-  const TreeNode* root = GetTreeState().root;
-  for (const TreeNode* n = root; n; n = NextInPreorder(n, root))
-    if (n == node) return true;
-  return false;
-}
 
 // The keyword dialog: a keyword and the URL it stands for.
 bool KeywordDialog(QWidget* parent, std::string& keyword, std::string& url) {
@@ -302,7 +289,7 @@ void TabBrowser::StartReadTimer(Tab& tab, TreeNode* item) {
     WriteLog("Read Procedure : %s, %s", t->record.title.c_str(), t->record.url.c_str());
     {
       std::lock_guard lock(TreeMutex());
-      if (!StillInTree(node)) return;  // deleted while the page was shown
+      if (!IsInCollection(node)) return;  // deleted while the page was shown
       SetUnreadFlag(node, false);
     }
     if (AppWindows* app = AppWindows::Live()) app->Refresh({node});
@@ -350,7 +337,7 @@ void TabBrowser::OpenLocalCopy(TreeNode* item) {
   // No saved copy: the original, and opening it is reading it.
   inTab("Loading...", copy.url);
   std::lock_guard lock(TreeMutex());
-  if (StillInTree(item) && item->unread) SetUnreadFlag(item, false);
+  if (IsInCollection(item) && item->unread) SetUnreadFlag(item, false);
 }
 
 int TabBrowser::OpenOriginal(std::string_view url) {
@@ -598,9 +585,9 @@ void TabBrowser::ShowMenu(const QPoint& pos) {
     add(&menu, "リンク取り込み(&I)", kCmdAddAndCapture);
   }
   menu.addSeparator();
-  add(&menu, "タイトルをコピー(&T)", kCmdCopyTitle);
-  add(&menu, "URLをコピー(&U)", kCmdCopyUrl);
-  add(&menu, "タイトル＋URLをコピー(&B)", kCmdCopyTitleUrl);
+  add(&menu, "タイトルをコピー(&T)", kCmdCopyTabTitle);
+  add(&menu, "URLをコピー(&U)", kCmdCopyTabUrl);
+  add(&menu, "タイトル＋URLをコピー(&B)", kCmdCopyTabTitleUrl);
   menu.exec(strip_->mapToGlobal(pos));
 }
 
@@ -636,11 +623,36 @@ void TabBrowser::RunCommand(int command, int clicked) {
     case kCmdRightTab: NextTab(); break;
     case kCmdAddLink: sendToChannel("-i"); break;
     case kCmdAddAndCapture: sendToChannel("-u"); break;
-    case kCmdCopyTitle: CopyTitle(clicked, true, false); break;
-    case kCmdCopyUrl: CopyTitle(clicked, false, true); break;
-    case kCmdCopyTitleUrl: CopyTitle(clicked, true, true); break;
+    case kCmdCopyTabTitle: CopyTitle(clicked, true, false); break;
+    case kCmdCopyTabUrl: CopyTitle(clicked, false, true); break;
+    case kCmdCopyTabTitleUrl: CopyTitle(clicked, true, true); break;
     default: break;
   }
+}
+
+void TabBrowser::RunBrowserCommand(int command) {
+  const Profile& profile = CurrentProfile();
+  switch (command) {
+    case kCmdMarker1: MarkSelection(1); return;
+    case kCmdMarker2: MarkSelection(2); return;
+    case kCmdBlockListSettings: EditBlockList(this, ConfigFilePath(profile, ConfigFile::CloseUrl)); return;
+    case kCmdOpenKeyword:
+      address_->setFocus();
+      address_->selectAll();
+      return;
+    default: break;
+  }
+  // The rest are tab commands: from a menu they say why nothing happens.
+  if (single_) {
+    Refuse();
+    os::MessageBox(os::SJ("タブブラウザモードでないので利用することができません"), "Zentu");
+    return;
+  }
+  if (command == kCmdNewTab || tabs_.empty()) {
+    if (command == kCmdNewTab) OpenInNewTab("blank", "about:blank");
+    return;
+  }
+  RunCommand(command, Current());
 }
 
 void TabBrowser::OpenTyped(const std::string& typed) {
@@ -721,8 +733,13 @@ void TabBrowser::ConvertLocalToOriginal(Tab& tab) {
         for (const QVariant& v : result.toList()) {
           QUrl href(v.toString());
           if (!href.isLocalFile()) continue;
+          // The place on the page goes with the link: looked up without it, added back after.
+          QString fragment = href.fragment(QUrl::FullyEncoded);
+          href.setFragment(QString());
           std::string original = SavedCopyOrigins().OriginalOf(ProgramLocation(href), data);
-          if (!original.empty()) map.insert(v.toString(), QString::fromUtf8(os::SjisToUtf8(original)));
+          if (original.empty()) continue;
+          if (!fragment.isEmpty() && original.find('#') == std::string::npos) original += "#" + S(fragment);
+          map.insert(v.toString(), QString::fromUtf8(os::SjisToUtf8(original)));
         }
         if (map.isEmpty()) return;
         QString json = QString::fromUtf8(QJsonDocument::fromVariant(map).toJson(QJsonDocument::Compact));

@@ -43,6 +43,7 @@ class TabBrowser : public QWidget, public BrowserPane {
   void ToggleEditor() override;
   int SaveOpenTexts() override;
   TextEditor* CurrentEditor() override;
+  void RunBrowserCommand(int command) override;
 
   // Tab operations (refused in single-browser mode, logged).
   void OpenInTab(int tab, std::string_view url);
