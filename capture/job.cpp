@@ -1,5 +1,7 @@
 #include "capture/job.h"
 
+#include "capture/polite.h"
+
 #include "capture/http.h"
 
 #include <cstdarg>
@@ -632,6 +634,7 @@ void DownloadManager::SetStopFlags(bool on) {
   // must not start a transfer that the stop then misses.
   if (on) transferStop.Stop();
   checkStop = downloadStop = analysisStop = on;
+  if (on) WakePoliteWaits();
   if (!on) transferStop.Reset();
 }
 
