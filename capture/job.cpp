@@ -1,5 +1,7 @@
 #include "capture/job.h"
 
+#include "capture/polite.h"
+
 #include "capture/http.h"
 
 #include <cstdarg>
@@ -638,6 +640,7 @@ void DownloadManager::SetStopFlags(bool on) {
   // must not start a transfer that the stop then misses.
   if (on) transferStop.Stop();
   checkStop = downloadStop = analysisStop = on;
+  if (on) WakePoliteWaits();
   if (!on) transferStop.Reset();
   // Wakes whoever waits out a delay (WaitStopped) to see the flags.
   std::lock_guard lock(mutex_);

@@ -1,5 +1,7 @@
 #include "capture/pipeline.h"
 
+#include "capture/polite.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -516,6 +518,18 @@ bool CheckPass() {
   return work;
 }
 
+// The start page was asked for by the user; what the site download finds
+// itself waits for its server's turn and must be allowed by robots.txt.
+bool PoliteSiteRequest(DownloadJob& job, const Profile& p, const std::atomic<bool>& stop) {
+  if (!job.Node && p.ObeyRobotsTxt && !RobotsAllowUrl(job.URL)) {
+    WriteLog("robots.txt disallows: %s", job.URL.c_str());
+    SetJobMessage(job, "robots.txt disallows it");
+    job.Status = kJobComplete;
+    return false;
+  }
+  return WaitForHostTurn(job.URL, std::chrono::milliseconds(std::max(p.DelayOfSiteDownload, 0)), stop);
+}
+
 bool DownloadPass() {
   DownloadManager& m = M();
   const Profile& p = CurrentProfile();
@@ -530,7 +544,11 @@ bool DownloadPass() {
       // The service shuts out fast readers; its images come without delay.
       if (CheckFileType(job.URL, kDownloadAsBinary) != 2) delay = std::max(p.DelayOfSiteDownload, 5000);
     } else if (job.SiteDown) {
-      delay = std::max(p.DelayOfSiteDownload, 0);
+      // Spaced per server and held to robots.txt (capture/polite.h).
+      if (!PoliteSiteRequest(job, p, m.downloadStop)) {
+        m.ReleaseJob(job);
+        continue;
+      }
     } else {
       delay = std::max(p.DelayOfDownload, 0);
     }

@@ -256,6 +256,8 @@ struct Profile {
   // [DownloadManager]
   int DelayOfDownload = 0;
   int DelayOfSiteDownload = 500;
+  // Site downloads obey the servers' robots.txt (off: every link in the filter is taken).
+  bool ObeyRobotsTxt = true;
   int MaxNumberOfCheckThread = 1;
   int MaxNumberOfDownloadThread = 1;
   WindowRect DownloadManagerWindowSize{150, 150, 800, 500};

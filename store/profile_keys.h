@@ -237,6 +237,7 @@ void VisitProfileKeys(Profile& p, V& v) {
   v.Begin(S::DownloadManager);
   v.Int("DelayOfDownload", p.DelayOfDownload, Any);
   v.Int("DelayOfSiteDownload", p.DelayOfSiteDownload, Any);
+  v.Flag("ObeyRobotsTxt", p.ObeyRobotsTxt, true, Any);
   v.Int("MaxNumberOfCheckThread", p.MaxNumberOfCheckThread, Any);
   v.Int("MaxNumberOfDownloadThread", p.MaxNumberOfDownloadThread, Any);
   v.Rect("WindowSize", p.DownloadManagerWindowSize, Own);
