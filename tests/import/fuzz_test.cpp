@@ -44,8 +44,7 @@ std::vector<Sample> Samples() {
 std::string Mutate(const std::string& text, std::mt19937& rng, int round) {
   std::string s = text;
   static const char* const kPieces[] = {"</DL>", "<DL><p>", "</UL>", "<UL>", "<LI>", "<DT><A HREF=\"", "<DT><H3 >",
-                                        "\"", "<", ">", "&#", "&amp", "\r", "\n", "://", "URL=", "\x81", "\xFC",
-                                        std::string("\0", 1).c_str()};
+                                        "\"", "<", ">", "&#", "&amp", "\r", "\n", "://", "URL=", "\x81", "\xFC"};
   const int steps = 1 + static_cast<int>(rng() % 6);
   for (int k = 0; k < steps && !s.empty(); ++k) {
     const size_t at = rng() % (s.size() + 1);
