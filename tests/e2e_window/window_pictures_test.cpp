@@ -342,6 +342,7 @@ TEST_F(WindowPicturesTest, NoteSurvivesAKillAndIsFoundAndReplaced) {
   menuItem(4);  // "検索"
   XSession::Window find = x.WaitForWindow(Q("検索"), 10000);
   ASSERT_NE(find.id, 0u) << zentu->Output();
+  x.Focus(find.id);  // mapped is not yet focused
   type("milk");
   Keep(x.Grab(find.id), "find-dialog.png", find.frame.size());
   x.Key("Escape");
@@ -351,6 +352,7 @@ TEST_F(WindowPicturesTest, NoteSurvivesAKillAndIsFoundAndReplaced) {
   menuItem(6);  // "置換": a regular expression, replace all, then two undo steps
   XSession::Window replace = x.WaitForWindow(Q("置換"), 10000);
   ASSERT_NE(replace.id, 0u) << zentu->Output();
+  x.Focus(replace.id);
   type("m.lk");
   x.Key("Tab");
   type("tea");
