@@ -1,7 +1,9 @@
 // The dialogs of the capture rule lists: each adds, edits and deletes an entry
 // from its menu command and writes its file on OK; entries the file could not
 // hold are refused; passwords never show.
+#include <QAction>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QTreeWidget>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include "tests/ui/ui_fixture.h"
 #include "ui/qttext.h"
 #include "ui/commands.h"
+#include "ui/mainwindow.h"
 #include "ui/ruledialogs.h"
 
 namespace zentu::testing {
@@ -179,7 +182,11 @@ TEST_F(RuleDialogTest, EachDialogAddsEditsAndDeletesAndOkWritesItsFile) {
       }
       d.accept();
     });
-    ASSERT_TRUE(w.Dispatch(c.command));
+    // From its entry in the ツール menu.
+    QAction* entry = w.mainWindow()->action(c.command);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->text().remove(QRegularExpression("\\(&.\\)\\.\\.\\.$")), ui::U(c.caption));
+    entry->trigger();
     ASSERT_EQ(step.ran, 1);
     EXPECT_EQ(nothingSelected, ui::U("何も選択されていませんが・・・"));
     EXPECT_EQ(deleteQuestion, ui::U("ほんとにこのアイテムを削除してもいいですか？\r\n削除したらキャンセルを選んでも戻りません．"));
