@@ -238,6 +238,9 @@ bool Frame::CreateMainWindow() {
   ui_.FillList();
   WriteLogVerbose("# Set Timer");
   StartTimers();
+  ui_.UseTimers([this](int id, std::chrono::milliseconds period, std::function<void()> step,
+                       bool singleShot) { SetTimer(id, period, std::move(step), singleShot); },
+                [this](int id) { KillTimer(id); });
   WriteLogVerbose("# Zentu: WM_CREATE [ok]");
   ui_.FinishMainWindow(profile, os::WindowTitle(profile.ShowVersionOnTitleBar, {}));
   return true;

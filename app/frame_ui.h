@@ -6,6 +6,7 @@
 // Every call is made on the main thread. Texts are Shift_JIS.
 #pragma once
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,14 @@ class FrameUi {
   virtual void FinishMainWindow(const Profile& profile, std::string_view title) {
     (void)profile;
     (void)title;
+  }
+  // The frame's timer table, for the timers the windows start themselves
+  // (auto navigation, focus return): they are killed with the others at shutdown.
+  using SetTimerFn = std::function<void(int id, std::chrono::milliseconds period, std::function<void()> step,
+                                        bool singleShot)>;
+  virtual void UseTimers(SetTimerFn set, std::function<void(int id)> kill) {
+    (void)set;
+    (void)kill;
   }
   // False when a global hot key could not be registered.
   virtual bool RegisterHotKeys(const Profile& profile) {
