@@ -83,7 +83,9 @@ void KLineStore::MoveGap(int row) {
 void KLineStore::Grow(int room) {
   if (gapEnd_ - gapStart_ >= room) return;
   const int count = Count();
-  const int capacity = std::max({16, count * 2, count + room});
+  // An eighth more: the gap stays close to the lines it moves between, and a
+  // million lines do not carry a million empty ones.
+  const int capacity = count + std::max({16, room, count / 8});
   std::vector<CKEditLine> grown(static_cast<size_t>(capacity));
   std::move(lines_.begin(), lines_.begin() + gapStart_, grown.begin());
   const int after = count - gapStart_;
