@@ -422,6 +422,9 @@ bool Frame::Shutdown() {
   StopOnceWatcher();
   // Nothing new arrives while the collection is saved.
   CloseIntake(true);
+  // The notes before the collection: the tree file must name a renamed
+  // note's new file, and no longer name an empty note that was dropped.
+  if (!ui_.CloseOpenTexts()) saveFailed_ = true;
 
   Profile& profile = CurrentProfile();
   const TreeFileSettings treeSettings = CurrentTreeFileSettings();

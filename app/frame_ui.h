@@ -82,6 +82,12 @@ class FrameUi {
   virtual void AutoSaveText() {}
 
   // --- Shutdown, in the order the frame calls them ---------------------------------------
+  // First of all, before the collection is saved: every note open in an
+  // editor is saved and let go (a note renamed by its first line is written
+  // under its new name, the collection saved, then the old file removed),
+  // and an empty untitled note leaves the collection. False when a note
+  // could not be saved (the user was told).
+  virtual bool CloseOpenTexts() { return true; }
   // The main window's normal placement and show state into Xpos, Ypos, Width,
   // Height and ShowWindow, right before the profile is saved.
   virtual void StoreWindowPlacement(Profile& profile) { (void)profile; }

@@ -91,6 +91,7 @@ class WindowUi : public FrameUi {
     // The tabs open once the collection shows: a start page may be a saved copy.
     windows_->StartBrowser(CurrentProfile());
   }
+  bool CloseOpenTexts() override { return !windows_ || windows_->CloseOpenTexts(); }
   void DestroyChildWindows() override {
     if (windows_) windows_->UninitBrowser();
   }

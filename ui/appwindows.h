@@ -107,6 +107,8 @@ class AppWindows {
   void OpenTextItem(TreeNode* item, bool newTab);
   // Timer 1007: the open texts are saved when TextAutoSave is on.
   void AutoSaveText();
+  // Shutdown: saves and lets go of every open note; false when one failed.
+  bool CloseOpenTexts();
 
   // The settings dialog, on its general (0) or capture (1) page.
   void OpenSettings(int page = 0);
