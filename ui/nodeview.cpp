@@ -30,17 +30,18 @@ void NodeView::startDrag(Qt::DropActions) {
   mime->setData(QString::fromLatin1(kNodeDragMime), kind_ == DragSource::Tree ? "tree" : "list");
   auto* drag = new QDrag(this);
   drag->setMimeData(mime);
-  // The row being dragged follows the pointer, half transparent.
-  const QRect row = RowRect(current).intersected(viewport()->rect());
-  if (!row.isEmpty()) {
-    QPixmap picture(row.size());
+  // The title of the row being dragged follows below the pointer, half
+  // transparent, leaving the drop target under the pointer in sight.
+  const QRect title = visualRect(current).intersected(viewport()->rect());
+  if (!title.isEmpty()) {
+    QPixmap picture(title.size());
     picture.fill(Qt::transparent);
     QPainter painter(&picture);
     painter.setOpacity(0.7);
-    painter.drawPixmap(0, 0, viewport()->grab(row));
+    painter.drawPixmap(0, 0, viewport()->grab(title));
     painter.end();
     drag->setPixmap(picture);
-    drag->setHotSpot(viewport()->mapFromGlobal(QCursor::pos()) - row.topLeft());
+    drag->setHotSpot(QPoint(-14, -10));
   }
   drag->exec(Qt::MoveAction, Qt::MoveAction);
 }
