@@ -262,7 +262,8 @@ void MainWindow::BuildMenus() {
   item->addSeparator();
   item->addAction(Command(kCmdRename, U("名前の変更"), QKeySequence(Qt::Key_F2)));
   item->addAction(Command(kCmdProperties, U("プロパティ")));
-  item->addAction(Command(kCmdDeleteItem, U("アイテムの削除"), QKeySequence(Qt::Key_Delete)));
+  // No Delete key here: it would reach past the editor of a tab; the key configuration binds it.
+  item->addAction(Command(kCmdDeleteItem, U("アイテムの削除")));
   item->addSeparator();
   item->addAction(Command(kCmdLockUrl, U("このURLを上書き不可とする(&L)")));
   item->addAction(Command(kCmdUnlockUrl, U("このURLを上書き可能とする(&U)")));
