@@ -191,6 +191,14 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdRename, [this] { (void)RenameNode(TargetNode()); });
   c.Register(kCmdNewFolder, [this] { (void)NewFolder(main_->CurrentFolder()); });
   c.Register(kCmdProperties, [this] { ShowProperties(TargetNode()); });
+  c.Register(kCmdDeleteTreeFolder, [this] { DeleteFromTree(false); });
+  c.Register(kCmdDeleteTreeItem, [this] { DeleteFromTree(true); });
+  c.Register(kCmdDeleteItem, [this] {
+    if (main_->ListPaneActive()) DeleteSelected();
+    else DeleteFromTree(false);
+  });
+  c.Register(kCmdLockUrl, [this] { LockSelected(true); });
+  c.Register(kCmdUnlockUrl, [this] { LockSelected(false); });
   c.Register(kCmdSettings, [this] { OpenSettings(0); });
   c.Register(kCmdCaptureSettings, [this] { OpenSettings(1); });
   c.Register(kCmdToggleTopMost, [this] { SetTopMost(!CurrentProfile().ViewTopMost); });

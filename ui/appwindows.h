@@ -127,6 +127,15 @@ class AppWindows {
   TreeNode* NewFolder(TreeNode* parent);
   // Title and URL (of a URL item) to edit, the rest to read.
   void ShowProperties(TreeNode* node);
+  // Deletes the tree's folder (or, `item`, the item the user works on) after
+  // asking; the node that takes its place is selected. (ui/treecommands.cpp)
+  void DeleteFromTree(bool item);
+  // Deletes the list's selected rows after asking.
+  void DeleteSelected();
+  // Locks or unlocks the URLs of the list's selected items against overwriting.
+  void LockSelected(bool lock);
+  // Shows the folders of the group `name` and makes it the current group.
+  void ChooseGroup(const std::string& name);
 
   // Timers the windows start themselves (auto navigation 1010, focus return
   // 2200): the frame's table once it gave one (so its shutdown kills them with

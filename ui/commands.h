@@ -39,6 +39,13 @@ inline constexpr int kCmdShowVersion = 40105;
 inline constexpr int kCmdRename = 40001;
 inline constexpr int kCmdNewFolder = 40107;
 inline constexpr int kCmdProperties = 40010;
+// Deleting: the tree's folder and item context menus, and the list's selection.
+inline constexpr int kCmdDeleteTreeFolder = 4901;
+inline constexpr int kCmdDeleteTreeItem = 4903;
+inline constexpr int kCmdDeleteItem = 40086;  // "アイテムの削除"
+// The lock list: the selected items' URLs may not be overwritten, or may again.
+inline constexpr int kCmdLockUrl = 45700;
+inline constexpr int kCmdUnlockUrl = 45701;
 // The folder sort modes (store/tree.h), one command each: 41000 + the mode
 // (41000 "no sort" .. 41022), the numbers the key configuration uses.
 inline constexpr int kCmdSortFirst = 41000;

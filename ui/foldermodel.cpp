@@ -291,7 +291,7 @@ int FolderTreeModel::columnCount(const QModelIndex&) const { return 1; }
 
 Qt::ItemFlags FolderTreeModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
-  return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
 }
 
 QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {

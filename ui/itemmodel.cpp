@@ -74,6 +74,10 @@ void ItemListModel::Renumber() {
     rowOf_.emplace(rows_[i], static_cast<int>(i));
     rows_[i]->listId = static_cast<int32_t>(i);  // the view's handle of the node
   }
+  // Children the list does not show have no row number (drops look rows up by it).
+  if (folder_)
+    for (TreeNode* c = folder_->firstChild; c; c = c->next)
+      if (!rowOf_.count(c)) c->listId = -1;
 }
 
 void ItemListModel::SetFolder(TreeNode* folder) {
@@ -127,7 +131,7 @@ int ItemListModel::columnCount(const QModelIndex& parent) const { return parent.
 
 Qt::ItemFlags ItemListModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
-  return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
 }
 
 QVariant ItemListModel::headerData(int section, Qt::Orientation orientation, int role) const {

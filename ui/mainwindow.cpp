@@ -16,15 +16,18 @@
 #include <QTimer>
 #include <QWindowStateChangeEvent>
 #include <algorithm>
+#include <utility>
 #include <mutex>
 
 #include "os/path.h"
+#include "store/groups.h"
 #include "os/version.h"
 #include "ui/appwindows.h"
 #include "ui/commands.h"
 #include "ui/foldermodel.h"
 #include "ui/importcommands.h"
 #include "ui/itemmodel.h"
+#include "ui/nodeview.h"
 #include "ui/qttext.h"
 #include "ui/treeicons.h"
 
@@ -66,7 +69,7 @@ MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
   treeModel_ = new FolderTreeModel(this);
   listModel_ = new ItemListModel(this);
 
-  treeView_ = new QTreeView;
+  treeView_ = new NodeView(DragSource::Tree);
   treeView_->setObjectName(QStringLiteral("tree view"));
   treeView_->setModel(treeModel_);
   treeView_->setHeaderHidden(true);
@@ -75,7 +78,7 @@ MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
   treeView_->setIconSize(QSize(16, 16));
   treeView_->setTextElideMode(Qt::ElideRight);
 
-  listView_ = new QTreeView;
+  listView_ = new NodeView(DragSource::List);
   listView_->setObjectName(QStringLiteral("list view"));
   listView_->setModel(listModel_);
   listView_->setRootIsDecorated(false);
@@ -156,13 +159,19 @@ MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
     else if (IsFolder(n)) SelectFolder(n);
   });
 
+  for (NodeView* v : {treeView_, listView_}) {
+    v->dragBegins = [this](NodeView& from) { BeginDrag(from); };
+    v->dropped = [this](NodeView& onto, const QModelIndex& at) { OnDropped(onto, at); };
+  }
+
   // Right clicks choose the row under the pointer first, then offer its commands.
   treeView_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(treeView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
     if (TreeNode* n = treeModel_->NodeAt(treeView_->indexAt(pos))) SelectFolder(n);
     focusPane_ = treeView_;
     QMenu menu(this);
-    for (int id : {kCmdNewFolder, kCmdRename, kCmdProperties, 0, kCmdOpenFolder, kCmdCloseFolder})
+    for (int id : {kCmdNewFolder, kCmdRename, kCmdProperties, 0, kCmdDeleteTreeFolder, 0, kCmdOpenFolder,
+                   kCmdCloseFolder})
       id ? (void)menu.addAction(action(id)) : (void)menu.addSeparator();
     menu.exec(treeView_->viewport()->mapToGlobal(pos));
   });
@@ -173,7 +182,8 @@ MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
     if (!listView_->selectionModel()->isSelected(at)) listView_->setCurrentIndex(at);
     focusPane_ = listView_;
     QMenu menu(this);
-    for (int id : {kCmdRename, kCmdProperties, 0, kCmdSetRead, kCmdSetUnread})
+    for (int id : {kCmdRename, kCmdProperties, 0, kCmdSetRead, kCmdSetUnread, 0, kCmdLockUrl, kCmdUnlockUrl, 0,
+                   kCmdDeleteItem})
       id ? (void)menu.addAction(action(id)) : (void)menu.addSeparator();
     menu.exec(listView_->viewport()->mapToGlobal(pos));
   });
@@ -243,6 +253,11 @@ void MainWindow::BuildMenus() {
   view->addAction(Command(kCmdHideWindow, U("ウインドウを隠す"), QKeySequence(Qt::Key_F10)));
   view->addAction(Command(kCmdMinimizeWindow, U("ウインドウを最小化")));
   view->addAction(Command(kCmdToggleTopMost, U("最前面表示モード切替")));
+  view->addSeparator();
+  // The groups of group.dat, read afresh whenever the menu opens.
+  QMenu* groups = view->addMenu(U("グループ(&G)"));
+  groups->setObjectName(QStringLiteral("group menu"));
+  connect(groups, &QMenu::aboutToShow, this, [this, groups] { FillGroupMenu(groups); });
 
   QMenu* item = menuBar()->addMenu(U("アイテム(&I)"));
   item->addAction(Command(kCmdSetRead, U("既読に設定"), QKeySequence(Qt::CTRL | Qt::Key_R)));
@@ -250,6 +265,11 @@ void MainWindow::BuildMenus() {
   item->addSeparator();
   item->addAction(Command(kCmdRename, U("名前の変更"), QKeySequence(Qt::Key_F2)));
   item->addAction(Command(kCmdProperties, U("プロパティ")));
+  // No Delete key here: it would reach past the editor of a tab; the key configuration binds it.
+  item->addAction(Command(kCmdDeleteItem, U("アイテムの削除")));
+  item->addSeparator();
+  item->addAction(Command(kCmdLockUrl, U("このURLを上書き不可とする(&L)")));
+  item->addAction(Command(kCmdUnlockUrl, U("このURLを上書き可能とする(&U)")));
   item->addSeparator();
   item->addAction(Command(kCmdNextItem, U("次のアイテムを選択"), QKeySequence(Qt::CTRL | Qt::Key_N)));
   item->addAction(Command(kCmdPreviousItem, U("前のアイテムを選択"), QKeySequence(Qt::CTRL | Qt::Key_P)));
@@ -282,6 +302,9 @@ void MainWindow::BuildMenus() {
   text->addAction(Command(kCmdRedoText, U("やり直し")));
 
   QMenu* folder = menuBar()->addMenu(U("フォルダ(&O)"));
+  folder->addAction(Command(kCmdDeleteTreeFolder, U("フォルダの削除")));
+  Command(kCmdDeleteTreeItem, U("削除"));  // the tree's item menu, when the tree shows items
+  folder->addSeparator();
   folder->addAction(Command(kCmdOpenFolder, U("フォルダを開く"), QKeySequence(Qt::CTRL | Qt::Key_F)));
   folder->addAction(Command(kCmdCloseFolder, U("フォルダを閉じる"), QKeySequence(Qt::CTRL | Qt::Key_B)));
   folder->addSeparator();
@@ -319,9 +342,15 @@ void MainWindow::BuildMenus() {
   search->addAction(Command(kCmdSearchByIndex, U("Namazuで検索(&N)...")));
   search->addSeparator();
   search->addAction(Command(kCmdSearchUnread, U("未読アイテムを検索(&R)")));
+  // The items of each mark, as "%sの一覧\tAlt + %d" with the keys beside.
   QMenu* markSearch = search->addMenu(U("マークを検索(&M)"));
-  for (int m = 1; m <= 9; ++m)
-    markSearch->addAction(Command(kCmdSearchMarkFirst + m - 1, Q(profile.NameOfMark[static_cast<size_t>(m)])));
+  for (int m = 1; m <= 9; ++m) {
+    const int id = kCmdSearchMarkFirst + m - 1;
+    markSearch->addAction(
+        Command(id, U("%1の一覧\tAlt + %2").arg(Q(profile.NameOfMark[static_cast<size_t>(m)])).arg(m)));
+    auto* key = new QShortcut(QKeySequence(Qt::ALT | static_cast<Qt::Key>(Qt::Key_0 + m)), this);
+    connect(key, &QShortcut::activated, this, [this, id] { app_.Dispatch(id); });
+  }
   search->addAction(Command(kCmdClearSearch, U("検索結果をクリア(&L)")));
   search->addSeparator();
   search->addAction(Command(kCmdFindFolder, U("フォルダを検索(&F)...")));
@@ -588,6 +617,78 @@ void MainWindow::SyncViews(const std::unordered_set<const void*>& changed, bool 
     ShowDetails(detailsNode_);
   else if (detailsNode_ && listModel_->RowOf(detailsNode_) < 0 && !treeModel_->Contains(detailsNode_))
     ShowDetails(nullptr);
+}
+
+// --- Drag and drop -------------------------------------------------------------------
+
+void MainWindow::BeginDrag(NodeView& from) {
+  drag_ = {};
+  drag_.source = from.kind();
+  if (&from == treeView_) {
+    drag_.dragged = treeModel_->NodeAt(treeView_->currentIndex());
+  } else {
+    drag_.selected = SelectedNodes();
+  }
+}
+
+void MainWindow::OnDropped(NodeView& onto, const QModelIndex& at) {
+  TreeNode* target = &onto == treeView_ ? treeModel_->NodeAt(at) : listModel_->NodeAt(at.row());
+  const bool ontoTree = &onto == treeView_;
+  // After the drag's own event loop has ended: the views change under it otherwise.
+  QTimer::singleShot(0, this, [this, ontoTree, target] { (void)Drop(ontoTree, target); });
+}
+
+DropOutcome MainWindow::Drop(bool ontoTree, TreeNode* target) {
+  const DragState state = std::exchange(drag_, {});
+  TreeNode* folder = CurrentFolder();
+  DropOutcome out = ontoTree ? DropOntoTree(state.source, state.dragged, state.selected, target, folder)
+                             : DropOntoList(state.source, state.selected, target, folder);
+  for (TreeNode* n : out.deselect) {
+    const int row = listModel_->RowOf(n);
+    if (row >= 0)
+      listView_->selectionModel()->select(listModel_->index(row, 0),
+                                          QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+  }
+  if (out.rebuild) {
+    Rebuild();
+  } else if (out.moved) {
+    app_.Refresh({folder, target});
+  }
+  if (out.moved) SaveAfterChange();
+  CloseOtherFolders();
+  return out;
+}
+
+void MainWindow::CloseOtherFolders() {
+  if (!CurrentProfile().CloseOtherFolders) return;
+  std::vector<QModelIndex> close;
+  {
+    std::lock_guard lock(TreeMutex());
+    const TreeNode* current = CurrentFolder();
+    for (TreeNode* f : treeModel_->Folders()) {
+      if (IsRoot(f) || (current && IsInSubtree(current, f))) continue;
+      close.push_back(treeModel_->IndexOf(f));
+    }
+  }
+  for (const QModelIndex& i : close)
+    if (treeView_->isExpanded(i)) treeView_->collapse(i);
+}
+
+void MainWindow::FillGroupMenu(QMenu* menu) {
+  menu->clear();
+  const std::string current = CurrentProfile().Group;
+  std::vector<std::string> names;
+  for (const TreeNode* g = GroupRoot()->firstChild; g; g = g->next) names.push_back(g->title);
+  if (names.empty()) {
+    menu->addAction(U("（グループがありません）"))->setEnabled(false);
+    return;
+  }
+  for (const std::string& name : names) {
+    QAction* a = menu->addAction(Q(name));
+    a->setCheckable(true);
+    a->setChecked(name == current);
+    connect(a, &QAction::triggered, this, [this, name] { app_.ChooseGroup(name); });
+  }
 }
 
 // --- Bars, title, layout -------------------------------------------------------------------

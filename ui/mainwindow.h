@@ -13,10 +13,13 @@
 #include "store/profile.h"
 #include "ui/browserpane.h"
 #include "store/tree.h"
+#include "ui/nodemoves.h"
+#include "ui/nodeview.h"
 
 class QAction;
 class QActionGroup;
 class QLabel;
+class QMenu;
 class QSplitter;
 class QToolBar;
 class QTreeView;
@@ -77,6 +80,19 @@ class MainWindow : public QMainWindow {
   void ToggleList();
   void ToggleStatusBar();
 
+  // Drag and drop between and within the views: what a drag carries.
+  struct DragState {
+    DragSource source = DragSource::None;
+    TreeNode* dragged = nullptr;       // a tree drag's folder
+    std::vector<TreeNode*> selected;   // a list drag's rows, in selection order
+  };
+  const DragState& drag() const { return drag_; }
+  // Carries out a drop of the recorded drag on the tree (`ontoTree`) or the list
+  // at `target` (the highlighted folder, or the row under the pointer).
+  DropOutcome Drop(bool ontoTree, TreeNode* target);
+  // With CloseOtherFolders on, every folder off the current folder's path closes.
+  void CloseOtherFolders();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
@@ -93,12 +109,16 @@ class MainWindow : public QMainWindow {
   void ShowDetails(const TreeNode* node);
   void CheckSortMode();
   void StoreLayout();
+  void BeginDrag(NodeView& from);
+  void OnDropped(NodeView& onto, const QModelIndex& at);
+  void FillGroupMenu(QMenu* menu);
 
   AppWindows& app_;
   FolderTreeModel* treeModel_;
   ItemListModel* listModel_;
-  QTreeView* treeView_;
-  QTreeView* listView_;
+  NodeView* treeView_;
+  NodeView* listView_;
+  DragState drag_;
   QLabel* webPane_;
   std::unique_ptr<BrowserPane> browser_;
   QSplitter* panes_;      // tree | right side

@@ -17,6 +17,8 @@
 #include "os/cp932.h"
 #include "os/desktop.h"
 #include "os/path.h"
+#include "store/groups.h"
+#include "store/profile.h"
 #include "store/tree.h"
 #include "ui/appwindows.h"
 #include "ui/mainwindow.h"
@@ -111,6 +113,8 @@ TreeNode* AppWindows::NewFolder(TreeNode* parent) {
   Refresh({folder, parent});
   main_->SelectFolder(folder);
   (void)RenameNode(folder);  // cancelled: the folder keeps its first name
+  // A new top-level folder joins the group being shown, by its final name.
+  (void)AddFolderToCurrentGroup(folder, CurrentProfile());
   return folder;
 }
 

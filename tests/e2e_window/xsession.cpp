@@ -197,6 +197,69 @@ void XSession::Key(const char* keysym, const std::vector<const char*>& modifiers
   XSync(display_, False);
 }
 
+namespace {
+
+QImage ScreenArea(Display* display, QRect area) {
+  XImage* image = XGetImage(display, DefaultRootWindow(display), area.x(), area.y(),
+                            static_cast<unsigned>(area.width()), static_cast<unsigned>(area.height()), AllPlanes,
+                            ZPixmap);
+  if (!image) return {};
+  QImage out(area.width(), area.height(), QImage::Format_RGB32);
+  for (int y = 0; y < area.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+    for (int x = 0; x < area.width(); ++x) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      // A 24-bit TrueColor visual: red, green, blue in the masks' order.
+      line[x] = qRgb(static_cast<int>((pixel & image->red_mask) >> 16), static_cast<int>((pixel & image->green_mask) >> 8),
+                     static_cast<int>(pixel & image->blue_mask));
+    }
+  }
+  XDestroyImage(image);
+  return out;
+}
+
+}  // namespace
+
+bool DragPointer(const std::string& name, QPoint from, QPoint to, int hoverMs, QRect area, QImage* shot) {
+  Display* display = XOpenDisplay(name.c_str());
+  if (!display) return false;
+  auto move = [&](QPoint p) {
+    XTestFakeMotionEvent(display, -1, p.x(), p.y(), CurrentTime);
+    XSync(display, False);
+  };
+  move(from);
+  Sleep(100);
+  XTestFakeButtonEvent(display, 1, True, CurrentTime);
+  XSync(display, False);
+  Sleep(100);
+  // A few pixels first: past the start distance the view begins its drag.
+  for (int d = 2; d <= 20; d += 2) {
+    move(from + QPoint(d, d / 2));
+    Sleep(20);
+  }
+  const int steps = 25;
+  const QPoint start = from + QPoint(20, 10);
+  for (int i = 1; i <= steps; ++i) {
+    move(start + (to - start) * i / steps);
+    Sleep(25);
+  }
+  move(to + QPoint(1, 0));
+  Sleep(hoverMs / 2);
+  move(to);
+  Sleep(hoverMs / 2);
+  if (shot && !area.isEmpty()) *shot = ScreenArea(display, area);
+  XTestFakeButtonEvent(display, 1, False, CurrentTime);
+  XSync(display, False);
+  XCloseDisplay(display);
+  return true;
+}
+
+QImage XSession::GrabArea(QRect area) {
+  if (!display_) return {};
+  XSync(display_, False);
+  return ScreenArea(display_, area);
+}
+
 QImage XSession::Grab(unsigned long id) {
   if (!display_) return {};
   XRaiseWindow(display_, id);

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <QImage>
+#include <QPoint>
 #include <QRect>
 #include <QString>
 #include <functional>
@@ -54,6 +55,8 @@ class XSession {
   void Key(const char* keysym, const std::vector<const char*>& modifiers = {});
   // What the screen shows of the window (raised first), or a null image.
   QImage Grab(unsigned long id);
+  // What the screen shows in `area`, with nothing raised (a dialog over its window).
+  QImage GrabArea(QRect area);
 
  private:
   pid_t server_ = -1;
@@ -61,6 +64,15 @@ class XSession {
   std::string name_;
   std::string error_;
 };
+
+// A mouse drag with the first button, on a connection of its own, so that it
+// may run on another thread while the program's event loop runs (a drag runs
+// a loop of its own until the button is released): the pointer goes to `from`,
+// presses, moves in small steps to `to`, stays there `hoverMs` and releases.
+// With `shot`, what the screen shows of `area` while the pointer hovers.
+// False when the display cannot be opened.
+bool DragPointer(const std::string& display, QPoint from, QPoint to, int hoverMs, QRect area = {},
+                 QImage* shot = nullptr);
 
 // Number of distinct colours in the image (up to `limit`): a blank or
 // half-drawn window has very few.
