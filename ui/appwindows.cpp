@@ -90,6 +90,7 @@ AppWindows::AppWindows(std::function<void()> shutdown) : shutdown_(std::move(shu
 
   RegisterCommands();
   RegisterTextCommands();
+  RegisterIntakeCommands();
   g_live = this;
 
   TreeNode* current;
@@ -158,6 +159,8 @@ void AppWindows::ActivateItem(TreeNode* item) {
 AppWindows::~AppWindows() {
   if (g_live == this) g_live = nullptr;
   RemoveTextHooks();
+  RemoveIntakeHooks();
+  delete agent_;
   delete tray_;
   delete trayMenu_;
   delete main_;

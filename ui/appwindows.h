@@ -38,6 +38,8 @@ class QMenu;
 
 namespace zentu::ui {
 
+class CScrapAgent;
+class ClipboardCapture;
 class DownloadWindow;
 class LogWindow;
 class MainWindow;
@@ -104,6 +106,11 @@ class AppWindows {
   // Timer 1007: the open texts are saved when TextAutoSave is on.
   void AutoSaveText();
 
+  // --- clipboard capture and the scrap agent (ui/intakecommands.cpp) ---
+  ClipboardCapture* clipboardCapture() const { return clipboard_; }
+  CScrapAgent* scrapAgent() const { return agent_; }
+  void ShowScrapAgent();
+
   // The settings dialog, on its general (0) or capture (1) page.
   void OpenSettings(int page = 0);
   // Takes edited settings into the running profile and saves the profile.
@@ -148,6 +155,8 @@ class AppWindows {
   void RegisterTextCommands();
   void InstallTextHooks();
   void RemoveTextHooks();
+  void RegisterIntakeCommands();
+  void RemoveIntakeHooks();
   void ShowWithState(int showState);
 
   std::function<void()> shutdown_;
@@ -157,6 +166,8 @@ class AppWindows {
   DownloadWindow* downloads_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
   QMenu* trayMenu_ = nullptr;
+  ClipboardCapture* clipboard_ = nullptr;  // a child of the main window
+  CScrapAgent* agent_ = nullptr;
   TreeWatch treeWatch_;
   ScopedTreeObserver watching_{&treeWatch_};
   bool closing_ = false;
