@@ -1,4 +1,5 @@
 #include "ui/appwindows.h"
+#include "ui/scrapagent.h"
 
 #include "browser/lists.h"
 #include "intake/channel.h"

@@ -4,6 +4,8 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <initializer_list>
+
 namespace zentu::ui {
 namespace {
 
