@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "intake/channel.h"
 #include "intake/clipboard.h"
+#include "os/path.h"
 #include "os/cp932.h"
 #include "os/log.h"
 #include "tests/ui/ui_fixture.h"
@@ -26,11 +28,16 @@ class IntakeWindowTest : public UiTest {
     UiTest::SetUp();
     CurrentProfile().ConfirmScrapText = false;
     CurrentProfile().SaveAtAddition = false;
+    SetTreeLoaded(true);  // the channel's commands wait for the collection
+  }
+  void TearDown() override {
+    ResetCommandChannel();
+    UiTest::TearDown();
   }
   std::vector<TreeNode*> Items() {
     std::lock_guard lock(TreeMutex());
     std::vector<TreeNode*> out;
-    for (TreeNode* n = Receive()->child; n; n = n->next) out.push_back(n);
+    for (TreeNode* n = Receive()->firstChild; n; n = n->next) out.push_back(n);
     return out;
   }
   static void SetClipboard(QMimeData* data) { QGuiApplication::clipboard()->setMimeData(data); }
