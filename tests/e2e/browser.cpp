@@ -72,9 +72,11 @@ bool HeadlessBrowser::Start(const std::string& workDir, const std::vector<std::s
     for (std::string& a : args) {
       if (a == "--headless") a = "--headless=new";
     }
-    std::erase_if(args, [](const std::string& a) {
-      return a == "--disable-extensions" || a.rfind("--user-data-dir=", 0) == 0;
-    });
+    std::erase_if(args, [](const std::string& a) { return a == "--disable-extensions"; });
+  }
+  if (!launch.userDataDir.empty()) {
+    for (std::string& a : args)
+      if (a.rfind("--user-data-dir=", 0) == 0) a = "--user-data-dir=" + launch.userDataDir;
   }
   args.insert(args.end(), flags.begin(), flags.end());
   args.push_back("about:blank");

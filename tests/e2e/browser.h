@@ -34,11 +34,13 @@ class HeadlessBrowser {
   // workDir/chromium.log) and the flags on top of the usual headless ones.
   [[nodiscard]] bool Start(const std::string& workDir, const std::vector<std::string>& flags);
   // How a browser with an extension starts: the new headless mode (which
-  // loads extensions), the browser's default profile under the environment's
-  // XDG_CONFIG_HOME (where it also looks for native-messaging hosts), and
-  // these variables set for it and the hosts it starts.
+  // loads extensions), the profile in `userDataDir` (the browser looks for
+  // native-messaging hosts in its "NativeMessagingHosts"; headless runs
+  // would otherwise take a throw-away profile), and these variables set for
+  // it and the hosts it starts.
   struct Launch {
     bool withExtensions = false;
+    std::string userDataDir;
     std::vector<std::pair<std::string, std::string>> environment;
   };
   [[nodiscard]] bool Start(const std::string& workDir, const std::vector<std::string>& flags, const Launch& launch);
