@@ -142,7 +142,10 @@ bool ClipboardCapture::CaptureHtml(bool ask) {
 void ClipboardCapture::CaptureText(bool ask, bool withSource) {
   const QMimeData* data = clipboard_->mimeData();
   std::optional<std::string> text = ClipboardText(data);
-  if (!text) return;
+  if (!text) {
+    WriteLog("> no text on the clipboard");
+    return;
+  }
   if (text->size() <= 1) {
     WriteLog("no text.");
     return;
@@ -158,7 +161,8 @@ void ClipboardCapture::CaptureText(bool ask, bool withSource) {
       os::MessageBox(ScrapPreview(*text), os::SJ("以下のテキストを登録しますか？"), os::Buttons::YesNo, os::IDYES) !=
           os::IDYES)
     return;
-  if (!AddTextItem(*text, sourceUrl, nullptr, profile)) WriteLog("> the clipboard text was not added");
+  if (AddTextItem(*text, sourceUrl, nullptr, profile)) WriteLog("> clipboard text: text item added");
+  else WriteLog("> the clipboard text was not added");
 }
 
 }  // namespace zentu::ui
