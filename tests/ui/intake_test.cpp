@@ -83,10 +83,14 @@ TEST_F(IntakeWindowTest, ClipboardHtmlAndTextBecomeItemsAndTheConfirmationCanRef
   // With the confirmation on, No adds nothing; the box names what it asks.
   CurrentProfile().ConfirmScrapText = true;
   SetClipboard(Html(BuildHtmlFormat("<i>no</i>", "http://example.com/no")));
-  BoxAnswerer no(os::IDNO);
+  // (Answered through the desktop: a box's modal loop is not what is tested here.)
+  os::SetDesktop(&desktop);
+  desktop.answers = {os::IDNO};
   ASSERT_TRUE(app.Dispatch(ui::kCmdTakeClipboardHtml));
-  EXPECT_EQ(no.answered, 1);
-  EXPECT_EQ(no.caption, QString::fromUtf8("以下のHTMLを登録しますか？"));
+  os::SetDesktop(&qtDesktop);
+  ASSERT_EQ(desktop.messages.size(), 1u);
+  EXPECT_EQ(desktop.messages[0].caption, SJ("以下のHTMLを登録しますか？"));
+  EXPECT_NE(desktop.messages[0].text.find("<i>no</i>"), std::string::npos);
   EXPECT_EQ(Items().size(), 3u);
 
   // An empty clipboard text is logged, nothing else.
