@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "capture/job.h"
+#include "capture/pipeline.h"
 #include "intake/channel.h"
 #include "intake/clipboard.h"
 #include "os/path.h"
@@ -31,6 +33,11 @@ class IntakeWindowTest : public UiTest {
     SetTreeLoaded(true);  // the channel's commands wait for the collection
   }
   void TearDown() override {
+    // Captured fragments may have started the pipeline (when an earlier test
+    // installed it): let it finish before the collection goes.
+    (void)WaitUntilIdle(std::chrono::seconds(20));
+    JoinFinishedWorkers();
+    GetDownloadManager().Clear();
     ResetCommandChannel();
     UiTest::TearDown();
   }
