@@ -14,11 +14,13 @@
 #include "capture/queuefile.h"
 #include "capture/rules.h"
 #include "capture/schedule.h"
+#include "intake/browserreg.h"
 #include "intake/channel.h"
 #include "os/cp932.h"
 #include "os/desktop.h"
 #include "os/file.h"
 #include "os/log.h"
+#include "os/process.h"
 #include "store/configfiles.h"
 #include "store/groups.h"
 #include "store/listfiles.h"
@@ -129,7 +131,12 @@ int Frame::StartUp() {
   // Each tree file written goes after the queue: an item it holds always has
   // its job in timer.dat. Nothing is written before the writer starts.
   settings.beforeTreeFileWrite = [writer = queueFile_.get()] { writer->Flush(); };
-  (void)CheckTreeVersion(settings.treeFile, {});
+  // An older tree file renews the browser integration's registration. The
+  // first-time offer for a new home is the menu command's for now: a
+  // question before the first window would hold every fresh start.
+  TreeVersionHooks versionHooks;
+  versionHooks.upgrade = [](double from, double) { RunUpgradeStep(os::ExecutableDirectory(), from, {}); };
+  (void)CheckTreeVersion(settings.treeFile, versionHooks);
   WriteLog("Load Zentu Tree [%s]", settings.treeFile.c_str());
   if (LoadTree(settings.treeFile, nullptr, settings).stopped) {
     // Asked to end while the collection was read: the part in memory must

@@ -25,6 +25,8 @@
 #include "app/signals.h"
 #include "app/window_ui.h"
 #include "intake/channel.h"
+#include "intake/browserreg.h"
+#include "intake/hostmanifest.h"
 #include "intake/nativehost.h"
 #include "os/channel.h"
 #include "os/cp932.h"
@@ -79,7 +81,14 @@ int main(int argc, char** argv) {
   // The browser extension's host: messages on standard input, each forwarded
   // to the running Zentu; nothing else is read or listened to.
   if (args.nativeHost) {
-    if (!IsNativeHostCaller(args.hostArguments, {})) return kExitStartFailed;
+    // Only Zentu's extension, through the pipe of the browser that started us.
+    if (!os::StandardInputIsPipe()) {
+      WriteLog("> native host: standard input is not a browser's pipe");
+      return kExitStartFailed;
+    }
+    if (!IsNativeHostCaller(args.hostArguments,
+                            {std::string(kChromiumExtensionId), std::string(kFirefoxExtensionId)}))
+      return kExitStartFailed;
     RunNativeHost(os::ReadStandardInput, [](std::string_view reply) { (void)os::WriteStandardOutput(reply); },
                   [](const ChannelCommand& c) { return os::SendFrame(c.code, c.text); });
     return kExitDone;

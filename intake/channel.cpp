@@ -18,6 +18,8 @@
 #include "os/clock.h"
 #include "os/cp932.h"
 #include "os/desktop.h"
+#include "os/file.h"
+#include "os/path.h"
 #include "os/log.h"
 #include "os/text.h"
 #include "store/profile.h"
@@ -566,6 +568,51 @@ TreeNode* AddTextFragment(std::string_view url, std::string_view html) {
   // Outside the tree lock: the job may be held by a worker that needs the
   // tree, and the text is written to disk. Nodes go away only on this thread.
   GetDownloadManager().AddBufferJob(link, page, item);
+  return item;
+}
+
+TreeNode* AddDroppedFile(std::string_view path) {
+  const std::string file = os::CutSjis(path, 259);
+  if (file.size() != path.size() || !os::FileExists(file) || os::IsSymbolicLink(file)) {
+    WriteLog("> dropped file refused: %s", file.c_str());
+    return nullptr;
+  }
+  std::time_t modified = 0;
+  const bool dated = os::GetFileTime(file, modified);
+  const int64_t size = os::GetFileSize(file);
+  TreeNode* folder;
+  TreeNode* item;
+  {
+    std::lock_guard tree(TreeMutex());
+    item = FileInReceiveFolder(os::FileNameOf(file), file, kDownloadDone, folder, [&](TreeNode* n) {
+      n->localFile = file;
+      n->size = static_cast<uint32_t>(std::clamp<int64_t>(size, 0, UINT32_MAX));
+      if (dated) n->lastCheck = n->originalDate = os::DateTimeText(os::GetClock().ToLocal(modified));
+    });
+    if (!item) return nullptr;
+  }
+  WriteLog("> dropped file: %s", file.c_str());
+  SaveAfterAddition(CurrentProfile().SaveAtAddition, CurrentTreeFileSettings());
+  return item;
+}
+
+TreeNode* AddDroppedUrl(std::string_view url) {
+  const std::string link(TrimBlanks(url));
+  if ((!StartsWithNoCase(link, "http://") && !StartsWithNoCase(link, "https://")) || link.size() > kChannelMaxUrl ||
+      link.find_first_of("\r\n\t") != std::string::npos) {
+    WriteLog("> dropped URL refused: %s", os::CutSjis(link, 256).c_str());
+    return nullptr;
+  }
+  TreeNode* folder;
+  TreeNode* item;
+  {
+    std::lock_guard tree(TreeMutex());
+    item = FileInReceiveFolder("*", link, kDownloadChanged, folder);
+    if (!item) return nullptr;
+    GetDownloadManager().AddJob(link, "", true, item);
+  }
+  WriteLog("> dropped URL: %s", link.c_str());
+  SaveAfterAddition(CurrentProfile().SaveAtAddition, CurrentTreeFileSettings());
   return item;
 }
 

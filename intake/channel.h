@@ -130,4 +130,14 @@ TreeNode* IntakeReceiveFolder();
 // nullptr when nothing was added (no collection, empty URL).
 TreeNode* AddTextFragment(std::string_view url, std::string_view html);
 
+// --- Drops on the scrap agent -----------------------------------------------------------
+
+// A dropped file (program path) as an item of the receive folder that opens
+// the file where it lies: titled by its name, its size and time, nothing
+// fetched. Folders, links and missing files are refused with a log line.
+TreeNode* AddDroppedFile(std::string_view path);
+// A dropped web address (http or https) as a URL item "*" captured like the
+// channel's single-URL command, the cache allowed. nullptr when refused.
+TreeNode* AddDroppedUrl(std::string_view url);
+
 }  // namespace zentu

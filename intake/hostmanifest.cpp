@@ -1,36 +1,16 @@
 #include "intake/hostmanifest.h"
 
-#include <cstdio>
-
 #include "os/file.h"
+#include "os/json.h"
 #include "os/log.h"
 #include "os/path.h"
 
 namespace zentu {
 namespace {
 
-// A JSON string (the texts here are UTF-8 paths and ids).
-std::string Quote(std::string_view s) {
-  std::string out = "\"";
-  for (char c : s) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04x", u);
-      out += buffer;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 std::string Common(std::string_view program) {
-  return "{\n  \"name\": " + Quote(kNativeHostName) + ",\n  \"description\": \"Zentu\",\n  \"path\": " +
-         Quote(program) + ",\n  \"type\": \"stdio\",\n";
+  return "{\n  \"name\": " + os::JsonQuote(kNativeHostName) + ",\n  \"description\": \"Zentu\",\n  \"path\": " +
+         os::JsonQuote(program) + ",\n  \"type\": \"stdio\",\n";
 }
 
 std::string FileName() { return std::string(kNativeHostName) + ".json"; }
@@ -48,12 +28,12 @@ HostManifestPlaces UserHostManifestPlaces(std::string_view userHome, std::string
 std::string ChromiumHostManifest(std::string_view program, const std::vector<std::string>& extensionIds) {
   std::string origins;
   for (const std::string& id : extensionIds)
-    origins += (origins.empty() ? "" : ", ") + Quote("chrome-extension://" + id + "/");
+    origins += (origins.empty() ? "" : ", ") + os::JsonQuote("chrome-extension://" + id + "/");
   return Common(program) + "  \"allowed_origins\": [" + origins + "]\n}\n";
 }
 
 std::string FirefoxHostManifest(std::string_view program) {
-  return Common(program) + "  \"allowed_extensions\": [" + Quote(kFirefoxExtensionId) + "]\n}\n";
+  return Common(program) + "  \"allowed_extensions\": [" + os::JsonQuote(kFirefoxExtensionId) + "]\n}\n";
 }
 
 int RegisterNativeHost(const HostManifestPlaces& places, std::string_view program,

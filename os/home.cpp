@@ -1,5 +1,7 @@
 #include "os/home.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <mutex>
 
@@ -46,6 +48,30 @@ bool EnsureZentuHome() {
   // alone, also when an older start left it open to others.
   (void)RestrictToOwner(home);
   return true;
+}
+
+std::string UserHomeDirectory() {
+  const char* home = std::getenv("HOME");
+  return FromNativePath(home && *home == '/' ? home : "/tmp");
+}
+
+std::string UserConfigDirectory() {
+  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') return FromNativePath(x);
+  return JoinPath(UserHomeDirectory(), ".config");
+}
+
+bool ProgramOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  if (!path || name.empty() || name.find('/') != std::string::npos) return false;
+  std::string dirs(path);
+  for (size_t start = 0; start <= dirs.size();) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    const std::string dir = dirs.substr(start, end - start);
+    if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
 }
 
 void ResetZentuHome() {

@@ -1,5 +1,6 @@
 #include "os/stdstreams.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,12 @@ long ReadStandardInput(char* buffer, size_t size) {
     if (n >= 0) return static_cast<long>(n);
     if (errno != EINTR) return -1;
   }
+}
+
+bool StandardInputIsPipe() {
+  struct stat st {};
+  if (::fstat(STDIN_FILENO, &st) != 0) return false;
+  return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
 }
 
 bool WriteStandardOutput(std::string_view bytes) {

@@ -1,4 +1,5 @@
 #include "ui/appwindows.h"
+#include "ui/scrapagent.h"
 
 #include "browser/lists.h"
 #include "intake/channel.h"
@@ -93,6 +94,7 @@ AppWindows::AppWindows(std::function<void()> shutdown) : shutdown_(std::move(shu
 
   RegisterCommands();
   RegisterTextCommands();
+  RegisterIntakeCommands();
   g_live = this;
 
   TreeNode* current;
@@ -162,6 +164,8 @@ AppWindows::~AppWindows() {
   if (g_live == this) g_live = nullptr;
   ownTimers_.clear();
   RemoveTextHooks();
+  RemoveIntakeHooks();
+  delete agent_;
   delete tray_;
   delete trayMenu_;
   delete main_;

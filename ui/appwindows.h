@@ -42,6 +42,8 @@ class QMenu;
 
 namespace zentu::ui {
 
+class CScrapAgent;
+class ClipboardCapture;
 class DownloadWindow;
 class LogWindow;
 class MainWindow;
@@ -110,6 +112,11 @@ class AppWindows {
   // Shutdown: saves and lets go of every open note; false when one failed.
   bool CloseOpenTexts();
 
+  // --- clipboard capture and the scrap agent (ui/intakecommands.cpp) ---
+  ClipboardCapture* clipboardCapture() const { return clipboard_; }
+  CScrapAgent* scrapAgent() const { return agent_; }
+  void ShowScrapAgent();
+
   // The settings dialog, on its general (0) or capture (1) page.
   void OpenSettings(int page = 0);
   // Takes edited settings into the running profile and saves the profile.
@@ -176,6 +183,8 @@ class AppWindows {
   void RegisterTextCommands();
   void InstallTextHooks();
   void RemoveTextHooks();
+  void RegisterIntakeCommands();
+  void RemoveIntakeHooks();
   void ShowWithState(int showState);
 
   SetTimerFn setTimer_;
@@ -188,6 +197,8 @@ class AppWindows {
   DownloadWindow* downloads_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
   QMenu* trayMenu_ = nullptr;
+  ClipboardCapture* clipboard_ = nullptr;  // a child of the main window
+  CScrapAgent* agent_ = nullptr;
   TreeWatch treeWatch_;
   ScopedTreeObserver watching_{&treeWatch_};
   bool closing_ = false;

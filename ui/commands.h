@@ -152,3 +152,15 @@ inline constexpr int kCmdReloadSyncFolder = 45110;
 inline constexpr int kCmdSearchMarkFirst = 45111;  // 45111..45119 marks 1..9
 
 }  // namespace zentu::ui
+
+// Clipboard capture and the scrap agent (ui/intakecommands.cpp).
+namespace zentu::ui {
+inline constexpr int kCmdCopySelectionAsText = 40343;   // "選択範囲をテキスト形式で取り込む"
+inline constexpr int kCmdTakeClipboardText = 40344;     // "クリップボードからテキスト形式で取り込む"
+inline constexpr int kCmdCopySelectionAsHtml = 40345;   // "選択範囲をHTML形式で取り込む"
+inline constexpr int kCmdTakeClipboardHtml = 40347;     // "クリップボードからHTML形式で取り込む"
+inline constexpr int kCmdCopySelectionWithLinks = 40348;  // "選択範囲のHTMLとリンク先を取り込む"
+inline constexpr int kCmdRegisterBrowser = 40047;       // "レジストリに追加": the integration settings
+inline constexpr int kCmdUnregisterBrowser = 40048;     // "レジストリから削除"
+inline constexpr int kCmdShowScrapAgent = 45500;        // shows the drop window
+}  // namespace zentu::ui

@@ -332,6 +332,21 @@ void MainWindow::BuildMenus() {
   capture->addAction(Command(kCmdImportOpml, U("OPMLをインポート(&O)...")));
   capture->addAction(Command(kCmdEditSchedule, U("フォルダの更新設定(&U)...")));
   capture->addSeparator();
+  capture->addAction(Command(kCmdCopySelectionAsText, U("選択範囲をテキスト形式で取り込む"),
+                             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T)));
+  capture->addAction(Command(kCmdCopySelectionAsHtml, U("選択範囲をHTML形式で取り込む"),
+                             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H)));
+  capture->addAction(Command(kCmdCopySelectionWithLinks, U("選択範囲のHTMLとリンク先を取り込む"),
+                             QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_H)));
+  capture->addAction(Command(kCmdTakeClipboardText, U("クリップボードからテキスト形式で取り込む"),
+                             QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_T)));
+  capture->addAction(Command(kCmdTakeClipboardHtml, U("クリップボードからHTML形式で取り込む"),
+                             QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H)));
+  capture->addAction(Command(kCmdShowScrapAgent, U("スクラップエージェントを表示(&A)")));
+  capture->addSeparator();
+  capture->addAction(Command(kCmdRegisterBrowser, U("ブラウザの右クリックに登録(&W)...")));
+  capture->addAction(Command(kCmdUnregisterBrowser, U("ブラウザの右クリックから削除")));
+  capture->addSeparator();
   capture->addAction(action(kCmdShowDownloadManager));
 
   // Search folders and sync folders.

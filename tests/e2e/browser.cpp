@@ -30,6 +30,10 @@ int AboveStdio(int fd) {
 HeadlessBrowser::~HeadlessBrowser() { Close(); }
 
 bool HeadlessBrowser::Start(const std::string& workDir, const std::vector<std::string>& flags) {
+  return Start(workDir, flags, Launch{});
+}
+
+bool HeadlessBrowser::Start(const std::string& workDir, const std::vector<std::string>& flags, const Launch& launch) {
   if (access(kChromiumPath, X_OK) != 0) {
     error_ = std::string(kChromiumPath) + " is missing";
     return false;
@@ -64,8 +68,29 @@ bool HeadlessBrowser::Start(const std::string& workDir, const std::vector<std::s
                                    "--mute-audio",
                                    "--user-data-dir=" + workDir + "/profile",
                                    "--remote-debugging-pipe"};
+  if (launch.withExtensions) {
+    for (std::string& a : args) {
+      if (a == "--headless") a = "--headless=new";
+    }
+    std::erase_if(args, [](const std::string& a) { return a == "--disable-extensions"; });
+  }
+  if (!launch.userDataDir.empty()) {
+    for (std::string& a : args)
+      if (a.rfind("--user-data-dir=", 0) == 0) a = "--user-data-dir=" + launch.userDataDir;
+  }
   args.insert(args.end(), flags.begin(), flags.end());
   args.push_back("about:blank");
+  std::vector<std::string> environment;
+  for (char** e = environ; *e; ++e) {
+    std::string entry(*e);
+    bool replaced = false;
+    for (const auto& [name, value] : launch.environment) replaced = replaced || entry.rfind(name + "=", 0) == 0;
+    if (!replaced) environment.push_back(entry);
+  }
+  for (const auto& [name, value] : launch.environment) environment.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -82,7 +107,7 @@ bool HeadlessBrowser::Start(const std::string& workDir, const std::vector<std::s
   // Its own process group: the renderers can be ended with it if it hangs.
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
   posix_spawnattr_setpgroup(&attr, 0);
-  int rc = posix_spawn(&pid_, kChromiumPath, &actions, &attr, argv.data(), environ);
+  int rc = posix_spawn(&pid_, kChromiumPath, &actions, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   close(commands[0]);

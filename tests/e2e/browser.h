@@ -14,6 +14,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/json.h"
@@ -32,6 +33,17 @@ class HeadlessBrowser {
   // Starts the browser with a new profile under `workDir` (its output goes to
   // workDir/chromium.log) and the flags on top of the usual headless ones.
   [[nodiscard]] bool Start(const std::string& workDir, const std::vector<std::string>& flags);
+  // How a browser with an extension starts: the new headless mode (which
+  // loads extensions), the profile in `userDataDir` (the browser looks for
+  // native-messaging hosts in its "NativeMessagingHosts"; headless runs
+  // would otherwise take a throw-away profile), and these variables set for
+  // it and the hosts it starts.
+  struct Launch {
+    bool withExtensions = false;
+    std::string userDataDir;
+    std::vector<std::pair<std::string, std::string>> environment;
+  };
+  [[nodiscard]] bool Start(const std::string& workDir, const std::vector<std::string>& flags, const Launch& launch);
   // Sends a command; its id, or 0 when the browser is gone.
   int Send(std::string_view method, std::string_view params = "{}", std::string_view session = "");
   // Sends a command and waits for its answer; events that arrive meanwhile

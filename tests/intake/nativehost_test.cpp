@@ -148,3 +148,53 @@ TEST_F(HostManifestTest, RegistrationWritesOneManifestPerBrowserAndRemovesThem) 
 
 }  // namespace
 }  // namespace zentu::testing
+
+namespace zentu::testing {
+namespace {
+
+// Random damage to real messages (bytes flipped, cut, duplicated, lengths
+// changed): the host never crashes, and whatever it forwards is a command
+// of the extension, in Shift_JIS the channel can carry.
+TEST(NativeHost, FuzzDamagedStreamsForwardOnlyExtensionCommands) {
+  const std::string good[] = {
+      R"({"code":6004,"text":"<!--Zentu AddText-->\r\nURL=http://e.example/\r\n<p>\u3042</p>"})",
+      R"({"code":6003,"text":"<!--NoCache-->\nhttp://example.com/a\nhttp://example.com/b"})",
+      R"({"text":"<!--Zentu SiteDownload-->\nURL=http://x/\nTITLE=\u65e5\u672c","code":6004})",
+  };
+  uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) & 0xFFFFFF;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string stream;
+    for (int m = 0; m < 3; ++m) {
+      std::string frame = NativeMessageFrame(good[next() % 3]);
+      const int damage = static_cast<int>(next() % 4);
+      for (int d = 0; d < damage; ++d) {
+        const size_t at = next() % frame.size();
+        switch (next() % 4) {
+          case 0: frame[at] = static_cast<char>(next() & 0xFF); break;
+          case 1: frame.erase(at, 1 + next() % 8); break;
+          case 2: frame.insert(at, frame.substr(at, 1 + next() % 6)); break;
+          default: frame.resize(at); break;
+        }
+        if (frame.empty()) break;
+      }
+      stream += frame;
+    }
+    Pipe pipe{stream};
+    pipe.chunk = 1 + next() % 64;
+    RunNativeHost([&](char* b, size_t n) { return pipe.Read(b, n); }, [](std::string_view) {},
+                  [&](const ChannelCommand& c) {
+                    EXPECT_TRUE(c.code == kCommandOther || c.code == kCommandNoCache);
+                    EXPECT_EQ(c.text.find('\0'), std::string::npos);
+                    EXPECT_TRUE(c.text.rfind("<!--", 0) == 0) << c.text;
+                    EXPECT_EQ(c.text.find("<!--Zentu OpenURL-->"), std::string::npos);
+                    return true;
+                  });
+  }
+}
+
+}  // namespace
+}  // namespace zentu::testing

@@ -1,9 +1,11 @@
-#include "tests/e2e/json.h"
+#include "os/json.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-namespace zentu::testing {
+#include "os/cp932.h"
+
+namespace zentu::os {
 namespace {
 
 const Json& NullValue() {
@@ -11,27 +13,9 @@ const Json& NullValue() {
   return null;
 }
 
-void AppendUtf8(std::string& out, unsigned code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 class Parser {
  public:
-  explicit Parser(std::string_view text) : text_(text) {}
+  Parser(std::string_view text, bool strict) : text_(text), strict_(strict) {}
 
   bool Whole(Json& out) {
     if (!Value(out, 0)) return false;
@@ -69,7 +53,18 @@ class Parser {
     while (pos_ < text_.size()) {
       char c = text_[pos_++];
       if (c == '"') return true;
-      if (static_cast<unsigned char>(c) < 0x20) return false;
+      const unsigned char u = static_cast<unsigned char>(c);
+      if (u < 0x20) return false;
+      if (u >= 0x80 && strict_) {
+        // Raw bytes must form whole UTF-8 characters (no overlong forms).
+        const size_t n = (u >> 5) == 6 ? 2 : (u >> 4) == 14 ? 3 : (u >> 3) == 30 ? 4 : 0;
+        if (n == 0 || (n == 2 && u < 0xC2) || pos_ - 1 + n > text_.size()) return false;
+        for (size_t i = 0; i + 1 < n; ++i)
+          if ((static_cast<unsigned char>(text_[pos_ + i]) & 0xC0) != 0x80) return false;
+        out.append(text_.substr(pos_ - 1, n));
+        pos_ += n - 1;
+        continue;
+      }
       if (c != '\\') {
         out += c;
         continue;
@@ -96,13 +91,15 @@ class Parser {
             if (Hex4(low) && low >= 0xDC00 && low < 0xE000) {
               code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
             } else {
+              if (strict_) return false;
               pos_ = save;
               code = 0xFFFD;
             }
           } else if (code >= 0xD800 && code < 0xE000) {
+            if (strict_) return false;
             code = 0xFFFD;
           }
-          AppendUtf8(out, code);
+          if (!AppendUtf8(out, static_cast<char32_t>(code))) return false;
           break;
         }
         default:
@@ -143,6 +140,7 @@ class Parser {
         if (pos_ >= text_.size() || text_[pos_++] != ':') return false;
         Json value;
         if (!Value(value, depth + 1)) return false;
+        if (strict_ && out.Has(name)) return false;  // which of two would count is anyone's guess
         out.members.emplace_back(std::move(name), std::move(value));
         Space();
         if (pos_ >= text_.size()) return false;
@@ -189,6 +187,7 @@ class Parser {
   }
 
   std::string_view text_;
+  bool strict_ = false;
   size_t pos_ = 0;
 };
 
@@ -236,9 +235,9 @@ std::string Json::Dump() const {
   return "null";
 }
 
-bool ParseJson(std::string_view text, Json& out) {
+bool ParseJson(std::string_view text, Json& out, JsonStrictness strictness) {
   out = Json{};
-  return Parser(text).Whole(out);
+  return Parser(text, strictness == JsonStrictness::Strict).Whole(out);
 }
 
 std::string JsonQuote(std::string_view text) {
@@ -264,4 +263,4 @@ std::string JsonQuote(std::string_view text) {
   return out + "\"";
 }
 
-}  // namespace zentu::testing
+}  // namespace zentu::os
