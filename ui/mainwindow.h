@@ -75,6 +75,7 @@ class MainWindow : public QMainWindow {
   void ToggleStatusBar();
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
