@@ -24,6 +24,7 @@
 #include "search/search.h"
 #include "tests/ui/ui_fixture.h"
 #include "ui/commands.h"
+#include "ui/foldermodel.h"
 #include "ui/mainwindow.h"
 #include "ui/searchcommands.h"
 
