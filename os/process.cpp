@@ -18,13 +18,24 @@
 extern char** environ;
 
 namespace zentu::os {
+namespace {
+
+// The null-terminated pointer array posix_spawn takes for argv and envp. It
+// points into `texts`, which must outlive the spawn call.
+std::vector<char*> SpawnArray(std::vector<std::string>& texts) {
+  std::vector<char*> array;
+  array.reserve(texts.size() + 1);
+  for (std::string& t : texts) array.push_back(t.data());
+  array.push_back(nullptr);
+  return array;
+}
+
+}  // namespace
 
 int RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
   if (args.empty() || args[0].empty()) return -1;
-  std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
+  std::vector<std::string> texts = args;
+  std::vector<char*> argv = SpawnArray(texts);
   std::vector<std::string> own;
   for (char** e = environ; *e; ++e) {
     std::string_view entry(*e);
@@ -37,10 +48,7 @@ int RunProgram(const std::vector<std::string>& args, const std::vector<std::stri
   }
   for (const std::string& x : environment)
     if (x.find('=') != std::string::npos) own.push_back(x);
-  std::vector<char*> envp;
-  envp.reserve(own.size() + 1);
-  for (std::string& e : own) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  std::vector<char*> envp = SpawnArray(own);
   pid_t pid = 0;
   if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
   int status = 0;
@@ -67,9 +75,7 @@ bool StartProgram(std::string_view program, const std::vector<std::string>& argu
   std::vector<std::string> texts;
   texts.push_back(*native);
   for (const std::string& a : arguments) texts.push_back(a);
-  std::vector<char*> argv;
-  for (std::string& t : texts) argv.push_back(t.data());
-  argv.push_back(nullptr);
+  std::vector<char*> argv = SpawnArray(texts);
   pid_t pid = 0;
   if (::posix_spawn(&pid, native->c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
     WriteLog("> Can't start %s", std::string(program).c_str());

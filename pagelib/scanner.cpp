@@ -56,7 +56,7 @@ const char* const kWwwc = "/[Cc][Oo][Nn][Tt][Ee][Nn][Tt][ \t]*=[ \t]*[\"']([^\"'
 const char* const kCssUrl =
     "m/[Uu][Rr][Ll][ \t]*"
     R"P(\([ \t'"]*([^ \t'")]+)[ '"\t]*\)/)P";
-const char* const kCssImport = R"P(m/\@[Ii][Mm][Pp][Oo][Rr][Tt][ \t'"(]*([^ \t'";]+)[ '"\t;)]*/)P";
+const char* const kCssImport = R"P(m/\@[Ii][Mm][Pp][Oo][Rr][Tt][ \t'"(]*([^ \t'";]+(?:;[^ \t'";]+)*)[ '"\t;)]*/)P";
 const char* const kCssQuoted = R"P(m/["']([^'"]+)['"]/)P";
 
 }  // namespace pattern
@@ -696,6 +696,8 @@ bool RewriteLinkInWindow(PageScanner& s, std::string_view tag, size_t from, size
   } else if (link[0] == '#') {
     Write(s, link);
     if (log::DebugFlag()) WriteLogVerbose("skip name only [%s]", std::string(link).c_str());
+  } else if (StartsWithI(link, "data:")) {
+    Write(s, link);  // the data is in the link itself: no file to fetch or find
   } else {
     EmitLink(s, link, kind);
   }

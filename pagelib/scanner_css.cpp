@@ -90,7 +90,9 @@ size_t UrlConstructEnd(std::string_view text, size_t i) {
       ++depth;
     } else if (c == ')') {
       if (--depth == 0) return k + 1;
-    } else if (EndsCssConstruct(c)) {
+    } else if (EndsCssConstruct(c) && c != ';') {
+      // A ";" inside the parentheses belongs to the file name: saved copies
+      // link through host folders such as "127.0.0.1;8080".
       return k;
     }
     ++k;
@@ -115,7 +117,8 @@ size_t ImportConstructEnd(std::string_view text, size_t i, bool& keywordOnly) {
     const char c = text[k];
     if (c == '"' && ++doubles == 2) return k + 1;
     if (c == '\'' && ++singles == 2) return k + 1;
-    if (EndsCssConstruct(c)) return k;
+    // Inside the quotes a ";" is part of the name (a host folder's port).
+    if (EndsCssConstruct(c) && !(c == ';' && (doubles == 1 || singles == 1))) return k;
     ++k;
   }
   return text.size();

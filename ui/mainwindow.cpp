@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QActionGroup>
 #include <QCloseEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -14,6 +16,7 @@
 #include <QToolBar>
 #include <QTreeView>
 #include <QTimer>
+#include <QUrl>
 #include <QWindowStateChangeEvent>
 #include <algorithm>
 #include <utility>
@@ -29,6 +32,7 @@
 #include "ui/itemmodel.h"
 #include "ui/nodeview.h"
 #include "ui/qttext.h"
+#include "ui/searchcommands.h"
 #include "ui/treeicons.h"
 
 namespace zentu::ui {
@@ -77,6 +81,10 @@ MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
   treeView_->setSelectionMode(QAbstractItemView::SingleSelection);
   treeView_->setIconSize(QSize(16, 16));
   treeView_->setTextElideMode(Qt::ElideRight);
+  // Directories dropped from the desktop's file manager may become sync folders.
+  treeView_->setAcceptDrops(true);
+  treeView_->viewport()->setAcceptDrops(true);
+  treeView_->viewport()->installEventFilter(this);
 
   listView_ = new NodeView(DragSource::List);
   listView_->setObjectName(QStringLiteral("list view"));
@@ -202,6 +210,48 @@ MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
   treeModel_->Reset();
   ApplyExpansion();
   UpdateTitle();
+}
+
+namespace {
+
+// The local paths a drag from outside carries, as program paths.
+std::vector<std::string> DroppedPaths(const QMimeData* mime) {
+  std::vector<std::string> paths;
+  if (!mime || !mime->hasUrls()) return paths;
+  for (const QUrl& url : mime->urls()) {
+    if (!url.isLocalFile()) continue;
+    const std::string native = url.toLocalFile().toStdString();
+    if (!native.empty()) paths.push_back(os::FromNativePath(native));
+  }
+  return paths;
+}
+
+}  // namespace
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != treeView_->viewport()) return QMainWindow::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDropEvent*>(event);
+      if (drag->source() || DroppedPaths(drag->mimeData()).empty()) return false;
+      drag->acceptProposedAction();
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      if (drop->source()) return false;
+      std::vector<std::string> paths = DroppedPaths(drop->mimeData());
+      if (paths.empty()) return false;
+      drop->acceptProposedAction();
+      TreeNode* target = treeModel_->NodeAt(treeView_->indexAt(drop->position().toPoint()));
+      // The drop ends once the questions have been answered, not inside Qt's drag loop.
+      QTimer::singleShot(0, this, [this, target, paths] { DropPathsOnTree(app_, target, paths); });
+      return true;
+    }
+    default:
+      return false;
+  }
 }
 
 MainWindow::~MainWindow() {

@@ -94,6 +94,7 @@ class MainWindow : public QMainWindow {
   void CloseOtherFolders();
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
   void moveEvent(QMoveEvent* event) override;

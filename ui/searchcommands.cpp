@@ -334,6 +334,57 @@ void NewSyncFolderCommand(AppWindows& app) {
   app.SelectFolder(folder);
 }
 
+int DropPathsOnTree(AppWindows& app, TreeNode* target, const std::vector<std::string>& paths) {
+  if (!target) {
+    WriteLog("Drop: Target not found.");
+    return 0;
+  }
+  {
+    std::lock_guard lock(TreeMutex());
+    if (!StillInTree(target)) {
+      WriteLog("Drop: Target not found.");
+      return 0;
+    }
+    if (IsItem(target)) {
+      WriteLog("# Drop Error : %s", os::SJ("ファイルにはドロップできません").c_str());
+      os::Notice(os::SJ("ファイルにはドロップできません"));
+      return 0;
+    }
+    // The search-result folder is emptied by the next search, and a sync
+    // folder's children are rebuilt from its directory: a folder made there
+    // would vanish.
+    for (const TreeNode* n = target; n; n = n->parent) {
+      if (n == GetTreeState().searchFolder || IsSyncFolder(n)) {
+        WriteLog("Can't make sync folder here");
+        return 0;
+      }
+    }
+  }
+  int made = 0;
+  TreeNode* last = nullptr;
+  for (const std::string& path : paths) {
+    if (!os::DirectoryExists(path)) continue;  // files are not sync folders
+    if (os::MessageBox(os::SJ("通常のフォルダを同期フォルダとして指定しますか？"), path, os::Buttons::YesNo, os::IDNO) != os::IDYES)
+      continue;
+    const bool none[4] = {false, false, false, false};
+    std::lock_guard lock(TreeMutex());
+    if (!StillInTree(target)) break;
+    TreeNode* folder = NewSyncFolderNode(os::FileNameOf(path), path, none);
+    if (!Link(folder, target, kLinkLastChild)) {
+      DestroyNode(folder);
+      continue;
+    }
+    (void)ReloadSyncFolder(folder, CurrentSyncSettings());
+    last = folder;
+    ++made;
+  }
+  if (made) {
+    app.Refresh();
+    app.SelectFolder(last);
+  }
+  return made;
+}
+
 void EditSyncFolderCommand(AppWindows& app) {
   TreeNode* folder = Selected(app);
   if (!folder) {

@@ -57,6 +57,10 @@ void ClearSearchCommand(AppWindows& app);
 void NewSyncFolderCommand(AppWindows& app);
 void EditSyncFolderCommand(AppWindows& app);
 void ReloadSyncFolderCommand(AppWindows& app);
+// Paths dropped from outside onto the tree node `target`: each directory, when
+// the user agrees, becomes a sync folder below it, named by its last component
+// and filled. Returns the folders made.
+int DropPathsOnTree(AppWindows& app, TreeNode* target, const std::vector<std::string>& paths);
 // Starts a contents search with the stored settings (asks first when one runs).
 bool StartContentsSearch(AppWindows& app, const SearchSettings& settings);
 

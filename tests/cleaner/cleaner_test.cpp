@@ -134,8 +134,16 @@ TEST_F(CleanerTest, ReferencesFindFilesInEveryFormTheCollectionWrites) {
   WriteNative("Data/h/dots.gif", "");
   WriteNative("Data/abs.txt", "");
   WriteNative("Data/url.txt", "");
+  // A host folder with a port: its ";" is part of every link into it.
+  WriteNative("Data/127.0.0.1;8080/p.html", "<link rel=\"stylesheet\" href=\"../127.0.0.1;8080/css/s.css\">");
+  WriteNative("Data/127.0.0.1;8080/css/s.css", "@import \"../../127.0.0.1;8080/css/more.css\";\n"
+                                                 "body { background: url(../../127.0.0.1;8080/img/bg.gif) }");
+  WriteNative("Data/127.0.0.1;8080/css/more.css", "p { background: url('../../127.0.0.1;8080/img/q.gif') }");
+  WriteNative("Data/127.0.0.1;8080/img/bg.gif", "");
+  WriteNative("Data/127.0.0.1;8080/img/q.gif", "");
   // Case differs, an absolute path, a file: URL.
-  Tree({"H\\upper.html", home + "\\Data\\abs.txt", "file:///" + home + "\\Data\\url.txt"});
+  Tree({"H\\upper.html", home + "\\Data\\abs.txt", "file:///" + home + "\\Data\\url.txt",
+        "127.0.0.1;8080\\p.html"});
   EXPECT_EQ(Orphans(), std::set<std::string>{});
   EXPECT_TRUE(last.allLinked);
   EXPECT_TRUE(LogContains("All Files are linked."));

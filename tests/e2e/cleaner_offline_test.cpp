@@ -41,9 +41,9 @@ std::set<std::string> PageNeeds(int n) {
 
 class CleanerOfflineTest : public BrowserCheck {};
 
-// Off until the style-sheet reading keeps a ";" of a host folder in url(): the
-// picture such a sheet names is listed today (the test shows it).
-TEST_F(CleanerOfflineTest, DISABLED_MovesExactlyTheOrphansAndLeavesEveryItemWhole) {
+// The saved style sheet names its picture through the host folder
+// ("../../127.0.0.1;PORT/img/bg.gif"): the ";" must not end the url().
+TEST_F(CleanerOfflineTest, MovesExactlyTheOrphansAndLeavesEveryItemWhole) {
   if (access(kChromiumPath, X_OK) != 0) GTEST_SKIP() << kChromiumPath << " is not installed (scripts/dev installs it)";
   std::string hostFolder;
   std::vector<TreeNode*> items;

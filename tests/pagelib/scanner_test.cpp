@@ -469,7 +469,14 @@ TEST(RewriteCssTest, StyleConstructs) {
       {"@import 'b.css' screen;", "@import '[b.css]' screen;"},
       {"@import url(c.css);", "@import url([c.css]);"},
       {"@IMPORT url(\"d.css\") print;", "@IMPORT url(\"[d.css]\") print;"},
-      // Constructs stop at a ";" or a line end, and what does not match stays.
+      // A ";" inside url() or a quoted import is part of the name: saved
+      // copies link through host folders such as "127.0.0.1;8080".
+      {"a{b:url(../../127.0.0.1;8080/img/bg.gif)}", "a{b:url([../../127.0.0.1;8080/img/bg.gif])}"},
+      {"a{b:url('x;y.png')}", "a{b:url('[x;y.png]')}"},
+      {"@import \"../h;81/a.css\";", "@import \"[../h;81/a.css]\";"},
+      {"@import '../h;81/b.css' screen;", "@import '[../h;81/b.css]' screen;"},
+      {"a{b:url(x.png;c:d}", "a{b:url(x.png;c:d}"},
+      // Data is no file; a line end stops a construct, and what does not match stays.
       {"a{b:url(data:image/png;base64,AAA=)}", "a{b:url(data:image/png;base64,AAA=)}"},
       {"a{b:url(x.png\n)}", "a{b:url(x.png\n)}"},
       {"a{fill:url(#grad)}", "a{fill:url(#grad)}"},
