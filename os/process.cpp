@@ -1,15 +1,18 @@
 #include "os/process.h"
 
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <string_view>
 #include <thread>
 
+#include "os/cp932.h"
 #include "os/log.h"
 #include "os/path.h"
 
@@ -57,6 +60,32 @@ std::string ExecutableDirectory() {
   if (slash == std::string::npos) return {};
   native.resize(slash == 0 ? 1 : slash);
   return FromNativePath(native);
+}
+
+std::string FindProgram(std::string_view name) {
+  if (name.empty()) return {};
+  const bool bare = name.find('/') == std::string_view::npos && name.find('\\') == std::string_view::npos &&
+                    !(name.size() >= 2 && name[1] == ':');
+  if (!bare) {
+    // A native absolute path is taken in its program form.
+    const std::string program = name.front() == '/' ? FromNativePath(name) : std::string(name);
+    auto native = ToNativePath(program);
+    return native && ::access(native->c_str(), X_OK) == 0 ? program : std::string();
+  }
+  const char* path = std::getenv("PATH");
+  std::string_view dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  const std::string utf8 = SjisToUtf8(name);
+  while (!dirs.empty()) {
+    const size_t colon = dirs.find(':');
+    std::string dir(dirs.substr(0, colon));
+    dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
+    if (dir.empty() || dir.front() != '/') continue;  // a relative PATH entry would depend on the working folder
+    const std::string candidate = dir + "/" + utf8;
+    struct stat st;
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+      return FromNativePath(candidate);
+  }
+  return {};
 }
 
 bool StartProgram(std::string_view program, const std::vector<std::string>& arguments) {

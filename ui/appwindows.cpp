@@ -14,6 +14,7 @@
 #include <QTreeView>
 #include <mutex>
 
+#include "capture/mirror.h"
 #include "capture/schedule.h"
 #include "capture/job.h"
 #include "capture/pipeline.h"
@@ -37,6 +38,7 @@
 #include "ui/qtdesktop.h"
 #include "ui/qttext.h"
 #include "ui/settingsdialog.h"
+#include "ui/sitecommands.h"
 #include "ui/treeicons.h"
 #include "ui/uithread.h"
 
@@ -105,6 +107,7 @@ AppWindows::AppWindows(std::function<void()> shutdown) : shutdown_(std::move(shu
                    [browser](std::string_view url) { browser->OpenInNewTab("Loading...", url); });
   }
   InstallTextHooks();
+  InstallSiteHooks(*this);
 }
 
 void AppWindows::StartBrowser(const Profile& profile) {
@@ -158,6 +161,7 @@ void AppWindows::ActivateItem(TreeNode* item) {
 AppWindows::~AppWindows() {
   if (g_live == this) g_live = nullptr;
   RemoveTextHooks();
+  RemoveSiteHooks();
   delete tray_;
   delete trayMenu_;
   delete main_;
@@ -217,6 +221,8 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdUpdateNode, [this] { UpdateNodeCommand(*this, TargetNode()); });
   c.Register(kCmdUpdateFolder, [this] { UpdateFolderTreeCommand(*this, main_->CurrentFolder()); });
   c.Register(kCmdUpdateSelected, [this] { UpdateListCommand(*this); });
+  c.Register(kCmdMirrorFolder, [] { (void)StartMirror('d'); });
+  c.Register(kCmdMirrorSelected, [] { (void)StartMirror('e'); });
   // Imports from other programs.
   RegisterImportCommands(*this, c);
   // Search folders and sync folders.

@@ -162,7 +162,7 @@ MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
     if (TreeNode* n = treeModel_->NodeAt(treeView_->indexAt(pos))) SelectFolder(n);
     focusPane_ = treeView_;
     QMenu menu(this);
-    for (int id : {kCmdNewFolder, kCmdRename, kCmdProperties, 0, kCmdOpenFolder, kCmdCloseFolder})
+    for (int id : {kCmdNewFolder, kCmdRename, kCmdProperties, 0, kCmdOpenFolder, kCmdCloseFolder, 0, kCmdMirrorFolder})
       id ? (void)menu.addAction(action(id)) : (void)menu.addSeparator();
     menu.exec(treeView_->viewport()->mapToGlobal(pos));
   });
@@ -173,7 +173,7 @@ MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
     if (!listView_->selectionModel()->isSelected(at)) listView_->setCurrentIndex(at);
     focusPane_ = listView_;
     QMenu menu(this);
-    for (int id : {kCmdRename, kCmdProperties, 0, kCmdSetRead, kCmdSetUnread})
+    for (int id : {kCmdRename, kCmdProperties, 0, kCmdSetRead, kCmdSetUnread, 0, kCmdMirrorSelected})
       id ? (void)menu.addAction(action(id)) : (void)menu.addSeparator();
     menu.exec(listView_->viewport()->mapToGlobal(pos));
   });
@@ -225,6 +225,9 @@ void MainWindow::BuildMenus() {
     imports->addAction(Command(c.id, U(c.menuTextUtf8)));
   }
   // The orphan-file cleaner.
+  file->addAction(Command(kCmdMirrorFolder, U("フォルダに出力(&E)...")));
+  file->addAction(Command(kCmdMirrorSelected, U("選択アイテムをフォルダに出力(&L)...")));
+  file->addSeparator();
   file->addAction(Command(kCmdStartCleaner, U("孤立ファイルのクリーナーを起動(&C)...")));
   file->addSeparator();
   file->addAction(Command(kCmdExit, U("終了(&X)")));
@@ -341,6 +344,8 @@ void MainWindow::BuildMenus() {
   web->addAction(Command(kCmdOpenKeyword, U("キーワードからWEBページを開く"), QKeySequence(Qt::CTRL | Qt::Key_G)));
   web->addAction(Command(kCmdMarker1, U("ウェブページの選択範囲にマーカーを設定")));
   web->addAction(Command(kCmdMarker2, U("ウェブページの選択範囲にマーカー2を設定")));
+  web->addSeparator();
+  web->addAction(Command(kCmdCaptureSite, U("表示中のサイトを取り込む...")));
   web->addSeparator();
   web->addAction(Command(kCmdBlockListSettings, U("自動的に閉じるURLに関する設定（自動クローズ）...")));
 
