@@ -236,6 +236,7 @@ TEST_F(MirrorTest, CopiesAreWholeOrAbsentAndAStopEndsThePass) {
   }
   // A mirror stopped while it copies (shutdown): the thread ends, and every
   // file it left is a whole copy of its source.
+  std::filesystem::remove_all(nativeHome + "/Out");
   TreeNode* folder = Folder(root, "Many");
   for (const std::string& name : sources) Item(folder, name, "http://" + name, name.substr(0, 1) + "\\" + name.substr(2));
   GetTreeState().currentFolder = folder;
@@ -245,7 +246,7 @@ TEST_F(MirrorTest, CopiesAreWholeOrAbsentAndAStopEndsThePass) {
   for (const std::string& f : Files(nativeHome + "/Out")) {
     if (f == "index.html" || f == "zentu.html") continue;
     ASSERT_TRUE(sources.count(f)) << "left behind: " << f;
-    EXPECT_EQ(ReadNative("Out/" + f), ReadNative("Data/" + f)) << f;
+    EXPECT_TRUE(ReadNative("Out/" + f) == ReadNative("Data/" + f)) << "not whole: " << f;
   }
 }
 

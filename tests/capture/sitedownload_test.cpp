@@ -10,6 +10,7 @@
 #include "os/cp932.h"
 #include "os/log.h"
 #include "os/path.h"
+#include "os/process.h"
 #include "tests/support/testhome.h"
 
 namespace zentu::testing {
