@@ -15,6 +15,7 @@
 
 #include "capture/mirror.h"
 #include "capture/polite.h"
+#include "os/log.h"
 #include "tests/e2e/browser_check.h"
 #include "tests/support/generated_site.h"
 
@@ -120,10 +121,17 @@ class SiteMirrorTest : public BrowserCheck {
       GetTreeState().currentFolder = GetTreeState().receiveFolder;
     }
     const std::string mirror = Path("Mirror");
+    const fs::path mirrored = fs::path(nativeHome) / "Mirror";
+    fs::create_directories(mirrored);  // StartMirror makes it before the worker runs
     ASSERT_EQ(RunMirror('d', mirror, true), 1);
     std::set<std::string> expected = {"index.html", "zentu.html"};
     for (const std::string& f : site.Files()) expected.insert(hostFolder + "/" + f);
-    const fs::path mirrored = fs::path(nativeHome) / "Mirror";
+    if (FilesBelow(mirrored) != expected) {
+      std::string lines;
+      for (const std::string& l : log::Lines())
+        if (l.find("Error") != std::string::npos || l.find("Mirror") != std::string::npos) lines += l + "\n";
+      ADD_FAILURE() << "page 0 as saved:\n" << ReadAll(saved / "p/0.html") << "\nlog:\n" << lines;
+    }
     ASSERT_EQ(FilesBelow(mirrored), expected);
 
     // It opens offline with no failed request, every file from the mirror.
