@@ -10,7 +10,9 @@
 #include <QLineEdit>
 #include <cstdlib>
 
+#include "os/path.h"
 #include "tests/ui/ui_fixture.h"
+#include "ui/qttext.h"
 
 namespace zentu::testing {
 namespace {
@@ -52,7 +54,9 @@ TEST_F(SiteDialogsTest, SiteDownloadDialogRefusesAFilterOffTheSite) {
     dialog.accept();
     EXPECT_EQ(dialog.result() == QDialog::Accepted, r.accepted) << r.filter;
     EXPECT_EQ(box.answered, r.accepted ? 0 : 1) << r.filter;
-    if (!r.accepted) EXPECT_EQ(box.text, ui::U("フィルタ設定を確認してください"));
+    if (!r.accepted) {
+      EXPECT_EQ(box.text, ui::U("フィルタ設定を確認してください"));
+    }
   }
   // The numbers are read whatever the filter said.
   dialog.hopList()->setCurrentIndex(50);
@@ -64,7 +68,7 @@ TEST_F(SiteDialogsTest, SiteDownloadDialogRefusesAFilterOffTheSite) {
 }
 
 TEST_F(SiteDialogsTest, MirrorDialogShowsNativePathsAndKeepsProgramPaths) {
-  ui::MirrorDialog dialog(nullptr, {os::FromNativePath(nativeHome + "/Export"), true});
+  ui::MirrorDialog dialog(nullptr, MirrorHooks::Dialog{os::FromNativePath(nativeHome + "/Export"), true});
   EXPECT_EQ(dialog.windowTitle(), ui::U("フォルダに出力"));
   EXPECT_EQ(dialog.directoryField()->text(), QString::fromUtf8(nativeHome + "/Export"));
   EXPECT_TRUE(dialog.followBox()->isChecked());
