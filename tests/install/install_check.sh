@@ -25,7 +25,8 @@ for program in zentu zentucleaner; do
   esac
   if readelf -d "$binary" | grep -q 'NEEDED.*libpagesifter'; then
     resolved=$(env -u LD_LIBRARY_PATH ldd "$binary" | sed -n 's/.*libpagesifter\.so => \([^ ]*\).*/\1/p')
-    if [ "$resolved" != "$prefix/lib/libpagesifter.so" ]; then
+    [ -n "$resolved" ] && resolved=$(realpath "$resolved")
+    if [ "$resolved" != "$(realpath "$prefix/lib/libpagesifter.so")" ]; then
       echo "$program: libpagesifter.so resolves to '$resolved'"
       fail=1
     fi
