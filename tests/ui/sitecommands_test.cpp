@@ -11,6 +11,9 @@
 #include <cstdlib>
 
 #include "os/path.h"
+#include "ui/appwindows.h"
+#include "ui/commands.h"
+#include "ui/mainwindow.h"
 #include "tests/ui/ui_fixture.h"
 #include "ui/qttext.h"
 
@@ -85,6 +88,17 @@ TEST_F(SiteDialogsTest, MirrorDialogShowsNativePathsAndKeepsProgramPaths) {
   EXPECT_FALSE(d.followLinks);
   EXPECT_EQ(ui::ProgramDirectoryFromField(QStringLiteral("  ")), "");
   EXPECT_EQ(ui::ProgramDirectoryFromField(QStringLiteral("Z:\\srv\\m")), "Z:\\srv\\m");
+}
+
+// The commands are in the menus and carried out; the dialogs are the
+// channel's and the mirror's while the windows live.
+TEST_F(SiteDialogsTest, CommandsAreInTheMenusWhileTheWindowsLive) {
+  ui::AppWindows& app = Open();
+  for (int id : {ui::kCmdMirrorFolder, ui::kCmdMirrorSelected, ui::kCmdCaptureSite}) {
+    EXPECT_TRUE(app.commands().Has(id)) << id;
+    ASSERT_NE(app.mainWindow()->action(id), nullptr) << id;
+  }
+  EXPECT_EQ(app.mainWindow()->action(ui::kCmdMirrorFolder)->text(), ui::U("フォルダに出力(&E)..."));
 }
 
 }  // namespace
