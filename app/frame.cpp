@@ -242,6 +242,9 @@ bool Frame::CreateMainWindow() {
   ui_.FillList();
   WriteLogVerbose("# Set Timer");
   StartTimers();
+  ui_.UseTimers([this](int id, std::chrono::milliseconds period, std::function<void()> step,
+                       bool singleShot) { SetTimer(id, period, std::move(step), singleShot); },
+                [this](int id) { KillTimer(id); });
   WriteLogVerbose("# Zentu: WM_CREATE [ok]");
   ui_.FinishMainWindow(profile, os::WindowTitle(profile.ShowVersionOnTitleBar, {}));
   return true;
@@ -423,6 +426,9 @@ bool Frame::Shutdown() {
   StopOnceWatcher();
   // Nothing new arrives while the collection is saved.
   CloseIntake(true);
+  // The notes before the collection: the tree file must name a renamed
+  // note's new file, and no longer name an empty note that was dropped.
+  if (!ui_.CloseOpenTexts()) saveFailed_ = true;
 
   Profile& profile = CurrentProfile();
   const TreeFileSettings treeSettings = CurrentTreeFileSettings();

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/frame_ui.h"
+#include "browser/navigation.h"
 #include "os/channel.h"
 #include "os/version.h"
 
@@ -37,8 +38,8 @@ enum FrameTimer : int {
   kTimerAutoSaveText = 1007, // auto-save of the open text item, every WaitTimeForAutoSave seconds
   kTimerClipboardWait = 1008,
   kTimerSchedule = 1009,     // scheduled-update tiers, every 10 minutes
-  kTimerAutoNavigate = 1010,
-  kTimerFocusBack = 2200,
+  kTimerAutoNavigate = kAutoNavigateTimer,  // set by the browser's side of the windows
+  kTimerFocusBack = kFocusBackTimer,
 };
 inline constexpr std::chrono::milliseconds kScheduleTick{600000};
 

@@ -6,6 +6,7 @@
 // Every call is made on the main thread. Texts are Shift_JIS.
 #pragma once
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,14 @@ class FrameUi {
     (void)profile;
     (void)title;
   }
+  // The frame's timer table, for the timers the windows start themselves
+  // (auto navigation, focus return): they are killed with the others at shutdown.
+  using SetTimerFn = std::function<void(int id, std::chrono::milliseconds period, std::function<void()> step,
+                                        bool singleShot)>;
+  virtual void UseTimers(SetTimerFn set, std::function<void(int id)> kill) {
+    (void)set;
+    (void)kill;
+  }
   // False when a global hot key could not be registered.
   virtual bool RegisterHotKeys(const Profile& profile) {
     (void)profile;
@@ -73,6 +82,12 @@ class FrameUi {
   virtual void AutoSaveText() {}
 
   // --- Shutdown, in the order the frame calls them ---------------------------------------
+  // First of all, before the collection is saved: every note open in an
+  // editor is saved and let go (a note renamed by its first line is written
+  // under its new name, the collection saved, then the old file removed),
+  // and an empty untitled note leaves the collection. False when a note
+  // could not be saved (the user was told).
+  virtual bool CloseOpenTexts() { return true; }
   // The main window's normal placement and show state into Xpos, Ypos, Width,
   // Height and ShowWindow, right before the profile is saved.
   virtual void StoreWindowPlacement(Profile& profile) { (void)profile; }

@@ -22,6 +22,7 @@
 #include "ui/texteditor.h"
 #include "ui/mainwindow.h"
 #include "ui/qtdesktop.h"
+#include "ui/splash.h"
 #include "ui/treeicons.h"
 #endif
 
@@ -56,6 +57,9 @@ class WindowUi : public FrameUi {
     WriteLog("> window: %s", QGuiApplication::platformName().toUtf8().constData());
   }
 
+  void ShowSplash(std::chrono::milliseconds duration) override {
+    splash_ = ui::ShowSplash(duration);
+  }
   void LoadImageLists() override { (void)ui::TreeImageList::Get(); }
   bool CreatePanes() override {
     windows_ = std::make_unique<ui::AppWindows>([this] {
@@ -65,6 +69,9 @@ class WindowUi : public FrameUi {
   }
   void SelectRootInTree() override { windows_->SelectFolder(GetTreeState().root); }
   void FinishMainWindow(const Profile&, std::string_view) override { windows_->mainWindow()->UpdateTitle(); }
+  void UseTimers(SetTimerFn set, std::function<void(int)> kill) override {
+    windows_->UseTimers(std::move(set), std::move(kill));
+  }
   void ShowMainWindow(const Profile&, int showState) override {
     windows_->mainWindow()->installEventFilter(&firstPaint_);
     windows_->ShowMain(showState);
@@ -84,6 +91,7 @@ class WindowUi : public FrameUi {
     // The tabs open once the collection shows: a start page may be a saved copy.
     windows_->StartBrowser(CurrentProfile());
   }
+  bool CloseOpenTexts() override { return !windows_ || windows_->CloseOpenTexts(); }
   void DestroyChildWindows() override {
     if (windows_) windows_->UninitBrowser();
   }
@@ -106,13 +114,17 @@ class WindowUi : public FrameUi {
   void DestroyWindows() override {
     if (windows_) windows_->HideAll();
   }
-  void FreeImageLists() override { windows_.reset(); }
+  void FreeImageLists() override {
+    splash_.reset();
+    windows_.reset();
+  }
 
  private:
   std::function<void()> close_;
   FirstPaintWatch firstPaint_;
   ui::QtDesktop desktop_;
   std::unique_ptr<ui::AppWindows> windows_;
+  std::unique_ptr<QWidget> splash_;
 };
 
 }  // namespace

@@ -1,8 +1,13 @@
 // Editor text file benchmarks: opening a 50 MB Shift_JIS text of 1,000,000
 // lines, read alone and read into the editor's model, beside
-// `iconv -f CP932 -t UTF-8` of the same file, in the same run; and replacing
-// every match of a regular expression in a note of 1,000,000 lines. The
-// sample file is removed when the run ends.
+// `iconv -f CP932 -t UTF-8` of the same file, in the same run (target: the
+// open at most twice the conversion); one character typed in the middle of
+// the opened file (target: under 1 ms) and, with the windows built, one full
+// editor window drawn there (target: under 16 ms); and replacing every match
+// of a regular expression in a note of 1,000,000 lines. The sample file is
+// removed when the run ends.
+//
+//   bench_editor --benchmark_min_time=0.5
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -15,6 +20,15 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#ifdef ZENTU_BENCH_PAINT
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+
+#include "store/profile.h"
+#include "ui/editorview.h"
+#endif
 
 #include "editor/kedit.h"
 #include "editor/kfile.h"
@@ -69,26 +83,70 @@ void BM_ReadSjisFile(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadSjisFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The whole open of a note: the file read and detected, then its lines
-// handed to the model as the editor's owner does.
+// The whole open of a note: the file read and detected straight into the
+// model, as the editor's owner opens it.
 void BM_OpenIntoModel(benchmark::State& state) {
   const std::string& path = SampleFile();
   for (auto _ : state) {
     CKEdit edit;
-    std::vector<std::string> read;
     TextFileInfo info;
-    if (ReadTextFile(path, read, info) != 1) state.SkipWithError("read failed");
-    std::vector<CKEditLine> chain;
-    chain.reserve(read.size());
-    for (std::string& line : read) chain.emplace_back(std::move(line));
-    edit.ClearText();
-    edit.AppendLines(std::move(chain));
+    if (ReadTextFileIntoEditor(path, edit, info) != 1 || info.encoding != kEncSjis) state.SkipWithError("read failed");
     if (edit.LineCount() != 1'000'001) state.SkipWithError("wrong line count");
     benchmark::DoNotOptimize(edit.WidestWidth());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * os::GetFileSize(path));
 }
 BENCHMARK(BM_OpenIntoModel)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One character typed in the middle of the opened file, and taken back
+// outside the timing.
+void BM_InsertCharInOpenedFile(benchmark::State& state) {
+  static CKEdit* edit = [] {
+    auto* e = new CKEdit;
+    TextFileInfo info;
+    if (ReadTextFileIntoEditor(SampleFile(), *e, info) != 1) std::abort();
+    e->SetSize(1200, 900);
+    return e;
+  }();
+  edit->MoveCaretTo(20, 500'000, false, false);
+  for (auto _ : state) {
+    edit->PushUndo(edit->InsertText("x"));
+    state.PauseTiming();
+    edit->Undo();
+    state.ResumeTiming();
+  }
+  state.counters["lines"] = edit->LineCount();
+}
+BENCHMARK(BM_InsertCharInOpenedFile)->Unit(benchmark::kMicrosecond);
+
+#ifdef ZENTU_BENCH_PAINT
+// One full editor window (1200 x 900) drawn into an image in the middle of
+// the opened file, with a selection over ten rows.
+void BM_PaintWindowOfOpenedFile(benchmark::State& state) {
+  static int argc = 1;
+  static char name[] = "bench_editor";
+  static char* argv[] = {name, nullptr};
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static QApplication* app = new QApplication(argc, argv);
+  (void)app;
+  SetProfileDefaults(CurrentProfile());
+  ui::EditorView view;
+  view.resize(1200, 900);
+  view.show();
+  QApplication::processEvents();
+  TextFileInfo info;
+  if (ReadTextFileIntoEditor(SampleFile(), view.Model(), info) != 1) state.SkipWithError("read failed");
+  view.Model().MoveCaretTo(0, 500'000, false, false);
+  view.Model().MoveCaretTo(30, 500'010, false, true);
+  QImage image(view.viewport()->size(), QImage::Format_RGB32);
+  for (auto _ : state) {
+    QPainter painter(&image);
+    view.Render(painter, image.rect());
+  }
+  state.counters["rows"] = view.Model().VisibleRows();
+}
+BENCHMARK(BM_PaintWindowOfOpenedFile)->Unit(benchmark::kMillisecond);
+#endif
 
 // Replace all of "No\\.([0-9]+)" by "#$1" over 1,000,000 lines, one match a
 // line: a find and two undo records per replacement.

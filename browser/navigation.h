@@ -17,6 +17,11 @@ namespace zentu {
 inline constexpr int kOpenUrlTimerBase = 2000;
 inline constexpr int kReadFlagTimerBase = 2100;
 inline constexpr int kTimerRange = 100;
+// Timers of the main window that the browser's side starts: the auto
+// navigation (one step every AutoNavigateTiming seconds) and the one-shot
+// that gives the focus back to the pane the user works in.
+inline constexpr int kAutoNavigateTimer = 1010;
+inline constexpr int kFocusBackTimer = 2200;
 enum class TabTimer { OpenUrl, ReadFlag, Undefined };
 struct TabTimerId {
   TabTimer kind = TabTimer::Undefined;

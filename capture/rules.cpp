@@ -272,6 +272,13 @@ int SetRejectRules(const RuleList& rules) {
   return left;
 }
 
+std::string RulePatternError(std::string_view rule, bool convert) {
+  std::string pattern = convert ? std::string(rule) : "m" + std::string(rule);
+  std::string message;
+  return PatternCompiles(pattern, convert ? PatternKind::Subst : PatternKind::Match, message) ? std::string()
+                                                                                               : message;
+}
+
 bool IsWikiCommandLink(std::string_view url) {
   if (Contains(url, "cmd=") &&
       ContainsAny(url, {"cmd=backup&", "cmd=edit&", "cmd=search&", "cmd=diff&", "cmd=upload&",

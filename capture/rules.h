@@ -38,6 +38,9 @@ int SetRejectRules(const RuleList& rules);
 // True when the line is a rule: it begins with "/" and holds exactly two
 // unescaped slashes.
 bool IsRejectRuleLine(std::string_view line);
+// "" when the regular-expression service takes the rule's pattern (a reject
+// rule, or with `convert` a convert rule), else the service's message.
+std::string RulePatternError(std::string_view rule, bool convert);
 
 // False when the link must not be captured: it was refused before, it is a
 // wiki command, or a reject rule matches it.

@@ -21,8 +21,52 @@ int FloorDiv(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 
 }  // namespace
 
+// How many lines have each width. Narrow widths (nearly every line) are
+// counted in a table, wide ones in a map; the widest is kept up to date so
+// that it is found without a search.
 struct CKEdit::WidthCounts {
-  std::map<int, int> counts;
+  static constexpr int kTable = 4096;
+  std::vector<int> narrow = std::vector<int>(kTable, 0);
+  std::map<int, int> wide;
+  int widest = 0;
+  bool any = false;
+
+  void Add(int width, int delta) {
+    int left;
+    if (width < kTable) {
+      left = narrow[static_cast<size_t>(width)] += delta;
+    } else {
+      auto& n = wide[width];
+      left = n += delta;
+      if (left == 0) wide.erase(width);
+    }
+    if (delta > 0) {
+      if (!any || width > widest) widest = width;
+      any = true;
+    } else if (left == 0 && width == widest) {
+      FindWidest();
+    }
+  }
+  void FindWidest() {
+    any = true;
+    if (!wide.empty()) {
+      widest = wide.rbegin()->first;
+      return;
+    }
+    for (int w = std::min(widest, kTable - 1); w >= 0; --w)
+      if (narrow[static_cast<size_t>(w)] > 0) {
+        widest = w;
+        return;
+      }
+    widest = 0;
+    any = false;
+  }
+  void Clear() {
+    std::fill(narrow.begin(), narrow.end(), 0);
+    wide.clear();
+    widest = 0;
+    any = false;
+  }
 };
 
 CKEdit::CKEdit()
@@ -61,13 +105,9 @@ void CKEdit::MovedCaret() {
 
 // ----- the line list and its widths -----
 
-void CKEdit::CountWidth(int width, int delta) {
-  auto& n = widths_->counts[width];
-  n += delta;
-  if (n == 0) widths_->counts.erase(width);
-}
+void CKEdit::CountWidth(int width, int delta) { widths_->Add(width, delta); }
 
-int CKEdit::WidestWidth() const { return widths_->counts.empty() ? 0 : widths_->counts.rbegin()->first; }
+int CKEdit::WidestWidth() const { return widths_->widest; }
 
 template <class F>
 void CKEdit::EditLine(int row, F&& change) {
@@ -110,7 +150,7 @@ void CKEdit::SetSize(int width, int height) {
 
 void CKEdit::ClearText() {
   lines_.Clear();
-  widths_->counts.clear();
+  widths_->Clear();
   undo_.clear();
   redo_.clear();
   if (!fontApplied_) SetEditFont(font_);
@@ -127,10 +167,10 @@ void CKEdit::ClearText() {
 void CKEdit::AppendLines(std::vector<CKEditLine> chain) {
   if (chain.empty()) return;
   const int last = lines_.Count() - 1;
-  chain.front().SetText(lines_[last].Text() + chain.front().Text());
+  if (lines_[last].Length() > 0) chain.front().SetText(lines_[last].Text() + chain.front().Text());
   EraseLines(last, 1);
-  int row = last;
-  for (auto& line : chain) InsertLine(row++, std::move(line));
+  for (const CKEditLine& line : chain) CountWidth(line.Width(), +1);
+  lines_.InsertRange(last, std::move(chain));
   NotifyRanges();
   Changed(last, -1);
 }

@@ -1,11 +1,15 @@
 #include "editor/keditline.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace zentu {
 
 int KLineWidth(std::string_view text) {
+  // Without a tab every byte is one column: a two-byte character takes two,
+  // and a lead byte at the end one.
+  if (!std::memchr(text.data(), '\t', text.size())) return static_cast<int>(text.size());
   int column = 0;
   const int n = static_cast<int>(text.size());
   for (int pos = 0; pos < n; pos += KCharBytes(text, pos)) column = KNextColumn(text, pos, column);
@@ -76,19 +80,44 @@ void KLineStore::MoveGap(int row) {
   }
 }
 
+void KLineStore::Grow(int room) {
+  if (gapEnd_ - gapStart_ >= room) return;
+  const int count = Count();
+  // An eighth more: the gap stays close to the lines it moves between, and a
+  // million lines do not carry a million empty ones.
+  const int capacity = count + std::max({16, room, count / 8});
+  std::vector<CKEditLine> grown(static_cast<size_t>(capacity));
+  std::move(lines_.begin(), lines_.begin() + gapStart_, grown.begin());
+  const int after = count - gapStart_;
+  std::move(lines_.end() - after, lines_.end(), grown.end() - after);
+  lines_ = std::move(grown);
+  gapEnd_ = capacity - after;
+}
+
 void KLineStore::Insert(int row, CKEditLine line) {
-  if (gapStart_ == gapEnd_) {
-    const int count = Count();
-    const int capacity = std::max(16, count * 2);
-    std::vector<CKEditLine> grown(static_cast<size_t>(capacity));
-    std::move(lines_.begin(), lines_.begin() + gapStart_, grown.begin());
-    const int after = count - gapStart_;
-    std::move(lines_.end() - after, lines_.end(), grown.end() - after);
-    lines_ = std::move(grown);
-    gapEnd_ = capacity - after;
-  }
+  Grow(1);
   MoveGap(row);
   lines_[static_cast<size_t>(gapStart_++)] = std::move(line);
+}
+
+void KLineStore::InsertRange(int row, std::vector<CKEditLine> lines) {
+  const int n = static_cast<int>(lines.size());
+  if (n == 0) return;
+  if (Count() == 0) {
+    // A file read into an empty editor: no line is moved. The spare
+    // capacity (up to an eighth more) becomes the gap, so the first new line
+    // does not move a million.
+    const size_t room = std::min(lines.capacity(), lines.size() + lines.size() / 8 + 16);
+    lines.resize(room);
+    lines_ = std::move(lines);
+    gapStart_ = n;
+    gapEnd_ = static_cast<int>(lines_.size());
+    return;
+  }
+  Grow(n);
+  MoveGap(row);
+  std::move(lines.begin(), lines.end(), lines_.begin() + gapStart_);
+  gapStart_ += n;
 }
 
 void KLineStore::Erase(int row, int count) {

@@ -73,6 +73,9 @@ class KLineStore {
   CKEditLine& operator[](int row) { return lines_[Index(row)]; }
   const CKEditLine& operator[](int row) const { return lines_[Index(row)]; }
   void Insert(int row, CKEditLine line);
+  // Many lines at once: the store moves its lines at most once. An empty
+  // store takes the vector over whole, its spare capacity as the gap.
+  void InsertRange(int row, std::vector<CKEditLine> lines);
   void Erase(int row, int count);
   void Clear();
 
@@ -81,6 +84,8 @@ class KLineStore {
     return static_cast<size_t>(row < gapStart_ ? row : row + (gapEnd_ - gapStart_));
   }
   void MoveGap(int row);
+  // Makes the gap at least `room` lines wide.
+  void Grow(int room);
 
   std::vector<CKEditLine> lines_;
   int gapStart_ = 0, gapEnd_ = 0;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "editor/encodings.h"
+#include "editor/keditline.h"
 #include "os/file.h"
 
 namespace zentu {
@@ -37,6 +38,8 @@ class CKFile {
   bool Close();
   bool IsOpen() const { return open_; }
   bool IsReading() const { return open_ && reading_; }
+  // The size of the file open for reading, -1 when none is.
+  int64_t FileSize() const { return IsReading() ? in_.Size() : -1; }
 
  protected:
   bool Rewind();
@@ -82,8 +85,10 @@ class CKSjisFile : public CKFile {
   // of line end comes back as LF.
   int ReadChar(char out[2]);
   // Reads from the position to the end of the file as lines (without their
-  // line ends); the file has one line more than it has line ends.
+  // line ends), appended to `lines`; the file has one line more than it has
+  // line ends. The editor's form makes the model's lines directly.
   void ReadLines(std::vector<std::string>& lines);
+  void ReadLines(std::vector<CKEditLine>& lines);
   // The line end that most lines of the read file had; CR LF on a tie or
   // when there was none.
   std::string_view DominantLineEnd() const;
@@ -103,6 +108,11 @@ class CKSjisFile : public CKFile {
 
  private:
   enum Set : uint8_t { kAscii = 0, kRoman = 1, kKana = 2, kKanji = 3 };
+  template <class Line>
+  void ReadLinesInto(std::vector<Line>& lines);
+  // Room for the lines of the whole file, judged by the buffer at hand.
+  template <class Line>
+  void ReserveLines(std::vector<Line>& lines);
   int ReadRaw(uint8_t out[2]);
   int ReadIso2022(uint8_t out[2]);
   int ReadUtf7(uint8_t out[2]);
@@ -142,6 +152,14 @@ struct TextFileInfo {
                                int encoding = -1);
 // Writes the lines in `encoding`, `lineEnd` between them and none after the
 // last. Returns 1, or 0 when nothing was written (the old file is untouched).
+// Opens a file into the editor: read with `encoding` (-1 detects it), then
+// the editor cleared and the lines attached; `firstLine`, when given, comes
+// before the file's first line (a note's title). Returns 1, or 0 when the
+// file cannot be opened (the editor and info are then untouched). Nothing of
+// the load can be undone; the modified flag is cleared.
+class CKEdit;
+[[nodiscard]] int ReadTextFileIntoEditor(std::string_view path, CKEdit& edit, TextFileInfo& info, int encoding = -1,
+                                         const std::string* firstLine = nullptr);
 [[nodiscard]] int WriteTextFile(std::string_view path, const std::vector<std::string>& lines, int encoding,
                                 std::string_view lineEnd = "\r\n");
 

@@ -303,9 +303,22 @@ int TextTab::OpenText(std::string_view pathIn, TreeNode* node) {
       return 0;
     }
   }
-  std::vector<std::string> lines;
+  bool titleLine = false;
+  std::string title;
+  {
+    std::lock_guard lock(TreeMutex());
+    const Profile& p = Settings();
+    titleLine = node && !IsUntitledTitle(node->title) &&
+                (InSyncFolder(node) ? SyncNamesFromTitles(node->parent) : p.SetTitleWithFirstLine);
+    if (titleLine) {
+      title = os::CutSjis(node->title, 505);
+      if (title.size() >= 4 && title.compare(title.size() - 4, 4, ".txt") == 0) title.resize(title.size() - 4);
+    }
+  }
+  // The file goes straight into the editor's lines: a large note opens in
+  // one pass, without a list of lines in between.
   TextFileInfo info;
-  if (!ReadTextFile(path, lines, info, -1)) {
+  if (!ReadTextFileIntoEditor(path, edit_, info, -1, titleLine ? &title : nullptr)) {
     ShowNotFound("File not found\r\n\r\n[File Name]\r\n" + path);
     return 0;
   }
@@ -315,19 +328,6 @@ int TextTab::OpenText(std::string_view pathIn, TreeNode* node) {
   fileName_ = os::FileNameOf(path);
   info_ = info;
   tabTitle_ = os::CutSjis(node ? node->title : fileName_, kTitleTabMax);
-  const Profile& p = Settings();
-  const bool titleLine = node && !IsUntitledTitle(node->title) &&
-                         (InSyncFolder(node) ? SyncNamesFromTitles(node->parent) : p.SetTitleWithFirstLine);
-  std::vector<CKEditLine> chain;
-  chain.reserve(lines.size() + 1);
-  if (titleLine) {
-    std::string title = os::CutSjis(node->title, 505);
-    if (title.size() >= 4 && title.compare(title.size() - 4, 4, ".txt") == 0) title.resize(title.size() - 4);
-    chain.emplace_back(title);
-  }
-  for (std::string& line : lines) chain.emplace_back(std::move(line));
-  edit_.ClearText();
-  edit_.AppendLines(std::move(chain));
   edit_.SetTitleLine(titleLine);
   if (!node) edit_.SetMarkup(true);
   edit_.SetModified(false);
@@ -403,10 +403,13 @@ int TextTab::SaveText(bool closing) {
     for (int row = 0; row < edit_.LineCount() && empty; ++row) empty = edit_.Line(row).Length() == 0;
     if (empty) {
       WriteLogVerbose("remove: %s", path_.c_str());
-      (void)os::DeleteFile(path_);
+      // The collection forgets the note before its file goes, as a rename
+      // does: a tree file that still named it would point at nothing.
       DestroyNode(node_);
       node_ = nullptr;
       open_ = false;
+      if (SaveCollectionNow()) (void)os::DeleteFile(path_);
+      else WriteLog("> Failure: collection not saved, %s kept", path_.c_str());
       return 1;
     }
   }

@@ -70,22 +70,12 @@ std::string FindProgram(std::string_view name) {
     // A native absolute path is taken in its program form.
     const std::string program = name.front() == '/' ? FromNativePath(name) : std::string(name);
     auto native = ToNativePath(program);
-    return native && ::access(native->c_str(), X_OK) == 0 ? program : std::string();
+    struct stat st {};
+    const bool runnable = native && ::stat(native->c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                          ::access(native->c_str(), X_OK) == 0;
+    return runnable ? program : std::string();
   }
-  const char* path = std::getenv("PATH");
-  std::string_view dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
-  const std::string utf8 = SjisToUtf8(name);
-  while (!dirs.empty()) {
-    const size_t colon = dirs.find(':');
-    std::string dir(dirs.substr(0, colon));
-    dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
-    if (dir.empty() || dir.front() != '/') continue;  // a relative PATH entry would depend on the working folder
-    const std::string candidate = dir + "/" + utf8;
-    struct stat st;
-    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
-      return FromNativePath(candidate);
-  }
-  return {};
+  return FindProgramOnPath(SjisToUtf8(name));
 }
 
 bool StartProgram(std::string_view program, const std::vector<std::string>& arguments) {
@@ -109,6 +99,36 @@ bool StartProgram(std::string_view program, const std::vector<std::string>& argu
     }
   }).detach();
   return true;
+}
+
+std::string FindProgramOnPath(std::string_view name) {
+  if (name.empty() || name.find('/') != std::string_view::npos) return {};
+  const char* path = std::getenv("PATH");
+  std::string_view dirs = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
+  while (!dirs.empty()) {
+    size_t colon = dirs.find(':');
+    std::string_view dir = dirs.substr(0, colon);
+    dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
+    if (dir.empty() || dir[0] != '/') continue;  // a relative PATH entry would depend on the working folder
+    std::string candidate = std::string(dir) + "/" + std::string(name);
+    struct stat st {};
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+      return FromNativePath(candidate);
+  }
+  return {};
+}
+
+bool OpenWithDesktop(std::string_view path) {
+  auto native = ToNativePath(path);
+  struct stat st {};
+  if (!native || ::stat(native->c_str(), &st) != 0) return false;
+  const std::string opener = FindProgramOnPath("xdg-open");
+  if (opener.empty()) {
+    WriteLog("> xdg-open not found: can't open %s", std::string(path).c_str());
+    return false;
+  }
+  // The path is one argument and never begins with "-": it is absolute.
+  return StartProgram(opener, {*native});
 }
 
 }  // namespace zentu::os

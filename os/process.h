@@ -28,4 +28,13 @@ std::string FindProgram(std::string_view name);
 // file or cannot be started.
 [[nodiscard]] bool StartProgram(std::string_view program, const std::vector<std::string>& arguments = {});
 
+// Program path of `name` in a folder of PATH that holds it as an executable
+// file, "" when none does.
+std::string FindProgramOnPath(std::string_view name);
+
+// Hands an existing file (a program path) to the desktop's program for its
+// kind (xdg-open), without waiting. False when the file does not exist or no
+// such program could be started.
+[[nodiscard]] bool OpenWithDesktop(std::string_view path);
+
 }  // namespace zentu::os

@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
+#include <algorithm>
+#include <climits>
 #include <mutex>
 
 #include "capture/mirror.h"
@@ -29,6 +31,7 @@
 #include "store/treefile.h"
 #include "ui/downloadwindow.h"
 #include "ui/feedcommands.h"
+#include "ui/filecommands.h"
 #include "ui/importcommands.h"
 #include "ui/searchcommands.h"
 #include "ui/foldermodel.h"
@@ -160,6 +163,7 @@ void AppWindows::ActivateItem(TreeNode* item) {
 
 AppWindows::~AppWindows() {
   if (g_live == this) g_live = nullptr;
+  ownTimers_.clear();
   RemoveTextHooks();
   RemoveSiteHooks();
   delete tray_;
@@ -225,6 +229,8 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdMirrorSelected, [] { (void)StartMirror('e'); });
   // Imports from other programs.
   RegisterImportCommands(*this, c);
+  // Backups, the older format, the rule lists, help and the auto navigation.
+  RegisterFileCommands(*this, c);
   // Search folders and sync folders.
   c.Register(kCmdSearchTitle, [this] { SearchCommand(*this, SearchKind::Titles); });
   c.Register(kCmdSearchUrl, [this] { SearchCommand(*this, SearchKind::Urls); });
@@ -480,6 +486,49 @@ void AppWindows::StartCleaner() {
   const std::string program = os::JoinPath(os::ExecutableDirectory(), "zentucleaner");
   if (!os::StartProgram(program))
     os::MessageBox(os::SJ("クリーナーが存在しません．確認してください．"), "Zentu", os::Buttons::Ok, os::IDOK);
+}
+
+// --- Timers of the windows ----------------------------------------------------------
+
+void AppWindows::UseTimers(SetTimerFn set, std::function<void(int)> kill) {
+  ownTimers_.clear();
+  setTimer_ = std::move(set);
+  killTimer_ = std::move(kill);
+}
+
+void AppWindows::SetTimer(int id, std::chrono::milliseconds period, std::function<void()> step, bool singleShot) {
+  if (setTimer_) {
+    setTimer_(id, period, std::move(step), singleShot);
+    return;
+  }
+  std::unique_ptr<QTimer>& timer = ownTimers_[id];
+  if (!timer) timer = std::make_unique<QTimer>();
+  timer->disconnect();
+  // The step may set or kill its own timer: it runs from a copy.
+  QObject::connect(timer.get(), &QTimer::timeout, main_, [step = std::move(step)] {
+    std::function<void()> copy = step;
+    copy();
+  });
+  timer->setSingleShot(singleShot);
+  timer->start(static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(period.count(), 1, INT_MAX)));
+}
+
+void AppWindows::KillTimer(int id) {
+  if (killTimer_) {
+    killTimer_(id);
+    return;
+  }
+  if (auto it = ownTimers_.find(id); it != ownTimers_.end()) it->second->stop();
+}
+
+void AppWindows::FocusBackLater() {
+  SetTimer(
+      kFocusBackTimer, std::chrono::milliseconds(50),
+      [this] {
+        KillTimer(kFocusBackTimer);
+        if (!closing_) main_->RestoreFocus();
+      },
+      true);
 }
 
 // --- Close -------------------------------------------------------------------------

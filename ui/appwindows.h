@@ -20,6 +20,9 @@
 // paint a freed node.
 #pragma once
 #include <QString>
+#include <chrono>
+#include <map>
+#include <memory>
 #include <functional>
 #include <string_view>
 #include <unordered_set>
@@ -33,6 +36,7 @@
 #include "ui/treewatch.h"
 
 class QCloseEvent;
+class QTimer;
 class QSystemTrayIcon;
 class QMenu;
 
@@ -103,6 +107,8 @@ class AppWindows {
   void OpenTextItem(TreeNode* item, bool newTab);
   // Timer 1007: the open texts are saved when TextAutoSave is on.
   void AutoSaveText();
+  // Shutdown: saves and lets go of every open note; false when one failed.
+  bool CloseOpenTexts();
 
   // The settings dialog, on its general (0) or capture (1) page.
   void OpenSettings(int page = 0);
@@ -121,6 +127,19 @@ class AppWindows {
   TreeNode* NewFolder(TreeNode* parent);
   // Title and URL (of a URL item) to edit, the rest to read.
   void ShowProperties(TreeNode* node);
+
+  // Timers the windows start themselves (auto navigation 1010, focus return
+  // 2200): the frame's table once it gave one (so its shutdown kills them with
+  // the others), else timers of the windows' own.
+  using SetTimerFn = std::function<void(int id, std::chrono::milliseconds period, std::function<void()> step,
+                                        bool singleShot)>;
+  void UseTimers(SetTimerFn set, std::function<void(int id)> kill);
+  void SetTimer(int id, std::chrono::milliseconds period, std::function<void()> step, bool singleShot = false);
+  void KillTimer(int id);
+  // Timer 2200: once the current event has settled, the focus goes back to
+  // the pane the user works in (a page that opened takes it otherwise).
+  void FocusBackLater();
+  bool autoNavigating = false;  // timer 1010 runs (ui/filecommands.cpp)
 
   // --- Close ---------------------------------------------------------------------------
   // The close request: asks "終了してもよいですか" when FinishConfirm is on;
@@ -150,6 +169,9 @@ class AppWindows {
   void RemoveTextHooks();
   void ShowWithState(int showState);
 
+  SetTimerFn setTimer_;
+  std::function<void(int)> killTimer_;
+  std::map<int, std::unique_ptr<QTimer>> ownTimers_;
   std::function<void()> shutdown_;
   CommandDispatcher commands_;
   MainWindow* main_ = nullptr;

@@ -41,6 +41,9 @@ class BrowserPane {
   virtual void ToggleEditor() {}
   // Saves the open text of every editor (the auto-save and 40306); 0 when one failed.
   virtual int SaveOpenTexts() { return 1; }
+  // Saves and lets go of the open text of every editor, as leaving it does
+  // (an empty untitled note goes); false when one could not be saved.
+  virtual bool CloseOpenTexts() { return true; }
   // The current tab's editor while the tab shows it, else null.
   virtual class TextEditor* CurrentEditor() { return nullptr; }
   // A browser command from a menu or a key (kBrowserCommands); tab commands

@@ -100,6 +100,22 @@ inline constexpr int kBrowserCommands[] = {kCmdCloseCurrentTab, kCmdCloseOtherTa
 inline constexpr int kCmdMirrorFolder = 45401;
 inline constexpr int kCmdMirrorSelected = 45402;
 
+// File, help and settings commands (ui/filecommands.cpp).
+inline constexpr int kCmdImportBackup = 40045;       // "バックアップの取り込み"
+inline constexpr int kCmdHelp = 40031;               // "ヘルプの表示"
+inline constexpr int kCmdShowAbout = 40032;          // "ZentuのAboutを表示": readme.txt
+inline constexpr int kCmdShowTodo = 40043;           // "ZentuToDoを表示": todo.txt
+inline constexpr int kCmdShowHistory = 40044;        // "Zentuの更新履歴を表示": history.txt
+inline constexpr int kCmdAutoNavigateStart = 40461;  // "オートナビゲート開始"
+inline constexpr int kCmdAutoNavigateStop = 40462;   // "オートナビゲート終了"
+inline constexpr int kCmdRejectSettings = 45750;
+inline constexpr int kCmdConvertSettings = 45751;
+inline constexpr int kCmdReferrerSettings = 45752;
+inline constexpr int kCmdPasswordSettings = 45753;
+inline constexpr int kCmdBackupNow = 45754;
+inline constexpr int kCmdSaveOlderFormat = 45755;
+inline constexpr int kCmdInternetOptions = 45756;
+
 class CommandDispatcher {
  public:
   using Handler = std::function<void()>;

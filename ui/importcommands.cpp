@@ -9,7 +9,9 @@
 
 #include "import/import.h"
 #include "os/home.h"
+#include "os/file.h"
 #include "os/path.h"
+#include "store/profile.h"
 #include "store/tree.h"
 #include "ui/appwindows.h"
 #include "ui/commands.h"
@@ -103,11 +105,18 @@ void Favorites(AppWindows& app) {
   AfterImport(app, ImportFavorites(*path), root);
 }
 
-void Tree(AppWindows& app) {
+// Another tree file, or (from the backup directory) one of the dated backup copies.
+void Tree(AppWindows& app, bool backup) {
   TreeNode* target;
   std::string path;
-  if (!AskForFile(app, {U("ツリーファイルの読み込み"), U("html(*.html)") + U(kMoreFilters), ProgramDirectory(), false}, target,
-                  path))
+  QString start = ProgramDirectory();
+  if (backup) {
+    const auto native = os::ToNativePath(CurrentProfile().dirs.backup);
+    if (native && os::DirectoryExists(CurrentProfile().dirs.backup)) start = QString::fromUtf8(native->c_str());
+  }
+  if (!AskForFile(app, {backup ? U("バックアップの取り込み") : U("ツリーファイルの読み込み"),
+                        U("html(*.html)") + U(kMoreFilters), start, false},
+                  target, path))
     return;
   const ImportReport report = ImportZentuTree(path, target);
   if (MainWindow* m = app.mainWindow()) m->Rebuild();
@@ -130,6 +139,7 @@ const std::vector<ImportCommandInfo>& ImportCommands() {
       {kCmdImportFavorites, "IEのお気に入りを読み込む(&I)..."},
       {kCmdImportJunshu, "巡集のデータを読み込む(&J)..."},
       {kCmdImportTreeFile, "Zentu のツリーファイルを読み込む(&Z)..."},
+      {kCmdImportBackup, "バックアップの取り込み(&B)..."},
       {kCmdImportIria, "リスト読み込み: Iria 形式(&A)..."},
       {kCmdImportReGet, "リスト読み込み: ReGet 形式(&R)..."},
       {kCmdImportTextList, "リスト読み込み: テキスト形式(&T)..."},
@@ -144,7 +154,8 @@ void RegisterImportCommands(AppWindows& app, CommandDispatcher& c) {
   c.Register(kCmdImportMoonBrowser, [a] { Bookmarks(*a, BookmarkFormat::MoonBrowser, "html(*.html)"); });
   c.Register(kCmdImportFavorites, [a] { Favorites(*a); });
   c.Register(kCmdImportJunshu, [a] { Junshu(*a); });
-  c.Register(kCmdImportTreeFile, [a] { Tree(*a); });
+  c.Register(kCmdImportTreeFile, [a] { Tree(*a, false); });
+  c.Register(kCmdImportBackup, [a] { Tree(*a, true); });
   c.Register(kCmdImportIria, [a] { List(*a, ListFormat::Iria, "Iria 形式(*.iri)"); });
   c.Register(kCmdImportReGet, [a] { List(*a, ListFormat::ReGet, "ReGet 形式(*.wrg)"); });
   c.Register(kCmdImportTextList, [a] { List(*a, ListFormat::Text, "テキスト形式 (*.txt)"); });

@@ -227,6 +227,8 @@ void MainWindow::BuildMenus() {
   // The orphan-file cleaner.
   file->addAction(Command(kCmdMirrorFolder, U("フォルダに出力(&E)...")));
   file->addAction(Command(kCmdMirrorSelected, U("選択アイテムをフォルダに出力(&L)...")));
+  file->addAction(Command(kCmdSaveOlderFormat, U("旧形式で保存(&O)...")));
+  file->addAction(Command(kCmdBackupNow, U("バックアップを作成(&B)")));
   file->addSeparator();
   file->addAction(Command(kCmdStartCleaner, U("孤立ファイルのクリーナーを起動(&C)...")));
   file->addSeparator();
@@ -346,14 +348,29 @@ void MainWindow::BuildMenus() {
   web->addAction(Command(kCmdMarker2, U("ウェブページの選択範囲にマーカー2を設定")));
   web->addSeparator();
   web->addAction(Command(kCmdCaptureSite, U("表示中のサイトを取り込む...")));
+  web->addAction(Command(kCmdAutoNavigateStart, U("オートナビゲート開始")));
+  web->addAction(Command(kCmdAutoNavigateStop, U("オートナビゲート終了")));
   web->addSeparator();
   web->addAction(Command(kCmdBlockListSettings, U("自動的に閉じるURLに関する設定（自動クローズ）...")));
 
   QMenu* tools = menuBar()->addMenu(U("ツール(&T)"));
   tools->addAction(Command(kCmdSettings, U("環境設定(&O)...")));
   tools->addAction(Command(kCmdCaptureSettings, U("取り込み設定(&D)...")));
+  tools->addSeparator();
+  tools->addAction(Command(kCmdRejectSettings, U("取り込み時を無視するURLの設定(&R)...")));
+  tools->addAction(Command(kCmdConvertSettings, U("取り込み時のタグ変換に関する設定(&C)...")));
+  tools->addAction(Command(kCmdReferrerSettings, U("サイトアクセスに関するリファラの設定(&F)...")));
+  tools->addAction(Command(kCmdPasswordSettings, U("サイトアクセスに関するユーザ・パスワード設定(&P)...")));
+  tools->addSeparator();
+  tools->addAction(Command(kCmdInternetOptions, U("インターネットオプション(&I)...")));
 
   QMenu* help = menuBar()->addMenu(U("ヘルプ(&H)"));
+  help->addAction(Command(kCmdHelp, U("ヘルプの表示(&H)"), QKeySequence(Qt::Key_F1)));
+  help->addSeparator();
+  help->addAction(Command(kCmdShowAbout, U("Zentu について (readme)(&R)")));
+  help->addAction(Command(kCmdShowHistory, U("更新履歴を表示(&U)")));
+  help->addAction(Command(kCmdShowTodo, U("ToDo を表示(&T)")));
+  help->addSeparator();
   help->addAction(Command(kCmdShowVersion, U("バージョン情報(&A)")));
 
   // Focus keys have no menu entry.
@@ -442,6 +459,12 @@ void MainWindow::OnListCurrentChanged() {
     folder->selectedChild = node->listId;
   }
   ShowDetails(node);
+}
+
+void MainWindow::RestoreFocus() {
+  QWidget* pane = focusPane_ && focusPane_->isVisible() ? focusPane_.data() : listView_;
+  if (isVisible() && !isMinimized()) activateWindow();
+  pane->setFocus();
 }
 
 bool MainWindow::ListPaneActive() const { return focusPane_ && focusPane_ == listView_; }

@@ -70,6 +70,9 @@ class MainWindow : public QMainWindow {
   // The layout and placement into the profile.
   void StoreInto(Profile& profile) const;
 
+  // Gives the focus back to the pane the user works in (tree or list).
+  void RestoreFocus();
+
   void ToggleTree();
   void ToggleList();
   void ToggleStatusBar();

@@ -93,6 +93,11 @@ void AppWindows::OpenTextItem(TreeNode* item, bool newTab) {
   browser->OpenTextInEditor(path, item, newTab);
 }
 
+bool AppWindows::CloseOpenTexts() {
+  BrowserPane* browser = main_ ? main_->browser() : nullptr;
+  return !browser || browser->CloseOpenTexts();
+}
+
 void AppWindows::AutoSaveText() {
   if (!CurrentProfile().TextAutoSave) return;
   if (BrowserPane* browser = main_->browser()) (void)browser->SaveOpenTexts();

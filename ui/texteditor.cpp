@@ -37,6 +37,15 @@ int TextEditor::Save(bool closing) {
   return ok;
 }
 
+int TextEditor::Close() {
+  if (!text_->IsOpen()) return 1;
+  const std::string path = text_->Path();
+  const int ok = text_->CloseText();
+  if (!ok) os::MessageBox(os::SJ("保存に失敗しました") + "\r\n" + path, os::SJ("エラー"));
+  viewport()->update();
+  return ok;
+}
+
 void TextEditor::TakeKeysBack() {
   // The keys come back to the text the dialog worked on.
   window()->activateWindow();

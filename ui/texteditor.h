@@ -24,6 +24,10 @@ class TextEditor : public EditorView {
   int Open(std::string_view path, TreeNode* node);
   // SaveText; a failed save says so in a notice and keeps the text modified.
   int Save(bool closing);
+  // CloseText: saves the text and lets it go (an empty untitled note goes
+  // with its file). A failed save says so in a message box and keeps the
+  // text open and modified. 1 on success or when nothing was open.
+  int Close();
 
  signals:
   // Link commands (40293, 40294, 40301, 40298, 40302) with the link text.

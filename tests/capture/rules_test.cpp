@@ -475,3 +475,44 @@ TEST_F(RulesTest, ListsAreSafeToReadWhileReplaced) {
 
 }  // namespace
 }  // namespace zentu
+
+namespace zentu {
+namespace {
+
+// What the settings dialogs ask before they take a rule: hostile patterns are
+// named bad (never crash the service), sound ones pass in either kind.
+TEST_F(RulesTest, BadInputRulePatternErrorNamesBrokenPatterns) {
+  struct Row {
+    std::string rule;
+    bool convert;
+    bool bad;
+  };
+  const std::vector<Row> rows = {
+      {"/\\.gif$/", false, false},
+      {"/" + SJ("表示") + "/k", false, false},
+      {"/(unclosed/", false, true},
+      {"/[z-a]/", false, true},
+      {"/a{2,1}/", false, true},
+      {"/" + std::string(4000, '(') + "/", false, true},
+      {"/\x81/", false, false},  // a lone lead byte is only a byte to match
+      {"s/ target=\"_blank\"//", true, false},
+      {"s/(a|b/c/", true, true},
+      {"s/a/$9/", true, false},
+      {"s/\\/", true, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.rule.substr(0, 40));
+    const std::string error = RulePatternError(row.rule, row.convert);
+    EXPECT_EQ(!error.empty(), row.bad) << error;
+  }
+  // A garbage pattern of every byte: an answer, whatever it is.
+  std::string garbage = "/";
+  for (int i = 1; i < 256; ++i)
+    if (i != '/') garbage += static_cast<char>(i);
+  garbage += "/";
+  (void)RulePatternError(garbage, false);
+  (void)RulePatternError("s" + garbage + "x/", true);
+}
+
+}  // namespace
+}  // namespace zentu

@@ -268,7 +268,16 @@ TEST(KLineStore, RandomInsertsAndErasesMatchAVector) {
   std::mt19937 rng(7);
   for (int step = 0; step < 20000; ++step) {
     const int count = static_cast<int>(plain.size());
-    if (count == 0 || rng() % 3 != 0) {
+    if (count == 0 || rng() % 50 == 0) {
+      // A run of lines at once, as a file is read (into an empty store, too).
+      const int row = static_cast<int>(rng() % static_cast<unsigned>(count + 1));
+      std::vector<CKEditLine> run;
+      run.reserve(rng() % 40 + 1);
+      const int n = static_cast<int>(rng() % 30) + 1;
+      for (int i = 0; i < n; ++i) run.emplace_back("r" + std::to_string(step) + "." + std::to_string(i));
+      for (int i = 0; i < n; ++i) plain.insert(plain.begin() + row + i, run[static_cast<size_t>(i)].Text());
+      store.InsertRange(row, std::move(run));
+    } else if (rng() % 3 != 0) {
       const int row = static_cast<int>(rng() % static_cast<unsigned>(count + 1));
       const std::string text = std::to_string(step);
       store.Insert(row, CKEditLine(text));
@@ -282,6 +291,34 @@ TEST(KLineStore, RandomInsertsAndErasesMatchAVector) {
     ASSERT_EQ(store.Count(), static_cast<int>(plain.size()));
     for (int r = 0; r < store.Count(); ++r) ASSERT_EQ(store[r].Text(), plain[static_cast<size_t>(r)]) << step;
   }
+}
+
+}  // namespace
+}  // namespace zentu
+
+namespace zentu {
+namespace {
+
+// The widest width follows lines of every width, the very wide ones too,
+// as they come and go.
+TEST(KEdit, WidestWidthFollowsNarrowAndVeryWideLines) {
+  CKEdit e;
+  e.SetText(std::string(10, 'a') + "\r\n" + std::string(5000, 'b') + "\r\n" + std::string(7000, 'c') + "\r\n\t" +
+            std::string(300, 'd'));
+  EXPECT_EQ(e.WidestWidth(), 7000);
+  struct Step {
+    int row;
+    int expect;  // widest after the row's text is deleted
+  };
+  for (const Step& s : {Step{2, 5000}, Step{1, 304}, Step{3, 10}, Step{0, 0}}) {
+    SCOPED_TRACE(s.row);
+    e.MoveCaretTo(0, s.row, false, false);
+    e.MoveCaret(kToEnd, 0, false, true);
+    e.PushUndo(e.DeleteSelection());
+    EXPECT_EQ(e.WidestWidth(), s.expect);
+  }
+  for (int i = 0; i < 4; ++i) e.Undo();
+  EXPECT_EQ(e.WidestWidth(), 7000);
 }
 
 }  // namespace

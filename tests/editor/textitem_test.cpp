@@ -225,6 +225,60 @@ TEST_F(TextItemTest, ADeletedItemIsLetGo) {
   EXPECT_EQ(tab->SaveText(true), 1);  // written to its file, no node touched
 }
 
+// Leaving a note that loses its file (an empty untitled note, a note renamed
+// by its first line): the collection is saved while the old file is still
+// there and without the old name, and the file goes only when that save
+// worked.
+TEST_F(TextItemTest, TheCollectionIsSavedBeforeANotesOldFileGoes) {
+  struct Case {
+    const char* name;
+    bool rename;
+    bool saveWorks;
+  };
+  for (const Case& c : {Case{"dropped, saved", false, true}, Case{"dropped, not saved", false, false},
+                        Case{"renamed, saved", true, true}, Case{"renamed, not saved", true, false}}) {
+    SCOPED_TRACE(c.name);
+    TreeNode* n = c.rename ? AddTextItem("Old title\r\nbody", "", folder, profile) : NewTextItem(folder, profile);
+    ASSERT_TRUE(n);
+    const std::string oldPath = TextItemPath(n, profile);
+    // As a note the captured first line is the title, not part of the text.
+    if (c.rename) {
+      ASSERT_TRUE(os::WriteFileAtomic(oldPath, "body"));
+    }
+    int saves = 0;
+    SetTextItemHooks({.askName = {}, .saveCollection = [&] {
+                        ++saves;
+                        EXPECT_TRUE(os::PathExists(oldPath)) << "the old file went before the collection was saved";
+                        bool named = false;
+                        for (TreeNode* k = folder->firstChild; k; k = k->next) named = named || TextItemPath(k, profile) == oldPath;
+                        EXPECT_FALSE(named) << "the saved collection still names the old file";
+                        return c.saveWorks;
+                      }});
+    ASSERT_EQ(tab->OpenText(oldPath, n), 1);
+    if (c.rename) {
+      edit.MoveCaretTo(0, 0, false, false);
+      edit.MoveCaret(kToEnd, 0, false, true);
+      Type("New title");
+    }
+    ASSERT_EQ(tab->CloseText(), 1);
+    EXPECT_EQ(saves, 1);
+    EXPECT_EQ(os::PathExists(oldPath), !c.saveWorks);
+    if (c.rename) {
+      EXPECT_EQ(n->title, "New title");
+      EXPECT_EQ(Read(TextItemPath(n, profile)), "body");
+      ASSERT_TRUE(os::DeleteFile(TextItemPath(n, profile)));
+      std::lock_guard lock(TreeMutex());
+      DestroyNode(n);
+    } else {
+      EXPECT_EQ(folder->firstChild, nullptr);
+    }
+    if (os::PathExists(oldPath)) {
+      ASSERT_TRUE(os::DeleteFile(oldPath));
+    }
+    SetTextItemHooks({});
+  }
+}
+
 // A save stopped at any file operation leaves, in the file the collection on
 // disk names, the old note or the new one, never part of one; the item stays.
 TEST_F(TextItemTest, InterruptedSavesNeverLeaveHalfANote) {
@@ -275,6 +329,8 @@ TEST_F(TextItemTest, InterruptedSavesNeverLeaveHalfANote) {
     EXPECT_EQ(Read(TextItemPath(n, profile)), newBody);
     EXPECT_EQ(n->title, "New title");
     tab.reset();
+    // The hook holds this round's node: the next round's AddTextItem must not call it.
+    SetTextItemHooks({});
     if (used < fault) break;  // the fault came after the last operation: every step was tried
   }
 }

@@ -35,3 +35,19 @@ TEST_F(ProcessTest, StartsProgramsWithTheirArgumentsAndRefusesTheRest) {
 
 }  // namespace
 }  // namespace zentu::testing
+
+namespace zentu::testing {
+namespace {
+
+// The desktop's opener is found on PATH; a missing file is never handed over.
+TEST(DesktopOpen, FindsProgramsOnPathAndOpensOnlyWhatExists) {
+  EXPECT_EQ(os::FindProgramOnPath("sh").rfind("Z:\\", 0), 0u);
+  EXPECT_EQ(os::FindProgramOnPath("bin/sh"), "");  // a name, never a path
+  EXPECT_EQ(os::FindProgramOnPath(""), "");
+  EXPECT_EQ(os::FindProgramOnPath("zentu-no-such-program"), "");
+  EXPECT_FALSE(os::OpenWithDesktop("Z:\\zentu-no-such-dir\\readme.txt"));
+  EXPECT_FALSE(os::OpenWithDesktop("C:\\readme.txt"));  // no such drive
+}
+
+}  // namespace
+}  // namespace zentu::testing

@@ -606,3 +606,118 @@ TEST_F(TreeFileTest, BadInputTitlesWithMarkupRoundTrip) {
 
 }  // namespace
 }  // namespace zentu
+
+namespace zentu {
+namespace {
+
+// Every field a tree file can hold, one line per node in pre-order; the sort
+// mode only where `withSort`.
+std::string DumpTree(const TreeNode* node, bool olderFormat, int depth = 0) {
+  std::string out;
+  for (const TreeNode* n = node->firstChild; n; n = n->next) {
+    const bool rss = n->property == kPropertyRssFolder;
+    out += std::string(static_cast<size_t>(depth) * 2, ' ') + std::to_string(n->type) + "/" +
+           std::to_string(n->property) + " [" + n->title + "] url=" + n->url + " local=" + n->localFile +
+           " check=" + n->lastCheck + " orig=" + n->originalDate + " size=" + std::to_string(n->size) +
+           " mark=" + std::to_string(n->mark) + " unread=" + std::to_string(n->unread) +
+           " dl=" + std::to_string(n->downloadFlag) + " expand=" + std::to_string(n->expanded) +
+           " protect=" + std::to_string(n->isProtected) +
+           " sort=" + std::to_string(olderFormat && n->type != kNodeItem && !rss ? kSortNone : n->sortMode) +
+           " sync=" + std::to_string(n->syncOptions[0]) + std::to_string(n->syncOptions[1]) +
+           std::to_string(n->syncOptions[2]) + std::to_string(n->syncOptions[3]) +
+           " feed=" + std::to_string(n->feedOnly) + std::to_string(n->feedSetting) + std::to_string(n->autoDelete) +
+           " unreadCount=" + std::to_string(n->unreadCount) + "\n";
+    out += DumpTree(n, olderFormat, depth + 1);
+  }
+  return out;
+}
+
+// The older format differs from the current one only by the sort modes of
+// ordinary and sync folders: read back, everything else is as it was.
+TEST_F(TreeFileTest, OlderFormatReadsBackWithEverythingItCanHold) {
+  WriteNative("default.html", HandWritten());
+  ASSERT_EQ(LoadTree(settings.treeFile, nullptr, settings).ok, 1);
+  TreeState& st = GetTreeState();
+  // A folder whose sort mode the older format cannot hold, and one (RSS) whose it can.
+  TreeNode* soft = Child(st.root, 2);
+  ASSERT_NE(soft->sortMode, kSortNone);
+  SetSortMode(Child(soft, 3), kSortTitleDescMixed);
+  const std::string before = DumpTree(st.root, true);
+  const std::string exact = DumpTree(st.root, false);
+  const std::string tree = ReadNative("default.html");
+
+  ASSERT_EQ(SaveTree(Path("Export\\old.html"), st.root, settings, TreeFormat::Older), 1);
+  EXPECT_EQ(ReadNative("default.html"), tree);  // the live tree file is not touched
+  EXPECT_FALSE(std::filesystem::exists(nativeHome + "/default.html.bak"));
+  const std::string older = ReadNative("Export/old.html");
+  EXPECT_EQ(older.find(SJ("SORT=\"3\">ソフト")), std::string::npos);
+  EXPECT_NE(older.find(SJ("SORT=\"") + std::to_string(kSortTitleDescMixed) + SJ("\" PATH=\"http://feed.example/rss\"")),
+            std::string::npos);
+
+  ResetTreeState();
+  TreeLoadResult r = LoadTree(Path("Export\\old.html"), nullptr, settings);
+  ASSERT_EQ(r.ok, 1);
+  EXPECT_FALSE(r.damaged);
+  EXPECT_EQ(DumpTree(GetTreeState().root, true), before);
+  EXPECT_NE(DumpTree(GetTreeState().root, false), exact);  // only the sort modes went
+  // Saved again in the current format, it is the older file with SORT="0" put back.
+  ASSERT_EQ(SaveTree(Path("again.html"), GetTreeState().root, settings), 1);
+  ResetTreeState();
+  ASSERT_EQ(LoadTree(Path("again.html"), nullptr, settings).ok, 1);
+  EXPECT_EQ(DumpTree(GetTreeState().root, true), before);
+}
+
+// One backup copy a day, named by the local date; a later backup of the same
+// day replaces it whole, the next day's is a new file.
+TEST_F(TreeFileTest, BackupCopiesAreNamedByDayAndReplacedThatDay) {
+  struct Row {
+    int64_t now;
+    const char* name;
+  };
+  const Row rows[] = {
+      {1171238400 + 3600 * 12, "20070212.html"},  // 2007-02-12 noon
+      {1167652800, "20070101.html"},              // 2007-01-01 noon: month and day padded
+      {1924948800, "20301231.html"},              // 2030-12-31 noon
+  };
+  for (const Row& row : rows) {
+    clock.now = row.now;
+    EXPECT_EQ(os::FileNameOf(BackupFileName(settings)), row.name);
+  }
+
+  clock.now = rows[0].now;
+  BuildDefaultTree(settings);
+  TreeState& st = GetTreeState();
+  ASSERT_EQ(BackupTree(settings), 1);
+  EXPECT_TRUE(LogContains("# Backup MyZentu File : " + Path("Backup\\20070212.html")));
+  SetTitle(st.searchFolder->next, SJ("二度目"));
+  clock.now += 3600;
+  ASSERT_EQ(BackupTree(settings), 1);
+  clock.now += 86400;
+  SetTitle(st.searchFolder->next, SJ("翌日"));
+  ASSERT_EQ(BackupTree(settings), 1);
+  std::vector<std::string> names;
+  for (auto& e : std::filesystem::directory_iterator(nativeHome + "/Backup")) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"20070212.html", "20070213.html"}));  // no temporary file left
+  EXPECT_NE(ReadNative("Backup/20070212.html").find(SJ("二度目")), std::string::npos);
+  EXPECT_NE(ReadNative("Backup/20070213.html").find(SJ("翌日")), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(nativeHome + "/default.html"));  // a backup is no save of the tree file
+
+  // A backup directory that cannot be made: the message names it, nothing is written.
+  settings.backupDirectory = Path("blocked\\Backup");
+  WriteNative("blocked", "a file where the folder should be");
+  desktop.messages.clear();
+  EXPECT_EQ(BackupTree(settings), 0);
+  ASSERT_EQ(desktop.messages.size(), 1u);
+  EXPECT_EQ(desktop.messages[0].text, SJ("バックアップ用ディレクトリが作成できません\r\n\r\nフォルダ名 = ") +
+                                          settings.backupDirectory);
+  EXPECT_EQ(desktop.messages[0].caption, SJ("エラー"));
+  // Saving switched off: no backup either.
+  settings.backupDirectory = Path("Backup2");
+  settings.flagSave = false;
+  EXPECT_EQ(BackupTree(settings), 0);
+  EXPECT_FALSE(std::filesystem::exists(nativeHome + "/Backup2"));
+}
+
+}  // namespace
+}  // namespace zentu

@@ -102,6 +102,11 @@ class UiTest : public TempHome {
  protected:
   void SetUp() override {
     TempHome::SetUp();
+    // An earlier test that ended the program's frame (QCoreApplication::exit
+    // with no main loop running) leaves every later event loop, a dialog's
+    // included, ending at once; one short main loop clears that.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
     Profile& p = CurrentProfile();
     LoadProfile(p, ProfilePath());
     ui::QtDesktop::SetClosing(false);

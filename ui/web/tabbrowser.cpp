@@ -501,6 +501,9 @@ void TabBrowser::CloseTab(int index) {
     os::MessageBox(os::SJ("タブを閉じることができませんでした"), "");
     return;
   }
+  // The note first, while the tab is whole: one that cannot be saved keeps
+  // its tab, so its text is not lost with the editor.
+  if (t->editor && !t->editor->Close()) return;
   WriteLogVerbose("Close Tab: %d", index);
   int current = Current();
   int after = CurrentAfterClose(Count(), index, current);
@@ -789,7 +792,9 @@ void TabBrowser::ShowTab(Tab& tab) {
 }
 
 void TabBrowser::LeaveEditor(Tab& tab) {
-  if (tab.editor) (void)tab.editor->Text().CloseText();
+  // A note that cannot be saved stays open behind the page: showing the
+  // editor again brings the text back as it was.
+  if (tab.editor) (void)tab.editor->Close();
   tab.record.browserMode = true;
   ShowTab(tab);
 }
@@ -836,6 +841,13 @@ int TabBrowser::SaveOpenTexts() {
   int ok = 1;
   for (const auto& t : tabs_)
     if (t->editor && !t->editor->Save(false)) ok = 0;
+  return ok;
+}
+
+bool TabBrowser::CloseOpenTexts() {
+  bool ok = true;
+  for (const auto& t : tabs_)
+    if (t->editor && !t->editor->Close()) ok = false;
   return ok;
 }
 

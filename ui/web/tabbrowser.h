@@ -42,6 +42,7 @@ class TabBrowser : public QWidget, public BrowserPane {
   void OpenTextInEditor(std::string_view path, TreeNode* item, bool newTab) override;
   void ToggleEditor() override;
   int SaveOpenTexts() override;
+  bool CloseOpenTexts() override;
   TextEditor* CurrentEditor() override;
   void RunBrowserCommand(int command) override;
 
