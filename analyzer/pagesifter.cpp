@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "os/cp932.h"
 #include "os/file.h"
 #include "pagelib/codedetect.h"
 #include "pagelib/scanner.h"
@@ -53,17 +54,48 @@ void Begin(const char* pagePath, const char* dataDirectory, bool scanResources, 
   if (MapUrlToLocation(g_call.pageLocation, profile, location)) g_call.host = location.hostName;
 }
 
+// A relative link read as a path from the page's own folder. Saved copies
+// link across hosts ("../../host;8080/s.css" from "host;8080\p\a.html"),
+// which the URL rules, never climbing above the host, cannot follow. Only a
+// place below the data directory counts.
+bool FindFromPageFolder(std::string_view link, std::string& file) {
+  if (link.empty() || link.find("://") != std::string_view::npos || link.front() == '/' || link.front() == '\\' ||
+      (link.size() >= 2 && link[1] == ':'))
+    return false;
+  const size_t slash = g_call.pageLocation.rfind('\\');
+  if (slash == std::string::npos) return false;
+  std::string path = g_call.pageLocation.substr(0, slash + 1);
+  const size_t end = link.find_first_of("#?");
+  std::string_view rest = link.substr(0, end);
+  for (size_t i = 0; i < rest.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(rest[i]);
+    if (os::IsSjisLeadByte(c) && i + 1 < rest.size()) {
+      path += rest.substr(i, 2);
+      ++i;
+    } else {
+      path += c == '/' ? '\\' : static_cast<char>(c);
+    }
+  }
+  CollapseDotSegments(path);
+  if (!IsPathBelow(g_call.dataDirectory, path)) return false;
+  return FindLinkedFile(g_call.dataDirectory, path, file);
+}
+
 // Each link adds the first of its targets that exists, so a link is listed
 // once however many spellings of it ResolveLink hands on.
 void Collect(const PageReading& reading) {
   std::string file;
   for (const FoundLink& link : reading.links) {
+    bool found = false;
     for (const std::string& target : link.targets) {
       if (!FindLinkedFile(g_call.dataDirectory, target, file) || file.size() <= 1) continue;
-      g_call.collector += file;
-      g_call.collector += '\n';
+      found = true;
       break;
     }
+    if (!found) found = FindFromPageFolder(link.link, file) && file.size() > 1;
+    if (!found) continue;
+    g_call.collector += file;
+    g_call.collector += '\n';
   }
 }
 

@@ -10,6 +10,7 @@
 #include "app/wiring.h"
 #include "capture/http.h"
 #include "capture/job.h"
+#include "capture/mirror.h"
 #include "capture/pipeline.h"
 #include "capture/queuefile.h"
 #include "capture/rules.h"
@@ -86,7 +87,10 @@ int Frame::StartUp() {
   Profile& profile = CurrentProfile();
   failuresAtStart_ = GetDownloadManager().FailuresCommitted();
   if (ui_.Desktop()) os::SetDesktop(ui_.Desktop());
-  InstallModules(GetDownloadManager());
+  InstallModules(GetDownloadManager(), [this](uint32_t code, std::string text) {
+    QMetaObject::invokeMethod(
+        &context_, [this, code, text = std::move(text)] { RunCommand(code, text); }, Qt::QueuedConnection);
+  });
   if (options_.workerIdle.count() > 0) SetWorkerIdleLimit(options_.workerIdle);
 
   // The old log goes only now that this instance holds the lock: a second
@@ -458,6 +462,9 @@ bool Frame::Shutdown() {
     if (!SaveTree(treeSettings)) saveFailed_ = true;
   }
   (void)SaveConfigFiles(profile);
+  // The mirror thread ends before the collection it copied from is freed; a
+  // file it was copying is finished or dropped whole.
+  (void)StopMirror();
 
   WriteLog("# UnregisterHotKey");
   ui_.UnregisterHotKeys();
@@ -481,6 +488,7 @@ int Frame::Finish(int loopCode) {
     // The start-up failed, or the run ended without the shutdown: nothing is saved.
     CloseIntake(false);
     if (!StopCaptureAndWait(kStopRound)) workersAbandoned_ = true;
+    if (!StopMirror()) workersAbandoned_ = true;
   }
   for (auto& [id, slot] : timers_) KillTimer(id);
   WriteLogVerbose("# Free Resources");

@@ -9,16 +9,19 @@
 #include "browser/lists.h"
 #include "capture/feeds.h"
 #include "capture/job.h"
+#include "capture/mirror.h"
 #include "capture/pipeline.h"
 #include "capture/rules.h"
 #include "capture/schedule.h"
+#include "capture/sitedownload.h"
+#include "intake/channel.h"
 #include "search/sync.h"
 #include "store/listfiles.h"
 #include "store/locklist.h"
 
 namespace zentu {
 
-void InstallModules(DownloadManager& manager) {
+void InstallModules(DownloadManager& manager, OwnCommand ownCommand) {
   // Configuration files: the rule files (capture) and the list files (store)
   // join the table before it is read.
   InstallRuleFileHooks();
@@ -41,9 +44,20 @@ void InstallModules(DownloadManager& manager) {
   // Sync folders are filled from their directories whenever the tree file is read.
   InstallSyncFolders();
 
-  // Not yet built, so left empty: the command channel's ChannelHooks (site-download dialog,
-  // external downloader, editor, browser tabs, scrap), whose commands log what
-  // they would have done.
+  // The mirror opens the index it wrote the way the classic program did:
+  // through the command channel of its own main window. Its folder dialog
+  // and the list's selection are the windows' (ui::AppWindows sets them
+  // while they exist; without them the mirror goes to Export\mirror).
+  SetMirrorHook(&MirrorHooks::openIndex, [ownCommand](std::string_view indexPath) {
+    if (ownCommand) ownCommand(kCommandOther, std::string(kMarkerOpenUrl) + "URL=" + std::string(indexPath));
+  });
+
+  // A site download with an external downloader configured hands it the URL.
+  // The site-download dialog is the windows' (without them the command
+  // takes the settings it has and logs them).
+  SetChannelHook(&ChannelHooks::startExternalDownloader, [](std::string_view program, std::string_view url) {
+    (void)StartExternalDownloader(program, url);
+  });
 }
 
 }  // namespace zentu

@@ -43,6 +43,7 @@
 #include "store/profile.h"
 #include "store/tree.h"
 #include "store/treefile.h"
+#include "tests/support/generated_site.h"
 #include "tests/support/testca.h"
 #include "tests/support/testserver.h"
 
@@ -411,115 +412,14 @@ BENCHMARK(BM_Wget2)
 
 // ---- A whole site -------------------------------------------------------------------------
 
-// A generated site served by nginx: kSitePages pages in a binary tree of links
-// (page n links to 2n+1 and 2n+2), each with an image of its own and one of
-// 400 shared icons, and one style sheet: 20,401 files. nginx is started by the
-// benchmark on a free loopback port and stopped at its end.
-constexpr int kSitePages = 10000;
-constexpr int kSiteIcons = 400;
-
-struct NginxSite {
-  std::string dir;
-  int port = 0;
-  pid_t pid = -1;
-
-  ~NginxSite() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      int status;
-      ::waitpid(pid, &status, 0);
-    }
-    std::error_code ec;
-    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
-  }
-
-  static void Write(const std::filesystem::path& path, const std::string& text) {
-    std::filesystem::create_directories(path.parent_path());
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
-
-  static int FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-      port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-  }
-
-  bool Answers() const {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-  }
-
-  // "" when running, else why not.
-  std::string Start() {
-    if (access("/usr/sbin/nginx", X_OK) != 0) return "/usr/sbin/nginx is not installed (scripts/dev bench installs it)";
-    dir = MakeTempDir();
-    if (dir.empty()) return "no temporary folder";
-    const std::filesystem::path root = std::filesystem::path(dir) / "site";
-    const std::string filler(900, 'x');
-    for (int n = 0; n < kSitePages; ++n) {
-      std::string page = "<html><head><title>Page " + std::to_string(n) +
-                         "</title><link rel=\"stylesheet\" href=\"../style.css\"></head><body>\n";
-      for (int child : {2 * n + 1, 2 * n + 2})
-        if (child < kSitePages) page += "<a href=\"" + std::to_string(child) + ".html\">" + std::to_string(child) + "</a>\n";
-      page += "<img src=\"../img/" + std::to_string(n) + ".png\"><img src=\"../icon/" +
-              std::to_string(n % kSiteIcons) + ".png\">\n<p>" + filler + "</p></body></html>\n";
-      Write(root / "p" / (std::to_string(n) + ".html"), page);
-      Write(root / "img" / (std::to_string(n) + ".png"), Filler(1024, static_cast<unsigned>(n)));
-    }
-    for (int i = 0; i < kSiteIcons; ++i)
-      Write(root / "icon" / (std::to_string(i) + ".png"), Filler(512, static_cast<unsigned>(100000 + i)));
-    Write(root / "style.css", "body { margin: 1em; }\n");
-    // mkdtemp made the folder for us alone; nginx's workers must read it.
-    std::filesystem::permissions(dir, std::filesystem::perms::owner_all | std::filesystem::perms::group_exec |
-                                          std::filesystem::perms::others_exec);
-    port = FreePort();
-    const std::string conf = dir + "/nginx.conf";
-    Write(conf, std::string(geteuid() == 0 ? "user root;\n" : "") +
-                    "daemon off;\nworker_processes 1;\npid " + dir + "/nginx.pid;\nerror_log " + dir +
-                    "/error.log;\nevents { worker_connections 1024; }\nhttp {\n  access_log off;\n"
-                    "  sendfile on;\n  keepalive_requests 1000000;\n"
-                    "  types { text/html html; image/png png; text/css css; }\n"
-                    "  default_type application/octet-stream;\n  client_body_temp_path " + dir + "/t1;\n"
-                    "  proxy_temp_path " + dir + "/t2;\n  fastcgi_temp_path " + dir + "/t3;\n"
-                    "  uwsgi_temp_path " + dir + "/t4;\n  scgi_temp_path " + dir + "/t5;\n"
-                    "  server { listen 127.0.0.1:" + std::to_string(port) + "; root " + root.string() + "; }\n}\n");
-    std::fflush(nullptr);
-    pid = fork();
-    if (pid == 0) {
-      int null = open("/dev/null", O_RDWR);
-      for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
-      execl("/usr/sbin/nginx", "nginx", "-p", dir.c_str(), "-c", conf.c_str(), "-e", (dir + "/error.log").c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    for (int i = 0; i < 100 && !Answers(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return Answers() ? "" : "nginx did not start";
-  }
-
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port) + "/p/0.html"; }
-};
-
+// A generated site served by nginx (tests/support/generated_site.h):
+// 10,000 pages in a binary tree of links, each with an image of its own and
+// one of 400 shared icons, and one style sheet: 20,401 files. nginx is
+// started by the benchmark on a free loopback port and stopped at its end.
 template <typename Once>
 void MeasureSite(benchmark::State& state, Once once) {
-  NginxSite site;
-  if (std::string error = site.Start(); !error.empty()) {
+  testing::GeneratedSite site;
+  if (std::string error = site.StartNginx(); !error.empty()) {
     state.SkipWithError(error.c_str());
     for (auto _ : state) {
     }
@@ -528,7 +428,7 @@ void MeasureSite(benchmark::State& state, Once once) {
   long maxRss = 0;
   size_t files = 0;
   for (auto _ : state) {
-    ChildRun run = once(site.Url());
+    ChildRun run = once(site.Origin() + "/p/0.html");
     if (!run.ok) {
       state.SkipWithError(run.error.c_str());
       break;

@@ -270,70 +270,105 @@ void AddItemFilesToMirrorSet(const TreeNode* folder, MirrorFileSet& set) {
   }
 }
 
-size_t CopyMirrorFiles(MirrorFileSet& set, std::string_view mirrorDirectory, bool followLinks) {
+namespace {
+
+// One file copied through a temporary name beside the target: readers of
+// the mirror directory see the old file or the new one, never a part.
+bool CopyWhole(const std::string& from, const std::string& to, const std::stop_token& stop) {
+  os::File in;
+  if (!in.Open(from, os::File::Mode::Read)) return false;
+  os::AtomicFile out;
+  if (!out.Open(to, os::Access::Keep, os::Durability::Replaceable)) return false;
+  static thread_local char buffer[1 << 16];
+  for (;;) {
+    if (stop.stop_requested()) return false;  // the temporary file goes with `out`
+    const size_t n = in.Read(buffer, sizeof buffer);
+    if (n == 0) break;
+    if (!out.Write(std::string_view(buffer, n))) return false;
+  }
+  return out.Commit();
+}
+
+void AddLinkedFiles(MirrorFileSet& set, const std::string& file, bool followLinks) {
+  const std::string& data = set.DataDirectory();
+  auto* record = new (std::nothrow) _Pagesifter{nullptr};
+  if (!record) {
+    os::GetDesktop().MessageBox(SJ("メモリ確保エラー"), SJ("エラー"), os::Buttons::Ok, os::IDOK);
+    return;
+  }
+  if (AnalyzeWeb(file.c_str(), data.c_str(), followLinks, &record) && record->text) {
+    std::string_view list(record->text);
+    while (!list.empty()) {
+      size_t end = list.find('\n');
+      std::string_view line = list.substr(0, end);
+      if (line.empty()) break;
+      if (BelowDirectory(line, data) != std::string::npos && IsPathBelow(data, line)) {
+        set.Add(line, false);
+      } else {
+        const std::string shown(line);
+        WriteLog("Error: %s", shown.c_str());
+      }
+      if (end == std::string_view::npos) break;
+      list.remove_prefix(end + 1);
+    }
+  }
+  FreePagesifterAPI(&record);
+  delete record;
+}
+
+}  // namespace
+
+size_t CopyMirrorFiles(MirrorFileSet& set, std::string_view mirrorDirectory, bool followLinks,
+                       std::stop_token stop) {
   const std::string& data = set.DataDirectory();
   const std::string target = TrimSeparator(mirrorDirectory);
   size_t copied = 0;
   std::string file;
-  while (set.TakeUnprocessed(file)) {
-    if (CheckFileType(file, kDownloadAsBinary) != 2) {
-      auto* record = new (std::nothrow) _Pagesifter{nullptr};
-      if (!record) {
-        os::GetDesktop().MessageBox(SJ("メモリ確保エラー"), SJ("エラー"), os::Buttons::Ok, os::IDOK);
-      } else {
-        if (AnalyzeWeb(file.c_str(), data.c_str(), followLinks, &record) && record->text) {
-          std::string_view list(record->text);
-          while (!list.empty()) {
-            size_t end = list.find('\n');
-            std::string_view line = list.substr(0, end);
-            if (line.empty()) break;
-            if (BelowDirectory(line, data) != std::string::npos && IsPathBelow(data, line)) {
-              set.Add(line, false);
-            } else {
-              const std::string shown(line);
-              WriteLog("Error: %s", shown.c_str());
-            }
-            if (end == std::string_view::npos) break;
-            list.remove_prefix(end + 1);
-          }
-        }
-        FreePagesifterAPI(&record);
-        delete record;
-      }
-    }
+  while (!stop.stop_requested() && set.TakeUnprocessed(file)) {
+    if (CheckFileType(file, kDownloadAsBinary) != 2) AddLinkedFiles(set, file, followLinks);
     const std::string to = target + "\\" + file.substr(data.size() + 1);
-    const std::string dir = to.substr(0, to.rfind('\\'));
-    if (!os::CreateDirectories(dir)) {
-      WriteLog("Error: Can't create directory: %s", dir.c_str());
+    // The walk down the mirror directory makes the folders and refuses a
+    // symbolic link planted on the way, which would carry the copy elsewhere.
+    if (os::PrepareFileBelow(target, to) != os::BelowStatus::Ok) {
+      WriteLog("Error: Can't create directory: %s", to.substr(0, to.rfind('\\')).c_str());
       continue;
     }
     WriteLog("%s => %s", file.c_str(), to.c_str());
     // A failed copy is not reported; the mirror goes on with the next file.
-    if (os::CopyFile(file, to)) ++copied;
+    if (CopyWhole(file, to, stop)) ++copied;
   }
+  if (stop.stop_requested()) WriteLog("> mirror stopped: %zu files copied", copied);
   return copied;
 }
 
 // ---- The worker and the command -----------------------------------------------------------
 
-int RunMirror(char source, const std::string& directory, bool followLinks) {
+namespace {
+
+using ExportRoot = std::shared_ptr<TreeNode>;
+
+// A detached copy of what is exported, taken at the command: the current
+// folder, or a "test root" holding the list's selected items. Null when
+// there is nothing to export.
+ExportRoot TakeExportRoot(char source, const MirrorHooks& hooks) {
+  std::lock_guard tree(TreeMutex());
+  if (source == 'e') {
+    ExportRoot root(CreateNode("test root", {}, {}, kNodeFolder), NodeDeleter{});
+    if (hooks.selectedItems)
+      for (TreeNode* item : hooks.selectedItems()) Link(CopySubtree(item), root.get(), kLinkLastChild);
+    return root;
+  }
+  if (const TreeNode* folder = GetTreeState().currentFolder) return ExportRoot(CopySubtree(folder), NodeDeleter{});
+  return nullptr;
+}
+
+int Export(const ExportRoot& root, const std::string& directory, bool followLinks, std::stop_token stop) {
   os::Desktop& desktop = os::GetDesktop();
   WriteLog("Exporting...");
   desktop.StatusText("Exporting...");
   const std::string dir = TrimSeparator(directory);
   const std::string index = dir + "\\index.html";
   const MirrorHooks hooks = Hooks();
-  std::unique_ptr<TreeNode, NodeDeleter> root;
-  {
-    std::lock_guard tree(TreeMutex());
-    if (source == 'e') {
-      root.reset(CreateNode("test root", {}, {}, kNodeFolder));
-      if (hooks.selectedItems)
-        for (TreeNode* item : hooks.selectedItems()) Link(CopySubtree(item), root.get(), kLinkLastChild);
-    } else if (const TreeNode* folder = GetTreeState().currentFolder) {
-      root.reset(CopySubtree(folder));
-    }
-  }
   if (!root) {
     desktop.MessageBox(SJ("フォルダが選択されていません"), SJ("エラー"), os::Buttons::Ok, os::IDOK);
     return 0;
@@ -347,14 +382,22 @@ int RunMirror(char source, const std::string& directory, bool followLinks) {
     if (!SaveTree(dir + "\\zentu.html", root.get(), settings)) WriteLog("Error: %s\\zentu.html", dir.c_str());
     MirrorFileSet set(CurrentProfile().dirs.data);
     AddItemFilesToMirrorSet(root.get(), set);
-    CopyMirrorFiles(set, dir, followLinks);
+    CopyMirrorFiles(set, dir, followLinks, stop);
     if (hooks.refreshViews) hooks.refreshViews();
+    // A stopped mirror is not offered as finished.
+    if (stop.stop_requested()) written = 0;
   }
   WriteLog("Exported.");
   desktop.StatusText("Exported.");
   if (written && hooks.openIndex) hooks.openIndex(index);
   if (written) desktop.MessageBox(SJ("エクスポート完了しました"), "Zentu", os::Buttons::Ok, os::IDOK);
   return written;
+}
+
+}  // namespace
+
+int RunMirror(char source, const std::string& directory, bool followLinks, std::stop_token stop) {
+  return Export(TakeExportRoot(source, Hooks()), directory, followLinks, stop);
 }
 
 int StartMirror(char source, std::string_view presetDirectory) {
@@ -405,8 +448,10 @@ int StartMirror(char source, std::string_view presetDirectory) {
   }
   WriteLog("Create !!: DIR = %s", dir.c_str());
   const bool follow = settings.followLinks;
+  // The views' selection is read here, on the caller's (UI) thread.
+  ExportRoot root = TakeExportRoot(source, Hooks());
   const bool started = S().pool.Start(
-      0, 1, [source, dir, follow](std::stop_token) { RunMirror(source, dir, follow); }, [] { EndBusy(); });
+      0, 1, [root, dir, follow](std::stop_token stop) { Export(root, dir, follow, stop); }, [] { EndBusy(); });
   if (!started) EndBusy();
   return started ? 1 : 0;
 }
@@ -421,6 +466,12 @@ void WaitForMirror() {
   S().ended.wait(lock, [] { return !S().busy; });
   lock.unlock();
   S().pool.Reap();
+}
+
+bool StopMirror(std::chrono::milliseconds limit) {
+  const bool ended = S().pool.StopAll(limit);
+  if (!ended) WriteLog("> the mirror did not stop in time");
+  return ended;
 }
 
 }  // namespace zentu

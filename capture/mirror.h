@@ -3,8 +3,10 @@
 // exported items and every saved file their pages need, found with the page
 // analyzer library. It runs on one worker thread; one mirror at a time.
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -51,7 +53,8 @@ struct MirrorHooks {
   };
   // The folder dialog "フォルダに出力"; false when cancelled.
   std::function<bool(Dialog& settings)> dialog;
-  // The list view's selected items (source "e"); called under the tree lock.
+  // The list view's selected items (source "e"); called under the tree lock
+  // on the thread that calls StartMirror.
   std::function<std::vector<TreeNode*>()> selectedItems;
   // Opens the written index page (through the program's own command channel).
   std::function<void(std::string_view indexPath)> openIndex;
@@ -76,11 +79,16 @@ int WriteExportIndex(const TreeNode* folder, std::string_view path);
 void AddItemFilesToMirrorSet(const TreeNode* folder, MirrorFileSet& set);
 // The passes: analyse each unprocessed page, add what it links to, copy each
 // file to the same place below `mirrorDirectory`. Returns the files copied.
-size_t CopyMirrorFiles(MirrorFileSet& set, std::string_view mirrorDirectory, bool followLinks);
+// Each copy is written to a temporary name beside its target and renamed
+// over it, so a stop or a crash never leaves half a file; a stop requested
+// through `stop` ends the pass after the file being copied.
+size_t CopyMirrorFiles(MirrorFileSet& set, std::string_view mirrorDirectory, bool followLinks,
+                       std::stop_token stop = {});
 
 // The worker's whole run, on the calling thread: export `source` ('d' the
-// current folder, 'e' the selected items) into `directory`. 1 when exported.
-int RunMirror(char source, const std::string& directory, bool followLinks);
+// current folder, 'e' the selected items) into `directory`. 1 when exported,
+// 0 when it failed or was stopped.
+int RunMirror(char source, const std::string& directory, bool followLinks, std::stop_token stop = {});
 
 // The mirror command. Returns 1 when a worker started, 0 otherwise (one
 // runs already, cancelled, no directory, or it could not be created).
@@ -89,5 +97,8 @@ int StartMirror(char source, std::string_view presetDirectory = {});
 bool MirrorRunning();
 // Waits for a running mirror to end (tests, shutdown).
 void WaitForMirror();
+// Shutdown: asks a running mirror to stop and joins its thread. The copy in
+// hand is finished or dropped whole. False when it did not end in `limit`.
+bool StopMirror(std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 }  // namespace zentu

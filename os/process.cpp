@@ -12,6 +12,7 @@
 #include <string_view>
 #include <thread>
 
+#include "os/cp932.h"
 #include "os/log.h"
 #include "os/path.h"
 
@@ -67,6 +68,22 @@ std::string ExecutableDirectory() {
   if (slash == std::string::npos) return {};
   native.resize(slash == 0 ? 1 : slash);
   return FromNativePath(native);
+}
+
+std::string FindProgram(std::string_view name) {
+  if (name.empty()) return {};
+  const bool bare = name.find('/') == std::string_view::npos && name.find('\\') == std::string_view::npos &&
+                    !(name.size() >= 2 && name[1] == ':');
+  if (!bare) {
+    // A native absolute path is taken in its program form.
+    const std::string program = name.front() == '/' ? FromNativePath(name) : std::string(name);
+    auto native = ToNativePath(program);
+    struct stat st {};
+    const bool runnable = native && ::stat(native->c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                          ::access(native->c_str(), X_OK) == 0;
+    return runnable ? program : std::string();
+  }
+  return FindProgramOnPath(SjisToUtf8(name));
 }
 
 bool StartProgram(std::string_view program, const std::vector<std::string>& arguments) {

@@ -18,6 +18,11 @@ int RunProgram(const std::vector<std::string>& args, const std::vector<std::stri
 // system cannot tell).
 std::string ExecutableDirectory();
 
+// The program a configured name stands for: a program path or a native
+// absolute path as it is, a bare name looked up on PATH. "" when no
+// executable file is found there.
+std::string FindProgram(std::string_view name);
+
 // Starts `program` (a program path) with `arguments`, without waiting for it.
 // The child is reaped in the background. False when it is not an executable
 // file or cannot be started.

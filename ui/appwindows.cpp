@@ -17,6 +17,7 @@
 #include <climits>
 #include <mutex>
 
+#include "capture/mirror.h"
 #include "capture/schedule.h"
 #include "capture/job.h"
 #include "capture/pipeline.h"
@@ -41,6 +42,7 @@
 #include "ui/qtdesktop.h"
 #include "ui/qttext.h"
 #include "ui/settingsdialog.h"
+#include "ui/sitecommands.h"
 #include "ui/treeicons.h"
 #include "ui/uithread.h"
 
@@ -110,6 +112,7 @@ AppWindows::AppWindows(std::function<void()> shutdown) : shutdown_(std::move(shu
                    [browser](std::string_view url) { browser->OpenInNewTab("Loading...", url); });
   }
   InstallTextHooks();
+  InstallSiteHooks(*this);
 }
 
 void AppWindows::StartBrowser(const Profile& profile) {
@@ -165,6 +168,7 @@ AppWindows::~AppWindows() {
   ownTimers_.clear();
   RemoveTextHooks();
   RemoveIntakeHooks();
+  RemoveSiteHooks();
   delete agent_;
   delete tray_;
   delete trayMenu_;
@@ -233,6 +237,8 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdUpdateNode, [this] { UpdateNodeCommand(*this, TargetNode()); });
   c.Register(kCmdUpdateFolder, [this] { UpdateFolderTreeCommand(*this, main_->CurrentFolder()); });
   c.Register(kCmdUpdateSelected, [this] { UpdateListCommand(*this); });
+  c.Register(kCmdMirrorFolder, [] { (void)StartMirror('d'); });
+  c.Register(kCmdMirrorSelected, [] { (void)StartMirror('e'); });
   // Imports from other programs.
   RegisterImportCommands(*this, c);
   // Backups, the older format, the rule lists, help and the auto navigation.

@@ -97,9 +97,15 @@ inline constexpr int kCmdOpenKeyword = 40228;  // "キーワードからWEBペ�
 inline constexpr int kCmdMarker1 = 40436;      // "マーカー設定"
 inline constexpr int kCmdMarker2 = 40505;      // "マーカー2設定"
 inline constexpr int kCmdBlockListSettings = 45301;
+inline constexpr int kCmdCaptureSite = 40342;  // "表示中のサイトを取り込む": a site download of the tab's page
 inline constexpr int kBrowserCommands[] = {kCmdCloseCurrentTab, kCmdCloseOtherTabs, kCmdNewTab,     kCmdLeftTab,
                                            kCmdRightTab,        kCmdCopyTabTitle,   kCmdCopyTabUrl, kCmdCopyTabTitleUrl,
-                                           kCmdOpenKeyword,     kCmdMarker1,        kCmdMarker2,    kCmdBlockListSettings};
+                                           kCmdOpenKeyword,     kCmdMarker1,        kCmdMarker2,    kCmdBlockListSettings,
+                                           kCmdCaptureSite};
+
+// The mirror ("フォルダに出力"): the current folder, or the list's selected items.
+inline constexpr int kCmdMirrorFolder = 45401;
+inline constexpr int kCmdMirrorSelected = 45402;
 
 // File, help and settings commands (ui/filecommands.cpp).
 inline constexpr int kCmdImportBackup = 40045;       // "バックアップの取り込み"

@@ -179,7 +179,7 @@ MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
     focusPane_ = treeView_;
     QMenu menu(this);
     for (int id : {kCmdNewFolder, kCmdRename, kCmdProperties, 0, kCmdDeleteTreeFolder, 0, kCmdOpenFolder,
-                   kCmdCloseFolder})
+                   kCmdCloseFolder, 0, kCmdMirrorFolder})
       id ? (void)menu.addAction(action(id)) : (void)menu.addSeparator();
     menu.exec(treeView_->viewport()->mapToGlobal(pos));
   });
@@ -191,7 +191,7 @@ MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
     focusPane_ = listView_;
     QMenu menu(this);
     for (int id : {kCmdRename, kCmdProperties, 0, kCmdSetRead, kCmdSetUnread, 0, kCmdLockUrl, kCmdUnlockUrl, 0,
-                   kCmdDeleteItem})
+                   kCmdDeleteItem, 0, kCmdMirrorSelected})
       id ? (void)menu.addAction(action(id)) : (void)menu.addSeparator();
     menu.exec(listView_->viewport()->mapToGlobal(pos));
   });
@@ -285,6 +285,8 @@ void MainWindow::BuildMenus() {
     imports->addAction(Command(c.id, U(c.menuTextUtf8)));
   }
   // The orphan-file cleaner.
+  file->addAction(Command(kCmdMirrorFolder, U("フォルダに出力(&E)...")));
+  file->addAction(Command(kCmdMirrorSelected, U("選択アイテムをフォルダに出力(&L)...")));
   file->addAction(Command(kCmdSaveOlderFormat, U("旧形式で保存(&O)...")));
   file->addAction(Command(kCmdBackupNow, U("バックアップを作成(&B)")));
   file->addSeparator();
@@ -439,6 +441,7 @@ void MainWindow::BuildMenus() {
   web->addAction(Command(kCmdMarker1, U("ウェブページの選択範囲にマーカーを設定")));
   web->addAction(Command(kCmdMarker2, U("ウェブページの選択範囲にマーカー2を設定")));
   web->addSeparator();
+  web->addAction(Command(kCmdCaptureSite, U("表示中のサイトを取り込む...")));
   web->addAction(Command(kCmdAutoNavigateStart, U("オートナビゲート開始")));
   web->addAction(Command(kCmdAutoNavigateStop, U("オートナビゲート終了")));
   web->addSeparator();

@@ -47,6 +47,28 @@ class AnalyzerTest : public TempHome {
   _Pagesifter* record = nullptr;
 };
 
+// A site saved from a server with a port lives in "host;port": the page's
+// relative links must resolve inside that folder.
+TEST_F(AnalyzerTest, PagesOfAServerWithAPortFindTheirFiles) {
+  Put("127.0.0.1;8080/p/0.html",
+      "<html><head><link rel=\"stylesheet\" href=\"../style.css\"></head><body>"
+      "<a href=\"1.html\">1</a><img src=\"../img/0.png\"></body></html>");
+  for (const char* f : {"127.0.0.1;8080/style.css", "127.0.0.1;8080/p/1.html", "127.0.0.1;8080/img/0.png"}) Put(f, "x");
+  ASSERT_TRUE(AnalyzeWeb(Local("127.0.0.1;8080/p/0.html").c_str(), data.c_str(), true, &record));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{Local("127.0.0.1;8080/style.css"), Local("127.0.0.1;8080/p/1.html"),
+                                               Local("127.0.0.1;8080/img/0.png")}));
+  // The capture writes links up to the data directory and down again, and
+  // into other hosts' folders; climbing out of the data directory finds nothing.
+  Put("127.0.0.1;8080/p/2.html",
+      "<img src=\"../../127.0.0.1;8080/img/0.png\"><img src=\"../../other.host/o.gif#x\">"
+      "<img src=\"../../../outside.gif\"><img src=\"../../../Data/other.host/o.gif\">");
+  Put("other.host/o.gif", "x");
+  WriteNative("outside.gif", "x");
+  ASSERT_TRUE(AnalyzeWeb(Local("127.0.0.1;8080/p/2.html").c_str(), data.c_str(), true, &record));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{Local("127.0.0.1;8080/img/0.png"), Local("other.host/o.gif"),
+                                               Local("other.host/o.gif")}));
+}
+
 TEST_F(AnalyzerTest, ListsExistingLinkedFilesInPageOrderOncePerLink) {
   Put("h/a/index.html",
       "<html><body background=\"bg.gif\"><img src=\"p.png\"><a href=\"next.html\">n</a>"

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "capture/rules.h"
+#include "os/file.h"
 #include "os/log.h"
 #include "store/profile.h"
 #include "store/treefile.h"
@@ -192,6 +193,61 @@ TEST_F(MirrorTest, DialogSelectionAndRefusals) {
   EXPECT_EQ(desktop.messages.back().text, SJ("フォルダを作成できません"));
   EXPECT_EQ(desktop.messages.back().caption, SJ("エラー"));
   EXPECT_FALSE(MirrorRunning());
+}
+
+// A copy goes through a temporary name: a copy that fails half-way, or a
+// stop, leaves the earlier file whole and nothing else behind.
+TEST_F(MirrorTest, CopiesAreWholeOrAbsentAndAStopEndsThePass) {
+  std::set<std::string> sources;
+  for (int i = 0; i < 400; ++i) {
+    const std::string name = "h/f" + std::to_string(i) + ".gif";
+    WriteNative("Data/" + name, std::string(3000 + i, static_cast<char>('a' + i % 26)));
+    sources.insert(name);
+  }
+  const std::string out = Path("Out");
+  auto fill = [&](MirrorFileSet& set) {
+    for (const std::string& name : sources) {
+      std::string program = Path("Data") + "\\" + name;
+      for (char& c : program)
+        if (c == '/') c = '\\';
+      ASSERT_TRUE(set.Add(program, false));
+    }
+  };
+  // Stopped before it began: nothing is copied.
+  {
+    MirrorFileSet set(Path("Data"));
+    fill(set);
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_EQ(CopyMirrorFiles(set, out, false, stop.get_token()), 0u);
+    EXPECT_TRUE(Files(nativeHome + "/Data").size() == sources.size());
+    EXPECT_FALSE(std::filesystem::exists(nativeHome + "/Out/h/f0.gif"));
+  }
+  // An earlier export, then a copy whose writes fail from the first one on.
+  WriteNative("Out/h/f0.gif", "earlier");
+  {
+    MirrorFileSet set(Path("Data"));
+    ASSERT_TRUE(set.Add(Path("Data") + "\\h\\f0.gif", false));
+    os::SetFileFaultAt(1);
+    EXPECT_EQ(CopyMirrorFiles(set, out, false), 0u);
+    os::SetFileFaultAt(0);
+    EXPECT_EQ(ReadNative("Out/h/f0.gif"), "earlier");
+    EXPECT_EQ(Files(nativeHome + "/Out"), (std::set<std::string>{"h/f0.gif"}));
+  }
+  // A mirror stopped while it copies (shutdown): the thread ends, and every
+  // file it left is a whole copy of its source.
+  std::filesystem::remove_all(nativeHome + "/Out");
+  TreeNode* folder = Folder(root, "Many");
+  for (const std::string& name : sources) Item(folder, name, "http://" + name, name.substr(0, 1) + "\\" + name.substr(2));
+  GetTreeState().currentFolder = folder;
+  ASSERT_EQ(StartMirror('d', out), 1);
+  EXPECT_TRUE(StopMirror(std::chrono::seconds(30)));
+  EXPECT_FALSE(MirrorRunning());
+  for (const std::string& f : Files(nativeHome + "/Out")) {
+    if (f == "index.html" || f == "zentu.html") continue;
+    ASSERT_TRUE(sources.count(f)) << "left behind: " << f;
+    EXPECT_TRUE(ReadNative("Out/" + f) == ReadNative("Data/" + f)) << "not whole: " << f;
+  }
 }
 
 }  // namespace

@@ -586,6 +586,7 @@ void TabBrowser::ShowMenu(const QPoint& pos) {
     menu.addSeparator();
     add(&menu, "リンク登録(&A)", kCmdAddLink);
     add(&menu, "リンク取り込み(&I)", kCmdAddAndCapture);
+    add(&menu, "このサイトを取り込む(&W)...", kCmdCaptureSite);
   }
   menu.addSeparator();
   add(&menu, "タイトルをコピー(&T)", kCmdCopyTabTitle);
@@ -626,6 +627,19 @@ void TabBrowser::RunCommand(int command, int clicked) {
     case kCmdRightTab: NextTab(); break;
     case kCmdAddLink: sendToChannel("-i"); break;
     case kCmdAddAndCapture: sendToChannel("-u"); break;
+    case kCmdCaptureSite: {
+      // The site download of the page shown, titled like the tab.
+      std::string url = t->record.url;
+      if (IsLocalLocation(url)) url = SavedCopyOrigins().OriginalOf(url, profile.dirs.data);
+      if (url.empty() || url.find("://") == std::string::npos) {
+        os::MessageBox(os::SJ("このページはサイトダウンロードできません"), os::SJ("エラー"));
+        break;
+      }
+      std::string text = std::string(kMarkerSiteDownload) + "\nURL=" + url;
+      if (!t->record.title.empty()) text += "\nTITLE=" + t->record.title;
+      ReceiveCommand(kCommandOther, text);
+      break;
+    }
     case kCmdCopyTabTitle: CopyTitle(clicked, true, false); break;
     case kCmdCopyTabUrl: CopyTitle(clicked, false, true); break;
     case kCmdCopyTabTitleUrl: CopyTitle(clicked, true, true); break;
