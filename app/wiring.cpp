@@ -13,6 +13,7 @@
 #include "capture/rules.h"
 #include "capture/schedule.h"
 #include "search/sync.h"
+#include "store/keyconfig.h"
 #include "store/listfiles.h"
 #include "store/locklist.h"
 
@@ -25,6 +26,8 @@ void InstallModules(DownloadManager& manager) {
   RegisterListFileHooks();
   // The browser's keyword, pop-up block and last-opened lists.
   InstallBrowserListHooks();
+  // keyconfig.dat and keyconfig_editor.dat.
+  InstallKeyConfigHooks();
   InstallScheduleFileHooks();
 
   // The queue starts the pipeline's workers and has it initialise new jobs
