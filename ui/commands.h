@@ -94,6 +94,10 @@ inline constexpr int kBrowserCommands[] = {kCmdCloseCurrentTab, kCmdCloseOtherTa
                                            kCmdRightTab,        kCmdCopyTabTitle,   kCmdCopyTabUrl, kCmdCopyTabTitleUrl,
                                            kCmdOpenKeyword,     kCmdMarker1,        kCmdMarker2,    kCmdBlockListSettings};
 
+// The key settings dialog and the diagnostics report.
+inline constexpr int kCmdKeySettings = 45600;
+inline constexpr int kCmdDiagnostics = 45601;
+
 class CommandDispatcher {
  public:
   using Handler = std::function<void()>;

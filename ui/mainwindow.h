@@ -70,6 +70,9 @@ class MainWindow : public QMainWindow {
   // The layout and placement into the profile.
   void StoreInto(Profile& profile) const;
 
+  // Shortcuts from the general key list (again after the key dialog).
+  void ApplyKeyBindings();
+
   void ToggleTree();
   void ToggleList();
   void ToggleStatusBar();
@@ -103,6 +106,7 @@ class MainWindow : public QMainWindow {
   QToolBar* toolBar_ = nullptr;
   std::array<QLabel*, 3> parts_{};
   std::map<int, QAction*> actions_;
+  std::vector<QAction*> keyActions_;  // bound commands without a menu entry
   QActionGroup* sortGroup_ = nullptr;
   bool expansionPending_ = true;
   bool fullSyncScheduled_ = false;
