@@ -81,7 +81,7 @@ KeyConfigDialog::KeyConfigDialog(const KeyConfig& general, const KeyConfig& edit
   SelectRow(0);
 }
 
-int KeyConfigDialog::Shown() const { return tabs_->currentIndex() == 1 ? 1 : 0; }
+int KeyConfigDialog::Shown() const { return tabs_ && tabs_->currentIndex() == 1 ? 1 : 0; }
 
 void KeyConfigDialog::Fill(int list) {
   QTreeWidget* view = views_[static_cast<size_t>(list)];
@@ -93,6 +93,7 @@ void KeyConfigDialog::Fill(int list) {
 }
 
 void KeyConfigDialog::ShowBindingOf(int row) {
+  if (!key_ || !tabs_) return;  // still being built
   const KeyConfig& list = lists_[static_cast<size_t>(Shown())];
   if (row < 0 || static_cast<size_t>(row) >= list.bindings.size()) return;
   SetCombination(list.bindings[static_cast<size_t>(row)].Combination());

@@ -39,12 +39,12 @@ class KeyConfigDialog : public QDialog {
   void ShowBindingOf(int row);
 
   std::array<KeyConfig, 2> lists_;
-  QTabWidget* tabs_;
+  QTabWidget* tabs_ = nullptr;
   std::array<QTreeWidget*, 2> views_{};
-  QCheckBox* ctrl_;
-  QCheckBox* alt_;
-  QCheckBox* shift_;
-  QComboBox* key_;
+  QCheckBox* ctrl_ = nullptr;
+  QCheckBox* alt_ = nullptr;
+  QCheckBox* shift_ = nullptr;
+  QComboBox* key_ = nullptr;
 };
 
 }  // namespace zentu::ui
