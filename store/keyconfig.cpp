@@ -529,6 +529,7 @@ KeyConfig& GeneralKeys() {
   static KeyConfig* config = [] {
     auto* c = new KeyConfig;  // never destroyed: shutdown saves it late
     DeclareActions(*c, KeyList::General);
+    ApplyDefaultKeys(*c);  // until a file is read, the defaults hold
     return c;
   }();
   return *config;
@@ -538,6 +539,7 @@ KeyConfig& EditorKeys() {
   static KeyConfig* config = [] {
     auto* c = new KeyConfig;
     DeclareActions(*c, KeyList::Editor);
+    ApplyDefaultKeys(*c);
     return c;
   }();
   return *config;

@@ -18,6 +18,9 @@
 #include "store/keyconfig.h"
 #include "tests/ui/ui_fixture.h"
 #include "ui/commands.h"
+#include "ui/diagnosticsdialog.h"
+#include <QPlainTextEdit>
+#include <cstdlib>
 #include "ui/importcommands.h"
 #include "ui/keybindings.h"
 #include "ui/keyconfigdialog.h"
@@ -31,6 +34,14 @@ int RowOf(const KeyConfig& config, int command) {
   for (size_t i = 0; i < config.bindings.size(); ++i)
     if (config.bindings[i].command == command) return static_cast<int>(i);
   return -1;
+}
+
+// Pictures for the documentation when ZENTU_SCREENSHOT_DIR names a folder.
+void SavePicture(QWidget& w, const char* name) {
+  const char* dir = std::getenv("ZENTU_SCREENSHOT_DIR");
+  if (!dir || !*dir) return;
+  w.resize(w.size());
+  EXPECT_TRUE(w.grab().save(QString::fromUtf8(dir) + "/" + name, "PNG"));
 }
 
 class KeysTest : public UiTest {
@@ -76,6 +87,7 @@ TEST_F(KeysTest, DialogRefusesBadAndClashingKeysAndKeepsWhatItTook) {
     d.SelectRow(RowOf(d.editor(), 40323));
     d.SetCombination({false, false, false, kKeyPause});  // PAUSE alone is allowed
     EXPECT_TRUE(d.AssignSelected());
+    SavePicture(d, "key-settings.png");
     d.accept();
   });
   w.Dispatch(ui::kCmdKeySettings);
@@ -91,6 +103,19 @@ TEST_F(KeysTest, DialogRefusesBadAndClashingKeysAndKeepsWhatItTook) {
   std::string general;
   ASSERT_TRUE(os::ReadWholeFile(ConfigFilePath(CurrentProfile(), ConfigFile::KeyConfig), general));
   EXPECT_NE(general.find(SJ("ログ表示\tC+A+L\r\n")), std::string::npos);
+}
+
+TEST_F(KeysTest, DiagnosticsDialogShowsTheReportAndWarnings) {
+  ui::DiagnosticsDialog::SetConnectCheck([](const std::string&, int) { return false; });
+  ui::DiagnosticsDialog dialog;
+  dialog.show();
+  ASSERT_TRUE(WaitUntil([&] { return dialog.finished(); }, 20000));
+  ui::DiagnosticsDialog::SetConnectCheck({});
+  const QString report = dialog.reportPane()->toPlainText();
+  EXPECT_TRUE(report.startsWith(ui::U("********* 診断開始")));
+  EXPECT_TRUE(report.contains(ui::U("問題が1個発見されました")));
+  EXPECT_TRUE(dialog.warningPane()->toPlainText().contains(ui::U("Google に接続できません")));
+  SavePicture(dialog, "diagnostics.png");
 }
 
 // --- The menu walk ---------------------------------------------------------------
