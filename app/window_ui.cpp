@@ -83,6 +83,10 @@ class WindowUi : public FrameUi {
       QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
   }
   void AddTrayIcon(std::string_view tip) override { windows_->AddTrayIcon(tip); }
+  bool RegisterHotKeys(const Profile&) override { return windows_->RegisterHotKeys(); }
+  void UnregisterHotKeys() override {
+    if (windows_) windows_->UnregisterHotKeys();
+  }
   void AutoSaveText() override {
     if (windows_) windows_->AutoSaveText();
   }

@@ -16,6 +16,7 @@
 #include "capture/sitedownload.h"
 #include "intake/channel.h"
 #include "search/sync.h"
+#include "store/keyconfig.h"
 #include "store/listfiles.h"
 #include "store/locklist.h"
 
@@ -28,6 +29,8 @@ void InstallModules(DownloadManager& manager, OwnCommand ownCommand) {
   RegisterListFileHooks();
   // The browser's keyword, pop-up block and last-opened lists.
   InstallBrowserListHooks();
+  // keyconfig.dat and keyconfig_editor.dat.
+  InstallKeyConfigHooks();
   InstallScheduleFileHooks();
 
   // The queue starts the pipeline's workers and has it initialise new jobs

@@ -30,7 +30,12 @@
 #include "store/profile.h"
 #include "store/profile_bridge.h"
 #include "store/treefile.h"
+#include "store/configfiles.h"
+#include "store/keyconfig.h"
+#include "ui/diagnosticsdialog.h"
 #include "ui/downloadwindow.h"
+#include "ui/globalhotkeys.h"
+#include "ui/keyconfigdialog.h"
 #include "ui/feedcommands.h"
 #include "ui/filecommands.h"
 #include "ui/importcommands.h"
@@ -209,6 +214,8 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdUnlockUrl, [this] { LockSelected(false); });
   c.Register(kCmdSettings, [this] { OpenSettings(0); });
   c.Register(kCmdCaptureSettings, [this] { OpenSettings(1); });
+  c.Register(kCmdKeySettings, [this] { OpenKeySettings(); });
+  c.Register(kCmdDiagnostics, [this] { OpenDiagnostics(); });
   c.Register(kCmdToggleTopMost, [this] { SetTopMost(!CurrentProfile().ViewTopMost); });
   c.Register(kCmdSetTopMost, [this] { SetTopMost(true); });
   c.Register(kCmdClearTopMost, [this] { SetTopMost(false); });
@@ -266,6 +273,39 @@ void AppWindows::RegisterCommands() {
 }
 
 bool AppWindows::Dispatch(int command) { return commands_.Dispatch(command); }
+
+// --- Keys ---------------------------------------------------------------------------
+
+bool AppWindows::RegisterHotKeys() {
+  return RegisterGlobalHotKeys(GeneralKeys(), [this](int command) {
+    if (!Dispatch(command)) WriteLog("> hot key: no operation for command %d", command);
+  });
+}
+
+void AppWindows::UnregisterHotKeys() { UnregisterGlobalHotKeys(); }
+
+void AppWindows::OpenKeySettings() {
+  KeyConfigDialog dialog(GeneralKeys(), EditorKeys(), main_);
+  if (dialog.exec() != QDialog::Accepted) return;
+  UnregisterGlobalHotKeys();
+  GeneralKeys() = dialog.general();
+  EditorKeys() = dialog.editor();
+  RebuildCommandMap(GeneralKeys());
+  RebuildCommandMap(EditorKeys());
+  main_->ApplyKeyBindings();
+  (void)RegisterHotKeys();
+  // Written now as well as at exit: a crash must not lose what the user set.
+  const Profile& p = CurrentProfile();
+  (void)SaveKeyConfig(ConfigFilePath(p, ConfigFile::KeyConfig), GeneralKeys(), p.FlagSave);
+  (void)SaveKeyConfig(ConfigFilePath(p, ConfigFile::KeyConfigEditor), EditorKeys(), p.FlagSave);
+  WriteLog("> key config: changed");
+}
+
+void AppWindows::OpenDiagnostics() {
+  auto* dialog = new DiagnosticsDialog(main_);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->show();
+}
 
 // --- Start -------------------------------------------------------------------------
 

@@ -124,6 +124,13 @@ class AppWindows {
   // taken only while none runs; false (after telling the user) otherwise.
   bool ApplySettings(const Profile& edited);
   void SetTopMost(bool on);
+  // The key settings dialog; OK takes both lists, rebuilds the shortcuts,
+  // registers the hot keys again and writes the key files.
+  void OpenKeySettings();
+  void OpenDiagnostics();
+  // The general list's global hot keys; false when one could not be registered.
+  bool RegisterHotKeys();
+  void UnregisterHotKeys();
 
   // Node commands on the pane the user works in: the list's current row, else
   // the tree's current folder.

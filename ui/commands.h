@@ -123,6 +123,10 @@ inline constexpr int kCmdBackupNow = 45754;
 inline constexpr int kCmdSaveOlderFormat = 45755;
 inline constexpr int kCmdInternetOptions = 45756;
 
+// The key settings dialog and the diagnostics report.
+inline constexpr int kCmdKeySettings = 45600;
+inline constexpr int kCmdDiagnostics = 45601;
+
 class CommandDispatcher {
  public:
   using Handler = std::function<void()>;
@@ -155,7 +159,7 @@ inline constexpr int kCmdClearSearch = 45107;
 inline constexpr int kCmdNewSyncFolder = 45108;
 inline constexpr int kCmdEditSyncFolder = 45109;
 inline constexpr int kCmdReloadSyncFolder = 45110;
-inline constexpr int kCmdSearchMarkFirst = 45111;  // 45111..45119 marks 1..9
+inline constexpr int kCmdSearchMarkFirst = 40150;  // 40150..40158 marks 1..9, as in the key lists
 
 }  // namespace zentu::ui
 

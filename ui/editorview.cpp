@@ -20,6 +20,7 @@
 #include "os/log.h"
 #include "os/text.h"
 #include "store/profile.h"
+#include "ui/keybindings.h"
 #include "ui/qttext.h"
 
 namespace zentu::ui {
@@ -381,6 +382,7 @@ void EditorView::PaintLine(QPainter& p, int row, int y, const QRect& clip) {
 // ----- keys and the input method -----
 
 bool EditorView::IsEditorKey(QKeyEvent* event) const {
+  if (EditorCommandOfEvent(event)) return true;  // bound in the editor's key list
   switch (event->key()) {
     case Qt::Key_Backspace:
     case Qt::Key_Delete:
@@ -430,6 +432,8 @@ void EditorView::TypeBytes(const std::string& sjis) {
 void EditorView::keyPressEvent(QKeyEvent* event) {
   const bool shift = event->modifiers() & Qt::ShiftModifier;
   const bool ctrl = event->modifiers() & Qt::ControlModifier;
+  // The editor's key list first: the user's bindings beat the built-in keys.
+  if (const int bound = EditorCommandOfEvent(event)) return RunCommand(bound);
   struct Key {
     int key, command;
   } static const kKeys[] = {{Qt::Key_Backspace, 40277}, {Qt::Key_Delete, 40278}, {Qt::Key_PageUp, 40281},

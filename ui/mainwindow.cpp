@@ -22,6 +22,7 @@
 #include <utility>
 #include <mutex>
 
+#include "os/log.h"
 #include "os/path.h"
 #include "store/groups.h"
 #include "os/version.h"
@@ -30,6 +31,7 @@
 #include "ui/foldermodel.h"
 #include "ui/importcommands.h"
 #include "ui/itemmodel.h"
+#include "ui/keybindings.h"
 #include "ui/nodeview.h"
 #include "ui/qttext.h"
 #include "ui/searchcommands.h"
@@ -141,6 +143,7 @@ MainWindow::MainWindow(AppWindows& app) : QMainWindow(nullptr), app_(app) {
 
   BuildMenus();
   BuildToolBar();
+  ApplyKeyBindings();
 
   connect(treeView_->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) {
@@ -275,7 +278,7 @@ QAction* MainWindow::action(int command) const {
 void MainWindow::BuildMenus() {
   const Profile& profile = CurrentProfile();
   QMenu* file = menuBar()->addMenu(U("ファイル(&F)"));
-  file->addAction(Command(kCmdSave, U("セーブ(&S)"), QKeySequence(Qt::CTRL | Qt::Key_S)));
+  file->addAction(Command(kCmdSave, U("セーブ(&S)")));
   file->addAction(Command(kCmdNewFolder, U("フォルダを作成(&N)")));
   file->addSeparator();
   // Imports from other programs.
@@ -295,14 +298,14 @@ void MainWindow::BuildMenus() {
   file->addAction(Command(kCmdExit, U("終了(&X)")));
 
   QMenu* view = menuBar()->addMenu(U("表示(&V)"));
-  view->addAction(Command(kCmdToggleTree, U("ツリーウインドウの表示切替"), QKeySequence(Qt::Key_F3)));
-  view->addAction(Command(kCmdToggleList, U("リストウインドウの表示切替"), QKeySequence(Qt::Key_F4)));
+  view->addAction(Command(kCmdToggleTree, U("ツリーウインドウの表示切替")));
+  view->addAction(Command(kCmdToggleList, U("リストウインドウの表示切替")));
   view->addAction(Command(kCmdToggleStatusBar, U("ステータスバーの表示切替")));
   view->addSeparator();
-  view->addAction(Command(kCmdShowLog, U("ログ表示"), QKeySequence(Qt::Key_F6)));
+  view->addAction(Command(kCmdShowLog, U("ログ表示")));
   view->addAction(Command(kCmdShowDownloadManager, U("ダウンロードマネージャ表示")));
   view->addSeparator();
-  view->addAction(Command(kCmdHideWindow, U("ウインドウを隠す"), QKeySequence(Qt::Key_F10)));
+  view->addAction(Command(kCmdHideWindow, U("ウインドウを隠す")));
   view->addAction(Command(kCmdMinimizeWindow, U("ウインドウを最小化")));
   view->addAction(Command(kCmdToggleTopMost, U("最前面表示モード切替")));
   view->addSeparator();
@@ -312,10 +315,10 @@ void MainWindow::BuildMenus() {
   connect(groups, &QMenu::aboutToShow, this, [this, groups] { FillGroupMenu(groups); });
 
   QMenu* item = menuBar()->addMenu(U("アイテム(&I)"));
-  item->addAction(Command(kCmdSetRead, U("既読に設定"), QKeySequence(Qt::CTRL | Qt::Key_R)));
-  item->addAction(Command(kCmdSetUnread, U("未読に設定"), QKeySequence(Qt::CTRL | Qt::Key_E)));
+  item->addAction(Command(kCmdSetRead, U("既読に設定")));
+  item->addAction(Command(kCmdSetUnread, U("未読に設定")));
   item->addSeparator();
-  item->addAction(Command(kCmdRename, U("名前の変更"), QKeySequence(Qt::Key_F2)));
+  item->addAction(Command(kCmdRename, U("名前の変更")));
   item->addAction(Command(kCmdProperties, U("プロパティ")));
   // No Delete key here: it would reach past the editor of a tab; the key configuration binds it.
   item->addAction(Command(kCmdDeleteItem, U("アイテムの削除")));
@@ -323,26 +326,22 @@ void MainWindow::BuildMenus() {
   item->addAction(Command(kCmdLockUrl, U("このURLを上書き不可とする(&L)")));
   item->addAction(Command(kCmdUnlockUrl, U("このURLを上書き可能とする(&U)")));
   item->addSeparator();
-  item->addAction(Command(kCmdNextItem, U("次のアイテムを選択"), QKeySequence(Qt::CTRL | Qt::Key_N)));
-  item->addAction(Command(kCmdPreviousItem, U("前のアイテムを選択"), QKeySequence(Qt::CTRL | Qt::Key_P)));
+  item->addAction(Command(kCmdNextItem, U("次のアイテムを選択")));
+  item->addAction(Command(kCmdPreviousItem, U("前のアイテムを選択")));
   item->addSeparator();
-  // Marks as "%sに設定\tCtrl + %d"; the key part after the tab is the menu's
-  // own text, so the keys are separate shortcuts.
+  // Marks as "%sに設定"; their keys come from the key configuration.
   QMenu* marks = item->addMenu(U("マーク(&M)"));
   for (int m = 1; m <= 10; ++m) {
     const int number = m % 10;  // marks 1..9, then 0 clears
     const int id = number == 0 ? kCmdClearMark : kCmdSetMarkFirst + number - 1;
-    QString text = U("%1に設定\tCtrl + %2").arg(Q(profile.NameOfMark[static_cast<size_t>(number)])).arg(number);
-    marks->addAction(Command(id, text));
-    auto* key = new QShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + number)), this);
-    connect(key, &QShortcut::activated, this, [this, id] { app_.Dispatch(id); });
+    marks->addAction(Command(id, U("%1に設定").arg(Q(profile.NameOfMark[static_cast<size_t>(number)]))));
   }
 
   // Text items and the editor of the current tab.
   QMenu* text = menuBar()->addMenu(U("テキスト(&E)"));
   text->addAction(Command(kCmdNewText, U("テキストを作成")));
   text->addAction(Command(kCmdNewTextInNewTab, U("新規タブで新規テキストを開く")));
-  text->addAction(Command(kCmdToggleEditor, U("ブラウザエディタ表示切替"), QKeySequence(Qt::Key_F8)));
+  text->addAction(Command(kCmdToggleEditor, U("ブラウザエディタ表示切替")));
   text->addAction(Command(kCmdSaveText, U("テキストを保存")));
   text->addSeparator();
   text->addAction(Command(kCmdFind, U("検索")));
@@ -357,8 +356,8 @@ void MainWindow::BuildMenus() {
   folder->addAction(Command(kCmdDeleteTreeFolder, U("フォルダの削除")));
   Command(kCmdDeleteTreeItem, U("削除"));  // the tree's item menu, when the tree shows items
   folder->addSeparator();
-  folder->addAction(Command(kCmdOpenFolder, U("フォルダを開く"), QKeySequence(Qt::CTRL | Qt::Key_F)));
-  folder->addAction(Command(kCmdCloseFolder, U("フォルダを閉じる"), QKeySequence(Qt::CTRL | Qt::Key_B)));
+  folder->addAction(Command(kCmdOpenFolder, U("フォルダを開く")));
+  folder->addAction(Command(kCmdCloseFolder, U("フォルダを閉じる")));
   folder->addSeparator();
   QMenu* sort = folder->addMenu(U("ソート(&S)"));
   sortGroup_ = new QActionGroup(this);
@@ -376,7 +375,7 @@ void MainWindow::BuildMenus() {
   capture->addAction(Command(kCmdStopCapture, U("ダウンロード停止")));
   capture->addSeparator();
   capture->addAction(Command(kCmdUpdateNode, U("再読み込み(&R)")));
-  capture->addAction(Command(kCmdUpdateFolder, U("フォルダ以下全更新"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_U)));
+  capture->addAction(Command(kCmdUpdateFolder, U("フォルダ以下全更新")));
   capture->addAction(Command(kCmdUpdateSelected, U("指定のアイテムを一括更新")));
   capture->addAction(Command(kCmdUpdateByAction, U("指定時更新を実行")));
   capture->addSeparator();
@@ -409,14 +408,12 @@ void MainWindow::BuildMenus() {
   search->addAction(Command(kCmdSearchByIndex, U("Namazuで検索(&N)...")));
   search->addSeparator();
   search->addAction(Command(kCmdSearchUnread, U("未読アイテムを検索(&R)")));
-  // The items of each mark, as "%sの一覧\tAlt + %d" with the keys beside.
+  // The items of each mark, as "%sの一覧\tAlt + %d"; Alt+1..9 come from the key list.
   QMenu* markSearch = search->addMenu(U("マークを検索(&M)"));
   for (int m = 1; m <= 9; ++m) {
     const int id = kCmdSearchMarkFirst + m - 1;
     markSearch->addAction(
         Command(id, U("%1の一覧\tAlt + %2").arg(Q(profile.NameOfMark[static_cast<size_t>(m)])).arg(m)));
-    auto* key = new QShortcut(QKeySequence(Qt::ALT | static_cast<Qt::Key>(Qt::Key_0 + m)), this);
-    connect(key, &QShortcut::activated, this, [this, id] { app_.Dispatch(id); });
   }
   search->addAction(Command(kCmdClearSearch, U("検索結果をクリア(&L)")));
   search->addSeparator();
@@ -427,17 +424,17 @@ void MainWindow::BuildMenus() {
   search->addAction(Command(kCmdReloadSyncFolder, U("同期フォルダを再読み込み(&Y)")));
   // The browser: tabs, page markers and the block list.
   QMenu* web = menuBar()->addMenu(U("ブラウザ(&B)"));
-  web->addAction(Command(kCmdNewTab, U("新しいタブを開く"), QKeySequence(Qt::CTRL | Qt::Key_O)));
-  web->addAction(Command(kCmdCloseCurrentTab, U("アクティブなタブを閉じる"), QKeySequence(Qt::CTRL | Qt::Key_Q)));
+  web->addAction(Command(kCmdNewTab, U("新しいタブを開く")));
+  web->addAction(Command(kCmdCloseCurrentTab, U("アクティブなタブを閉じる")));
   web->addAction(Command(kCmdCloseOtherTabs, U("このタブ以外全て閉じる")));
-  web->addAction(Command(kCmdLeftTab, U("左のタブに移動"), QKeySequence(Qt::CTRL | Qt::Key_Left)));
-  web->addAction(Command(kCmdRightTab, U("右のタブに移動"), QKeySequence(Qt::CTRL | Qt::Key_Right)));
+  web->addAction(Command(kCmdLeftTab, U("左のタブに移動")));
+  web->addAction(Command(kCmdRightTab, U("右のタブに移動")));
   web->addSeparator();
   web->addAction(Command(kCmdCopyTabTitle, U("タブのタイトルをコピー")));
   web->addAction(Command(kCmdCopyTabUrl, U("タブのURLをコピー")));
   web->addAction(Command(kCmdCopyTabTitleUrl, U("タブのタイトル＋URLをコピー")));
   web->addSeparator();
-  web->addAction(Command(kCmdOpenKeyword, U("キーワードからWEBページを開く"), QKeySequence(Qt::CTRL | Qt::Key_G)));
+  web->addAction(Command(kCmdOpenKeyword, U("キーワードからWEBページを開く")));
   web->addAction(Command(kCmdMarker1, U("ウェブページの選択範囲にマーカーを設定")));
   web->addAction(Command(kCmdMarker2, U("ウェブページの選択範囲にマーカー2を設定")));
   web->addSeparator();
@@ -457,6 +454,9 @@ void MainWindow::BuildMenus() {
   tools->addAction(Command(kCmdPasswordSettings, U("サイトアクセスに関するユーザ・パスワード設定(&P)...")));
   tools->addSeparator();
   tools->addAction(Command(kCmdInternetOptions, U("インターネットオプション(&I)...")));
+  tools->addAction(Command(kCmdKeySettings, U("キー設定(&K)...")));
+  tools->addSeparator();
+  tools->addAction(Command(kCmdDiagnostics, U("Zentuの診断(&G)...")));
 
   QMenu* help = menuBar()->addMenu(U("ヘルプ(&H)"));
   help->addAction(Command(kCmdHelp, U("ヘルプの表示(&H)"), QKeySequence(Qt::Key_F1)));
@@ -466,12 +466,37 @@ void MainWindow::BuildMenus() {
   help->addAction(Command(kCmdShowTodo, U("ToDo を表示(&T)")));
   help->addSeparator();
   help->addAction(Command(kCmdShowVersion, U("バージョン情報(&A)")));
+}
 
-  // Focus keys have no menu entry.
-  auto* focusTree = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
-  connect(focusTree, &QShortcut::activated, this, [this] { app_.Dispatch(kCmdFocusTree); });
-  auto* focusList = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
-  connect(focusList, &QShortcut::activated, this, [this] { app_.Dispatch(kCmdFocusList); });
+void MainWindow::ApplyKeyBindings() {
+  // Every key comes from the general list: menu entries show their key, and
+  // bound commands without an entry get a hidden action of the window.
+  for (auto& [id, a] : actions_) a->setShortcuts({});
+  for (QAction* a : keyActions_) {
+    removeAction(a);
+    delete a;
+  }
+  keyActions_.clear();
+  std::map<int, QList<QKeySequence>> keys;
+  for (const auto& [combination, command] : GeneralKeys().commandMap) {
+    const QKeySequence sequence = SequenceOf(combination);
+    if (!sequence.isEmpty()) keys[command].push_back(sequence);
+  }
+  for (auto& [command, sequences] : keys) {
+    QAction* a = action(command);
+    if (!a) {
+      a = new QAction(this);
+      a->setObjectName(QStringLiteral("key %1").arg(command));
+      const int id = command;
+      connect(a, &QAction::triggered, this, [this, id] {
+        if (!app_.Dispatch(id)) WriteLog("> key: no operation for command %d", id);
+      });
+      addAction(a);
+      keyActions_.push_back(a);
+    }
+    a->setShortcuts(sequences);
+    a->setShortcutContext(Qt::WindowShortcut);
+  }
 }
 
 void MainWindow::BuildToolBar() {

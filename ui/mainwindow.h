@@ -75,6 +75,8 @@ class MainWindow : public QMainWindow {
 
   // Gives the focus back to the pane the user works in (tree or list).
   void RestoreFocus();
+  // Shortcuts from the general key list (again after the key dialog).
+  void ApplyKeyBindings();
 
   void ToggleTree();
   void ToggleList();
@@ -127,6 +129,7 @@ class MainWindow : public QMainWindow {
   QToolBar* toolBar_ = nullptr;
   std::array<QLabel*, 3> parts_{};
   std::map<int, QAction*> actions_;
+  std::vector<QAction*> keyActions_;  // bound commands without a menu entry
   QActionGroup* sortGroup_ = nullptr;
   bool expansionPending_ = true;
   bool fullSyncScheduled_ = false;
