@@ -737,6 +737,7 @@ int AnalyzeFile(DownloadJob& job) {
       job.Code = DetectCode(text);
       WriteLogVerbose("%s", CodeName(job.Code));
     }
+    bool asSaved = false;  // converted, but to the same bytes
     bool convert = job.Code != kCodeSjisStored &&
                    (job.Type == kJobTypeRss || job.Type == kJobTypeOpml || p.ForceConvToSJIS);
     if (convert) {
@@ -744,7 +745,8 @@ int AnalyzeFile(DownloadJob& job) {
       // keeping it as it came beats saving an empty page.
       std::string converted = ConvertToSjis(text, job.Code, Unmapped::Reference);
       if (converted.empty() && !text.empty()) convert = false;
-      else text = std::move(converted);
+      else if (converted != text) text = std::move(converted);
+      else asSaved = true;  // plain ASCII, or Shift_JIS already
     }
     int r = 1;
     PipelineHooks hooks;
@@ -760,8 +762,8 @@ int AnalyzeFile(DownloadJob& job) {
       // Converted text is Shift_JIS from here on.
       int code = job.Code;
       if (convert) job.Code = kCodeSjisStored;
-      // Unconverted and without zero bytes, the text is the saved file itself.
-      r = AnalyzePageText(job, text, !convert && zeros == 0);
+      // Without zero bytes and a conversion that changed it, the text is the saved file itself.
+      r = AnalyzePageText(job, text, (!convert || asSaved) && zeros == 0);
       if (convert) job.Code = code;
     }
     if (r == kAnalysisStopped) result = r;
