@@ -133,16 +133,52 @@ void DownloadManager::WakeAll() {
   jobChanged_.notify_all();
 }
 
+// --- The status index ---------------------------------------------------------------
+
+namespace {
+// Files a browser shows as they come and the analysis never opens. Everything
+// else may be a page or a style sheet whose links lead further.
+bool IsPlainResourceUrl(std::string_view url) {
+  std::string_view path = url.substr(0, url.find_first_of("?#"));
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return false;
+  std::string ext(path.substr(dot + 1));
+  if (ext.size() > 5) return false;
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  static const char* const kPlain[] = {"png", "gif", "jpg", "jpeg", "webp", "svg", "ico", "bmp", "avif",
+                                       "mp3", "mp4", "m4a", "webm", "ogg", "wav", "avi", "mov", "flv",
+                                       "zip", "lzh", "gz", "tgz", "bz2", "xz", "7z", "rar", "pdf",
+                                       "woff", "woff2", "ttf", "otf", "eot", "swf", "exe"};
+  for (const char* plain : kPlain)
+    if (ext == plain) return true;
+  return false;
+}
+}  // namespace
+
+// Pages and style sheets rank before plain resources: their analysis finds
+// the rest of a site, so taking them first keeps every thread fed instead of
+// emptying the images of a folder while the pages that lead on wait behind
+// them. Within a rank the order is the queue's.
+std::string DownloadManager::IndexKey(std::string_view url) {
+  std::string key;
+  key.reserve(url.size() + 1);
+  key += IsPlainResourceUrl(url) ? kResourceRank : kPageRank;
+  key += url;
+  return key;
+}
+
 void DownloadManager::Reindex(Entry& entry) {
   if (entry.indexedStatus == entry.job.Status) return;
+  const std::string key = IndexKey(entry.job.URL);
   if (entry.indexedStatus != kNotIndexed) {
     auto old = byStatus_.find(entry.indexedStatus);
     if (old != byStatus_.end()) {
-      old->second.erase(entry.job.URL);
+      old->second.erase(key);
       if (old->second.empty()) byStatus_.erase(old);
     }
   }
-  byStatus_[entry.job.Status].insert(entry.job.URL);
+  byStatus_[entry.job.Status].insert(key);
   entry.indexedStatus = entry.job.Status;
 }
 
@@ -150,7 +186,7 @@ void DownloadManager::Unindex(Entry& entry) {
   if (entry.indexedStatus == kNotIndexed) return;
   auto old = byStatus_.find(entry.indexedStatus);
   if (old != byStatus_.end()) {
-    old->second.erase(entry.job.URL);
+    old->second.erase(IndexKey(entry.job.URL));
     if (old->second.empty()) byStatus_.erase(old);
   }
   entry.indexedStatus = kNotIndexed;
@@ -362,9 +398,10 @@ bool DownloadManager::HasFree(int status) const {
   auto bucket = byStatus_.find(status);
   if (bucket == byStatus_.end()) return false;
   // Only held or waited-for jobs are passed over: at most one per thread.
-  for (const std::string& url : bucket->second) {
+  for (const std::string& key : bucket->second) {
+    const std::string_view url = KeyUrl(key);
     auto it = queue_.find(url);
-    if (it != queue_.end() && it->second.job.claim == 0 && !IsWaited(url)) return true;
+    if (it != queue_.end() && it->second.job.claim == 0 && !IsWaited(it->first)) return true;
   }
   return false;
 }
@@ -373,16 +410,27 @@ bool DownloadManager::ClaimNext(int status, std::string_view after, DownloadJob*
   std::lock_guard lock(mutex_);
   auto bucket = byStatus_.find(status);
   if (bucket == byStatus_.end()) return false;
-  for (auto u = bucket->second.upper_bound(after); u != bucket->second.end(); ++u) {
-    auto it = queue_.find(*u);
-    if (it == queue_.end()) continue;
-    DownloadJob& job = it->second.job;
-    if (job.claim != 0 || IsWaited(it->first)) continue;
-    job.claim = nextTicket_++;
-    *out = job;
+  const auto& keys = bucket->second;
+  auto tryRange = [&](auto from, auto to) {
+    for (auto k = from; k != to; ++k) {
+      auto it = queue_.find(KeyUrl(*k));
+      if (it == queue_.end()) continue;
+      DownloadJob& job = it->second.job;
+      if (job.claim != 0 || IsWaited(it->first)) continue;
+      job.claim = nextTicket_++;
+      *out = job;
+      return true;
+    }
+    return false;
+  };
+  if (after.empty()) return tryRange(keys.begin(), keys.end());
+  const std::string key = IndexKey(after);
+  // A pass that has reached the plain resources still takes the pages found
+  // meanwhile first; the pages it walked past it has handled this pass.
+  if (key.front() == kResourceRank &&
+      tryRange(keys.begin(), keys.lower_bound(std::string_view(&kResourceRank, 1))))
     return true;
-  }
-  return false;
+  return tryRange(keys.upper_bound(key), keys.end());
 }
 
 int DownloadManager::ClaimJob(std::string_view url, DownloadJob* out, int steps) {
@@ -584,12 +632,17 @@ bool DownloadManager::HasUntreatedJobs() const {
   {
     std::lock_guard lock(mutex_);
     // The first unfinished job in queue order: the least of each status's first.
-    for (const auto& [s, urls] : byStatus_) {
-      if (s == kJobComplete || s == kJobError || urls.empty()) continue;
-      if (!found || *urls.begin() < url) {
-        url = *urls.begin();
-        status = s;
-        found = true;
+    // Each rank of a status is in queue order; the least of their firsts wins.
+    for (const auto& [s, keys] : byStatus_) {
+      if (s == kJobComplete || s == kJobError) continue;
+      for (auto first : {keys.begin(), keys.lower_bound(std::string_view(&kResourceRank, 1))}) {
+        if (first == keys.end()) continue;
+        const std::string_view u = KeyUrl(*first);
+        if (!found || u < url) {
+          url = std::string(u);
+          status = s;
+          found = true;
+        }
       }
     }
   }

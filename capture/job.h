@@ -310,6 +310,11 @@ class DownloadManager {
   void WakeAll();  // lock held
   void NotifyAdded(Entry& entry);  // lock held
   void NotifyChanged(Entry& entry);  // lock held
+  // The status index files each URL under a rank byte and the URL itself.
+  static constexpr char kPageRank = '0';
+  static constexpr char kResourceRank = '1';
+  static std::string IndexKey(std::string_view url);
+  static std::string_view KeyUrl(std::string_view key) { return key.substr(1); }
   // Files the entry under its current status (lock held); Unindex before erasing it.
   void Reindex(Entry& entry);
   void Unindex(Entry& entry);
@@ -327,8 +332,9 @@ class DownloadManager {
   std::condition_variable_any jobAdded_;    // a job became free to claim
   std::condition_variable_any jobChanged_;  // a claim ended, a job changed or left
   Queue queue_;
-  // The URLs of each status in queue order: finding, claiming and counting
-  // jobs of a status cost a look-up, not a walk over the whole queue.
+  // The URLs of each status (IndexKey: pages first, then in queue order):
+  // finding, claiming and counting jobs of a status cost a look-up, not a walk
+  // over the whole queue.
   std::map<int, std::set<std::string, std::less<>>> byStatus_;
   std::map<std::string, int, std::less<>> waiting_;  // URL -> threads waiting for its claim
   // Page texts for jobs a worker held when they came: written when it lets go.

@@ -680,6 +680,8 @@ void AnalyzeJob(DownloadJob& job) {
 
 namespace {
 std::atomic<int64_t> g_analysisLimit{kMaxAnalyzedFile};
+// AnalyzePage, told whether `text` holds the saved file's bytes unchanged.
+int AnalyzePageText(DownloadJob& job, std::string& text, bool textIsSavedFile);
 }  // namespace
 
 void SetAnalysisSizeLimit(int64_t bytes) { g_analysisLimit = bytes > 0 ? bytes : kMaxAnalyzedFile; }
@@ -735,6 +737,7 @@ int AnalyzeFile(DownloadJob& job) {
       job.Code = DetectCode(text);
       WriteLogVerbose("%s", CodeName(job.Code));
     }
+    bool asSaved = false;  // converted, but to the same bytes
     bool convert = job.Code != kCodeSjisStored &&
                    (job.Type == kJobTypeRss || job.Type == kJobTypeOpml || p.ForceConvToSJIS);
     if (convert) {
@@ -742,7 +745,8 @@ int AnalyzeFile(DownloadJob& job) {
       // keeping it as it came beats saving an empty page.
       std::string converted = ConvertToSjis(text, job.Code, Unmapped::Reference);
       if (converted.empty() && !text.empty()) convert = false;
-      else text = std::move(converted);
+      else if (converted != text) text = std::move(converted);
+      else asSaved = true;  // plain ASCII, or Shift_JIS already
     }
     int r = 1;
     PipelineHooks hooks;
@@ -758,7 +762,8 @@ int AnalyzeFile(DownloadJob& job) {
       // Converted text is Shift_JIS from here on.
       int code = job.Code;
       if (convert) job.Code = kCodeSjisStored;
-      r = AnalyzePage(job, text);
+      // Without zero bytes and a conversion that changed it, the text is the saved file itself.
+      r = AnalyzePageText(job, text, (!convert || asSaved) && zeros == 0);
       if (convert) job.Code = code;
     }
     if (r == kAnalysisStopped) result = r;
@@ -769,7 +774,10 @@ int AnalyzeFile(DownloadJob& job) {
   return result;
 }
 
-int AnalyzePage(DownloadJob& job, std::string& text) {
+int AnalyzePage(DownloadJob& job, std::string& text) { return AnalyzePageText(job, text, false); }
+
+namespace {
+int AnalyzePageText(DownloadJob& job, std::string& text, bool textIsSavedFile) {
   if (text.empty()) {
     WriteLog("Can't read buffer for Get Data");
     SetJobMessage(job, "Can't read buffer for Get Data");
@@ -843,7 +851,11 @@ int AnalyzePage(DownloadJob& job, std::string& text) {
   }
   // Written whole and renamed into place: a stop or a crash never leaves half a page.
   // A rewritten copy can be made again from the server: not worth two disk flushes a page.
-  if (!os::WriteFileAtomic(job.LocalFile, scanner.out, os::Access::Keep, os::Durability::Replaceable)) {
+  // A page whose links already lead to the copies (relative links into the
+  // same site) comes out as it went in: the saved file is already the copy.
+  if (textIsSavedFile && scanner.out == text) {
+    WriteLogVerbose("# Unchanged by the rewrite: %s", job.LocalFile.c_str());
+  } else if (!os::WriteFileAtomic(job.LocalFile, scanner.out, os::Access::Keep, os::Durability::Replaceable)) {
     WriteLog("Can't create file: %s", job.LocalFile.c_str());
     SetJobMessage(job, "Can't create file: %s", job.LocalFile.c_str());
     return 0;
@@ -853,6 +865,7 @@ int AnalyzePage(DownloadJob& job, std::string& text) {
   return 1;
 }
 
+}  // namespace
 
 // ---- Links -------------------------------------------------------------------------------
 

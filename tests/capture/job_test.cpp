@@ -2,6 +2,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "capture/job.h"
 #include "os/file.h"
@@ -146,6 +147,46 @@ TEST_F(DownloadJobTest, ClaimsKeepJobsToOneWorker) {
   ASSERT_TRUE(manager.FindJob(third.URL, &seen));
   EXPECT_EQ(seen.claim, 0u);
   EXPECT_EQ(listener.removed, 1);
+}
+
+// Pages and style sheets are claimed before images and archives; a pass that
+// has reached the resources takes a page found meanwhile first, and the first
+// untreated job is still the first in queue order.
+TEST_F(DownloadJobTest, PagesAreClaimedBeforePlainResources) {
+  for (const char* u : {"http://a/icon/1.png", "http://a/img/2.JPG?x=1", "http://a/p/3.html", "http://a/s.css",
+                        "http://a/dir/", "http://a/v.php?f=a.png", "http://a/z.zip"})
+    manager.AddJob(u, "", false, nullptr);
+  const std::vector<std::string> expected = {"http://a/dir/", "http://a/p/3.html", "http://a/s.css",
+                                             "http://a/v.php?f=a.png", "http://a/icon/1.png"};
+  std::vector<DownloadJob> held;
+  std::string after;
+  for (const std::string& url : expected) {
+    DownloadJob job;
+    ASSERT_TRUE(manager.ClaimNext(kJobUntreated, after, &job));
+    EXPECT_EQ(job.URL, url);
+    after = job.URL;
+    held.push_back(job);
+  }
+  manager.AddJob("http://a/p/0.html", "", false, nullptr);  // found by an analysis meanwhile
+  for (const char* url : {"http://a/p/0.html", "http://a/img/2.JPG?x=1", "http://a/z.zip"}) {
+    DownloadJob job;
+    ASSERT_TRUE(manager.ClaimNext(kJobUntreated, after, &job));
+    EXPECT_EQ(job.URL, url);
+    after = job.URL;
+    held.push_back(job);
+  }
+  DownloadJob none;
+  EXPECT_FALSE(manager.ClaimNext(kJobUntreated, after, &none));
+  EXPECT_EQ(manager.CountStatus(kJobUntreated), 8u);
+  EXPECT_TRUE(manager.HasUntreatedJobs());
+  ASSERT_FALSE(log::Lines().empty());
+  EXPECT_EQ(log::Lines().back(), "Untreated: http://a/dir/ [0]");
+  for (DownloadJob& job : held) {
+    job.Status = kJobComplete;
+    EXPECT_EQ(manager.ReleaseJob(job), 1);
+  }
+  EXPECT_TRUE(manager.Drained());
+  EXPECT_EQ(manager.CountStatus(kJobComplete), 8u);
 }
 
 TEST_F(DownloadJobTest, ThreadWaitingForAClaimGetsItWhenReleased) {

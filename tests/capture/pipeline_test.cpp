@@ -7,6 +7,8 @@
 #include <set>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "capture/http.h"
 #include "capture/pipeline.h"
 #include "capture/rules.h"
@@ -351,6 +353,44 @@ TEST_F(PipelineTest, TitlesOfPagesKeptInTheirOwnCodeAreConvertedOnce) {
 
 // A page that converts to nothing (only the escapes of its declared code) is
 // kept as it came instead of failing as an empty page.
+// A page the rewrite leaves as it is (nothing to rewrite) is the copy as it
+// came: the analysis leaves the saved file in place, where a page with a link
+// gets a rewritten file of its own.
+TEST_F(PipelineTest, PageTheRewriteLeavesAloneIsNotWrittenAgain) {
+  TestServer server;
+  server.Add({.path = "/img/*", .headers = {{"Content-Type", "image/png"}}, .body = "png"});
+  const std::string local =
+      "<html><head><title>t</title></head><body><p>text</p></body></html>\n";
+  const std::string online =
+      "<html><body><img src=\"" + server.Url("/img/y.png") + "\"></body></html>\n";
+  struct Row {
+    const char* path;
+    std::string body;
+    bool rewritten;
+  };
+  for (const Row& row : {Row{"/p/a.html", local, false}, Row{"/p/b.html", online, true}}) {
+    SCOPED_TRACE(row.path);
+    DownloadJob job;
+    job.URL = server.Url(row.path);
+    ASSERT_TRUE(InitJob(job));
+    ASSERT_TRUE(os::CreateDirectories(job.DirName));
+    ASSERT_TRUE(os::WriteFileAtomic(job.LocalFile, row.body));
+    const std::string native = os::ToNativePath(job.LocalFile).value_or("");
+    struct stat before{}, after{};
+    ASSERT_EQ(::stat(native.c_str(), &before), 0);
+    EXPECT_EQ(AnalyzeFile(job), 1);
+    ASSERT_EQ(::stat(native.c_str(), &after), 0);
+    std::string saved;
+    ASSERT_TRUE(os::ReadWholeFile(job.LocalFile, saved));
+    EXPECT_EQ(saved != row.body, row.rewritten);
+    EXPECT_EQ(after.st_ino != before.st_ino, row.rewritten);
+  }
+  EXPECT_EQ(ReadNative("Data/" + Host(server) + "/p/b.html"),
+            "<html><body><img src=\"../../" + Host(server) + "/img/y.png\"></body></html>\n");
+  ASSERT_TRUE(WaitUntilIdle(std::chrono::seconds(60)));
+  ASSERT_TRUE(StopCaptureAndWait(std::chrono::seconds(30)));
+}
+
 TEST_F(PipelineTest, ConversionToNothingKeepsThePlainCopy) {
   CurrentProfile().ForceConvToSJIS = true;
   const std::string body = "\x1B$B\x1B(B";
