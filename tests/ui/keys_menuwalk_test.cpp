@@ -139,7 +139,11 @@ const std::set<int> kNeedTabBrowser = NeedTabBrowser();
 // folder exists.
 const std::set<int> kNothingToDoHere = {ui::kCmdPreviousItem,  ui::kCmdOpenFolder,       ui::kCmdStopCapture,
                                         ui::kCmdUpdateByAction, ui::kCmdEditSyncFolder, ui::kCmdReloadSyncFolder,
-                                        ui::SortCommand(0)};
+                                        ui::SortCommand(0),
+                                        // Nothing locked, an empty clipboard, no list timer running:
+                                        // each has its own test (the lock, clipboard and timer tests).
+                                        ui::kCmdUnlockUrl, ui::kCmdTakeClipboardText, ui::kCmdTakeClipboardHtml,
+                                        ui::kCmdAutoNavigateStart, ui::kCmdAutoNavigateStop};
 
 // Everything a command could visibly change, as one text.
 QString Fingerprint(ui::AppWindows& w, const std::string& nativeHome) {
