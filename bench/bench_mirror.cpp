@@ -88,7 +88,10 @@ size_t CountFiles(const std::string& dir) {
   return n;
 }
 
-void BM_Mirror(benchmark::State& state) {
+// Times one copy of the site into a fresh directory per iteration; `copy`
+// returns an error text or "" when the copy is done.
+template <typename Copy>
+void MeasureCopy(benchmark::State& state, Copy copy) {
   Setup& s = S();
   if (!s.error.empty()) {
     state.SkipWithError(s.error.c_str());
@@ -99,8 +102,8 @@ void BM_Mirror(benchmark::State& state) {
     const std::string target = s.FreshTarget();
     fs::create_directories(target);  // as StartMirror does before its worker runs
     auto start = std::chrono::steady_clock::now();
-    if (RunMirror('d', os::FromNativePath(target), true) != 1) {
-      state.SkipWithError("the mirror failed");
+    if (const std::string error = copy(s, target); !error.empty()) {
+      state.SkipWithError(error.c_str());
       break;
     }
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
@@ -111,26 +114,17 @@ void BM_Mirror(benchmark::State& state) {
   state.counters["site_files"] = static_cast<double>(s.files);
 }
 
+void BM_Mirror(benchmark::State& state) {
+  MeasureCopy(state, [](Setup&, const std::string& target) {
+    return RunMirror('d', os::FromNativePath(target), true) == 1 ? std::string() : std::string("the mirror failed");
+  });
+}
+
 void BM_CopyTree(benchmark::State& state) {
-  Setup& s = S();
-  if (!s.error.empty()) {
-    state.SkipWithError(s.error.c_str());
-    return;
-  }
-  size_t copied = 0;
-  for (auto _ : state) {
-    const std::string target = s.FreshTarget();
-    fs::create_directories(target);
-    auto start = std::chrono::steady_clock::now();
-    if (os::RunProgram({"cp", "-r", s.home + "/Data/site", target + "/site"}) != 0) {
-      state.SkipWithError("cp failed");
-      break;
-    }
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    copied = CountFiles(target + "/site");
-    fs::remove_all(target);
-  }
-  state.counters["files"] = static_cast<double>(copied);
+  MeasureCopy(state, [](Setup& s, const std::string& target) {
+    return os::RunProgram({"cp", "-r", s.home + "/Data/site", target + "/site"}) == 0 ? std::string()
+                                                                                       : std::string("cp failed");
+  });
 }
 
 BENCHMARK(BM_CopyTree)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);

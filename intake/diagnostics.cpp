@@ -119,18 +119,16 @@ DiagnosticsResult RunDiagnosticChecks(const Profile& p, const ConnectCheck& conn
       // On Linux the program file is "zentu"; the classic name counts too.
       const std::string exe = os::JoinPath(dir, "Zentu.exe");
       const std::string program = os::FileExists(exe) ? exe : os::JoinPath(dir, "zentu");
-      if (os::FileExists(program)) {
-        c.Report(program + " - ok");
-      } else {
-        c.Warn({os::SJ("Zentu.exe がレジストリで指定されている場所に存在しません．"),
-                Format("レジストリの設定: %s", exe)});
-      }
       const std::string component = os::JoinPath(dir, "Zentu.dll");
-      if (os::FileExists(component)) {
-        c.Report(component + " - ok");
-      } else {
-        c.Warn({os::SJ("Zentu.dll がレジストリで指定されている場所に存在しません．"),
-                Format("レジストリの設定: %s", component)});
+      const struct {
+        const std::string& found;  // the file looked for
+        const std::string& shown;  // the name the warning gives
+        const char* missing;
+      } files[] = {{program, exe, "Zentu.exe がレジストリで指定されている場所に存在しません．"},
+                   {component, component, "Zentu.dll がレジストリで指定されている場所に存在しません．"}};
+      for (const auto& f : files) {
+        if (os::FileExists(f.found)) c.Report(f.found + " - ok");
+        else c.Warn({os::SJ(f.missing), Format("レジストリの設定: %s", f.shown)});
       }
     }
     c.Report("[Check Scripts]");

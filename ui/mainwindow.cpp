@@ -262,9 +262,9 @@ MainWindow::~MainWindow() {
   disconnect(focusWatch_);
 }
 
-QAction* MainWindow::Command(int id, const QString& text, const QKeySequence& key) {
+QAction* MainWindow::Command(int id, const QString& text) {
+  // No key here: ApplyKeyBindings sets every shortcut from the key list.
   auto* a = new QAction(text, this);
-  if (!key.isEmpty()) a->setShortcut(key);
   connect(a, &QAction::triggered, this, [this, id] { app_.Dispatch(id); });
   actions_[id] = a;
   return a;
@@ -383,16 +383,11 @@ void MainWindow::BuildMenus() {
   capture->addAction(Command(kCmdImportOpml, U("OPMLをインポート(&O)...")));
   capture->addAction(Command(kCmdEditSchedule, U("フォルダの更新設定(&U)...")));
   capture->addSeparator();
-  capture->addAction(Command(kCmdCopySelectionAsText, U("選択範囲をテキスト形式で取り込む"),
-                             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T)));
-  capture->addAction(Command(kCmdCopySelectionAsHtml, U("選択範囲をHTML形式で取り込む"),
-                             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H)));
-  capture->addAction(Command(kCmdCopySelectionWithLinks, U("選択範囲のHTMLとリンク先を取り込む"),
-                             QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_H)));
-  capture->addAction(Command(kCmdTakeClipboardText, U("クリップボードからテキスト形式で取り込む"),
-                             QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_T)));
-  capture->addAction(Command(kCmdTakeClipboardHtml, U("クリップボードからHTML形式で取り込む"),
-                             QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H)));
+  capture->addAction(Command(kCmdCopySelectionAsText, U("選択範囲をテキスト形式で取り込む")));
+  capture->addAction(Command(kCmdCopySelectionAsHtml, U("選択範囲をHTML形式で取り込む")));
+  capture->addAction(Command(kCmdCopySelectionWithLinks, U("選択範囲のHTMLとリンク先を取り込む")));
+  capture->addAction(Command(kCmdTakeClipboardText, U("クリップボードからテキスト形式で取り込む")));
+  capture->addAction(Command(kCmdTakeClipboardHtml, U("クリップボードからHTML形式で取り込む")));
   capture->addAction(Command(kCmdShowScrapAgent, U("スクラップエージェントを表示(&A)")));
   capture->addSeparator();
   capture->addAction(Command(kCmdRegisterBrowser, U("ブラウザの右クリックに登録(&W)...")));
@@ -459,7 +454,7 @@ void MainWindow::BuildMenus() {
   tools->addAction(Command(kCmdDiagnostics, U("Zentuの診断(&G)...")));
 
   QMenu* help = menuBar()->addMenu(U("ヘルプ(&H)"));
-  help->addAction(Command(kCmdHelp, U("ヘルプの表示(&H)"), QKeySequence(Qt::Key_F1)));
+  help->addAction(Command(kCmdHelp, U("ヘルプの表示(&H)")));
   help->addSeparator();
   help->addAction(Command(kCmdShowAbout, U("Zentu について (readme)(&R)")));
   help->addAction(Command(kCmdShowHistory, U("更新履歴を表示(&U)")));

@@ -105,7 +105,7 @@ class MainWindow : public QMainWindow {
  private:
   void BuildMenus();
   void BuildToolBar();
-  QAction* Command(int id, const QString& text, const QKeySequence& key = {});
+  QAction* Command(int id, const QString& text);
   void OnFolderChosen(TreeNode* folder);
   void OnListCurrentChanged();
   void ApplyExpansion();
