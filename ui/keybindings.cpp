@@ -1,6 +1,8 @@
 #include "ui/keybindings.h"
 
+#include <QApplication>
 #include <QKeyEvent>
+#include <QWidget>
 
 namespace zentu::ui {
 
@@ -54,6 +56,21 @@ int EditorCommandOfEvent(const QKeyEvent* event) {
   if (!c.ctrl && !c.alt && !(c.key >= kKeyF1 && c.key < kKeySpace) && c.key != kKeyPause && c.key != kKeyEscape)
     return 0;
   return LookupCommand(EditorKeys(), c);
+}
+
+bool SendKeyCombination(int command, QObject* target) {
+  const KeyBinding* binding = FindBinding(EditorKeys(), command);
+  if (!binding) return false;
+  const QKeySequence sequence = SequenceOf(binding->Combination());
+  if (sequence.isEmpty()) return false;
+  if (!target) target = QApplication::focusWidget();
+  if (!target) return false;
+  const QKeyCombination combination = sequence[0];
+  QKeyEvent press(QEvent::KeyPress, combination.key(), combination.keyboardModifiers());
+  QKeyEvent release(QEvent::KeyRelease, combination.key(), combination.keyboardModifiers());
+  QApplication::sendEvent(target, &press);
+  QApplication::sendEvent(target, &release);
+  return true;
 }
 
 }  // namespace zentu::ui

@@ -6,6 +6,7 @@
 #include "store/keyconfig.h"
 
 class QKeyEvent;
+class QObject;
 
 namespace zentu::ui {
 
@@ -18,5 +19,9 @@ QKeySequence SequenceOf(const KeyCombination& combination);
 bool CombinationOfEvent(const QKeyEvent* event, KeyCombination& out);
 // The command the editor list binds to the event, 0 when none.
 int EditorCommandOfEvent(const QKeyEvent* event);
+// Presses and releases the editor-list key of `command` on `target` (the
+// focused widget when null), as if the user typed it. False, and nothing
+// sent, when the command has no key or nothing has the focus.
+bool SendKeyCombination(int command, QObject* target = nullptr);
 
 }  // namespace zentu::ui

@@ -11,6 +11,7 @@
 
 #include "store/profile.h"
 #include "tests/support/testhome.h"
+#include "ui/keybindings.h"
 #include "ui/qttext.h"
 
 namespace zentu::ui {
@@ -42,6 +43,21 @@ TEST_F(EditorViewTest, InputMethodCommitInsertsShiftJisOneStepPerCharacter) {
   QApplication::sendEvent(&view, &preedit);
   EXPECT_EQ(view.Preedit(), U("かな"));
   EXPECT_EQ(view.Model().Text(), SJ("日本語"));
+}
+
+TEST_F(EditorViewTest, KeyCombinationOfACommandActsAsTyped) {
+  EditorView view;
+  view.resize(400, 200);
+  QInputMethodEvent commit;
+  commit.setCommitString(U("一行目"));
+  QApplication::sendEvent(&view, &commit);
+  // Undo has no editor key by default: nothing is sent.
+  EXPECT_FALSE(SendKeyCombination(40285, &view));
+  EXPECT_EQ(view.Model().Text(), SJ("一行目"));
+  // "現在の行を削除" is Ctrl+Shift+K by default.
+  EXPECT_TRUE(SendKeyCombination(40319, &view));
+  EXPECT_EQ(view.Model().Text(), "");
+  EXPECT_FALSE(SendKeyCombination(99999, &view));
 }
 
 TEST_F(EditorViewTest, FontFallsBackToAnInstalledJapaneseFace) {
