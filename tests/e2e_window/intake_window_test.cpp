@@ -87,6 +87,33 @@ TEST_F(IntakeOnDisplayTest, ClipboardTextAndHtmlFromAnotherClientBecomeItems) {
   EXPECT_NE(tree.find("PROPERTY=\"10\""), std::string::npos) << tree;  // the text item
 }
 
+// The program itself in a new home: the first-time setup's question comes
+// once the main window is up, and Escape answers "No".
+TEST_F(IntakeOnDisplayTest, FirstStartAsksAboutTheBrowserIntegrationOnceTheMainWindowShows) {
+  XSession x(1024, 768);
+  if (!x.Started()) {
+    if (std::getenv("CI")) FAIL() << x.Error();
+    GTEST_SKIP() << x.Error();
+  }
+  std::filesystem::remove(nativeHome + "/registry.dat");
+  WriteNative("zentu.ini", "[Zentu]\nFinishConfirm=0\nSaveConfirm=0\nXpos=0\nYpos=0\nWidth=900\nHeight=600\n");
+  ZentuProcess zentu({}, {{"DISPLAY", x.Name()}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", "xcb"}});
+  ASSERT_TRUE(zentu.WaitForLine("# Ready")) << zentu.Output();
+  const XSession::Window question = x.WaitForWindow("First Setup");
+  ASSERT_NE(question.id, 0u) << zentu.Output();
+  EXPECT_NE(x.WaitForWindow("Zentu", 1000).id, 0u) << "asked before the main window showed";
+  const std::string no = "> レジストリへの登録を行いませんでした";
+  for (int attempt = 0; attempt < 5 && zentu.FindLine(no) < 0; ++attempt) {
+    x.Focus(question.id);
+    x.Key("Escape");
+    (void)zentu.WaitForLine(no, 3000);
+  }
+  EXPECT_NE(zentu.FindLine(no), -1) << zentu.Output();
+  zentu.Signal(SIGTERM);
+  EXPECT_EQ(zentu.Wait(), 0) << zentu.Output();
+  EXPECT_EQ(ReadNative("registry.dat").find("MenuExt"), std::string::npos) << "registered after No";
+}
+
 TEST_F(IntakeOnDisplayTest, FileAndLinkDraggedFromAnotherClientOntoTheScrapAgentBecomeItems) {
   XSession x(1024, 768);
   if (!x.Started()) {
