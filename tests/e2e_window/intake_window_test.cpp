@@ -155,6 +155,8 @@ TEST_F(IntakeOnDisplayTest, FileAndLinkDraggedFromAnotherClientOntoTheScrapAgent
     EXPECT_NE(source.FindLine(ended + "copy"), -1) << source.Output();
     return zentu.WaitForLine(added, 10000);
   };
+  // The file is offered for moving first; the agent must answer "copy", or
+  // a file manager would delete the file the new item opens.
   ASSERT_TRUE(dragOnto(1, "> dropped file: ")) << zentu.Output();
   ASSERT_TRUE(dragOnto(2, "> dropped URL: " + pageUrl)) << zentu.Output();
 

@@ -3,6 +3,8 @@
 // drag of its list through Qt's xcb plugin, so the target sees the XDND
 // protocol a file manager or a browser speaks. A URL is carried as
 // text/uri-list; a web address also as text/plain, as a browser offers a link.
+// A file is offered for moving first, as file managers do: a target that took
+// the move would have the file manager delete the file.
 //
 //   zentu_drag_source TITLE X Y URL...
 //
@@ -52,7 +54,9 @@ class DragSource : public QWidget {
     if (!url.isLocalFile()) data->setText(url.toString());
     auto* drag = new QDrag(this);
     drag->setMimeData(data);
-    const Qt::DropAction action = drag->exec(Qt::CopyAction | Qt::LinkAction, Qt::CopyAction);
+    const Qt::DropAction action =
+        url.isLocalFile() ? drag->exec(Qt::MoveAction | Qt::CopyAction | Qt::LinkAction, Qt::MoveAction)
+                          : drag->exec(Qt::CopyAction | Qt::LinkAction, Qt::CopyAction);
     ++next_;
     std::fprintf(stderr, "drag %lld: %s\n", static_cast<long long>(next_), ActionName(action));
     std::fflush(stderr);
