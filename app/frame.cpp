@@ -135,11 +135,13 @@ int Frame::StartUp() {
   // Each tree file written goes after the queue: an item it holds always has
   // its job in timer.dat. Nothing is written before the writer starts.
   settings.beforeTreeFileWrite = [writer = queueFile_.get()] { writer->Flush(); };
-  // An older tree file renews the browser integration's registration. The
-  // first-time offer for a new home is the menu command's for now: a
-  // question before the first window would hold every fresh start.
+  // An older tree file renews the browser integration's registration here.
+  // The first-time setup only notes that it is due: its question comes once
+  // the main window shows, since asked now it would hold the start with
+  // nothing on the screen.
   TreeVersionHooks versionHooks;
   versionHooks.upgrade = [](double from, double) { RunUpgradeStep(os::ExecutableDirectory(), from, {}); };
+  versionHooks.firstTimeSetup = [this] { firstSetupDue_ = true; };
   (void)CheckTreeVersion(settings.treeFile, versionHooks);
   WriteLog("Load Zentu Tree [%s]", settings.treeFile.c_str());
   if (LoadTree(settings.treeFile, nullptr, settings).stopped) {
@@ -200,6 +202,14 @@ int Frame::StartUp() {
     });
   }
   WriteLog("# Ready");
+  if (firstSetupDue_) {
+    if (options_.offerFirstSetup) {
+      QTimer::singleShot(0, &context_, [this] { OfferFirstSetup(); });
+    } else {
+      firstSetupDue_ = false;
+      WriteLog("> first setup not offered: the run ends at once");
+    }
+  }
   if (options_.once) StartOnceWatcher();
   return -1;
 }
@@ -299,6 +309,19 @@ void Frame::StartTimers() {
     if (options_.saveInterval.count() > 0) period = options_.saveInterval;
     SetTimer(kTimerSaveBackup, period, [] { PeriodicSaveStep(CurrentTreeFileSettings()); });
   }
+}
+
+// From the main loop, with the main window on the screen. Without windows
+// the desktop answers the question with its default ("No") in the log, so a
+// headless start never waits for it.
+void Frame::OfferFirstSetup() {
+  if (!firstSetupDue_) return;
+  if (!shutdownRan_) {
+    BrowserIntegrationHooks hooks;
+    hooks.selectionDialog = ui_.BrowserIntegrationDialog();
+    RunFirstSetup(os::ExecutableDirectory(), hooks);
+  }
+  firstSetupDue_ = false;
 }
 
 void Frame::OnScheduleTick() {

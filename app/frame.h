@@ -53,6 +53,9 @@ struct FrameOptions {
   // Set when the program is asked to end (a signal) before the main loop runs:
   // a long load of the collection gives up on it, and nothing is saved.
   const std::atomic<bool>* stop = nullptr;
+  // False for runs that end right after start-up: the first-time setup's
+  // question would be asked to nobody, and with a window it would hold the run.
+  bool offerFirstSetup = true;
 };
 
 class Frame {
@@ -83,6 +86,9 @@ class Frame {
   // True when capture threads could not be stopped at shutdown (the process
   // must then end without running static destructors under them).
   bool WorkersAbandoned() const { return workersAbandoned_; }
+  // True from a start without a tree file (or with an old one) until the
+  // first-time setup has been offered, once the main loop runs.
+  bool FirstSetupDue() const { return firstSetupDue_; }
 
   // Timers by identifier, as the window program uses them too.
   void SetTimer(int id, std::chrono::milliseconds period, std::function<void()> step, bool singleShot = false);
@@ -96,6 +102,7 @@ class Frame {
   void SelectStartFolder();
   bool CreateMainWindow();
   void StartTimers();
+  void OfferFirstSetup();
   void OnScheduleTick();
   void RunScheduleTier(int tier);
   void DrainCommands();
@@ -132,6 +139,7 @@ class Frame {
   bool shutdownRan_ = false;
   bool intakeClosed_ = false;
   bool workersAbandoned_ = false;
+  bool firstSetupDue_ = false;
   bool saveFailed_ = false;        // the shutdown could not save the tree or the profile
   uint64_t failuresAtStart_ = 0;   // the queue's failure count when this run began
 };

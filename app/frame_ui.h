@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "intake/browserreg.h"
 #include "os/desktop.h"
 #include "store/profile.h"
 #include "store/tree.h"
@@ -74,6 +75,10 @@ class FrameUi {
   // Runs the event loop until the main window has been painted once, at most
   // `limit` (start-up measurements that end right after start-up).
   virtual void WaitUntilShown(std::chrono::milliseconds limit) { (void)limit; }
+
+  // The browser integration's selection dialog for the first-time setup;
+  // empty without windows (the flags then stay as preset).
+  virtual std::function<bool(BrowserGroupFlags& flags)> BrowserIntegrationDialog() { return {}; }
 
   // --- Running ---------------------------------------------------------------------
   // A second start without a command line: show the window and bring it to the front.

@@ -158,6 +158,8 @@ int main(int argc, char** argv) {
   options.workerIdle = EnvironmentMs("ZENTU_WORKER_IDLE_MS");
   options.scheduleTick = EnvironmentMs("ZENTU_SCHEDULE_TICK_MS");
   options.stop = &ShutdownSignals::Received();
+  const bool exitWhenReady = EnvironmentSet("ZENTU_EXIT_WHEN_READY");
+  options.offerFirstSetup = !exitWhenReady;
   Frame frame(*ui, std::move(options), std::move(lock));
   running = &frame;
   ShutdownSignals shutdownSignals([&frame](int signo) {
@@ -166,7 +168,7 @@ int main(int argc, char** argv) {
   });
 
   int code = frame.StartUp();
-  if (code < 0 && EnvironmentSet("ZENTU_EXIT_WHEN_READY")) {
+  if (code < 0 && exitWhenReady) {
     ui->WaitUntilShown(std::chrono::seconds(30));
     code = 0;
   }

@@ -18,6 +18,7 @@
 #include "os/path.h"
 #include "store/profile.h"
 #include "ui/appwindows.h"
+#include "ui/browserregdialog.h"
 #include "ui/editorview.h"
 #include "ui/texteditor.h"
 #include "ui/mainwindow.h"
@@ -94,6 +95,9 @@ class WindowUi : public FrameUi {
     windows_->ShowCurrentGroup(currentFolder);
     // The tabs open once the collection shows: a start page may be a saved copy.
     windows_->StartBrowser(CurrentProfile());
+  }
+  std::function<bool(BrowserGroupFlags&)> BrowserIntegrationDialog() override {
+    return ui::CurrentBrowserIntegrationDialog(windows_ ? windows_->mainWindow() : nullptr);
   }
   bool CloseOpenTexts() override { return !windows_ || windows_->CloseOpenTexts(); }
   void DestroyChildWindows() override {

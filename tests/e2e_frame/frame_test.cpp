@@ -136,6 +136,9 @@ TEST_F(FrameTest, HeadlessInstanceStartsAnswersAndShutsDownInOrder) {
                       "RegisterHotKey", "Load Accelerators", "Init Menu Items", "Set Current Group",
                       "Load Reject List [", "Load Convert List [", "timer.dat", "# Run Schedule: mode 1",
                       "# Ready"});
+    // A fresh home: the first-time setup's question is answered in the log.
+    EXPECT_TRUE(z.WaitForLine("First Setup")) << z.Output();
+    EXPECT_TRUE(z.WaitForLine("> レジストリへの登録を行いませんでした")) << z.Output();
 
     // Second starts: without a command line the running one is asked to show
     // itself; with one it carries the command out.
@@ -172,6 +175,7 @@ TEST_F(FrameTest, HeadlessInstanceStartsAnswersAndShutsDownInOrder) {
   EXPECT_EQ(ReadNative("zentu.log").find("# Kill Timer"), std::string::npos) << "old log kept";
   again.Signal(SIGINT);
   EXPECT_EQ(again.Wait(), 0);
+  EXPECT_EQ(again.FindLine("First Setup"), -1) << "asked again with a tree file";
   EXPECT_NE(Load().Find("http://example.invalid/first"), nullptr);
 }
 

@@ -89,6 +89,7 @@ class TreeWindowTest : public TempHome {
     TempHome::SetUp();
     ui::QtDesktop::SetClosing(false);
     WriteNative("zentu.ini", "[Zentu]\nFinishConfirm=0\nSaveConfirm=0\nSaveAtAddition=0\n");
+    RegisterOneBrowserEntry();  // no first-time question over the windows
     const char* dir = std::getenv("ZENTU_SCREENSHOT_DIR");
     out_ = dir && *dir ? std::filesystem::path(dir) : std::filesystem::current_path() / "screenshots";
     std::filesystem::create_directories(out_);

@@ -12,6 +12,7 @@
 #include "os/home.h"
 #include "os/log.h"
 #include "os/path.h"
+#include "os/registry.h"
 
 namespace zentu::testing {
 
@@ -52,6 +53,11 @@ void TempHome::TearDown() {
   std::error_code ec;
   if (!::testing::Test::HasFailure() || std::getenv("ZENTU_KEEP_TEST_HOME") == nullptr)
     std::filesystem::remove_all(nativeHome, ec);
+}
+
+void TempHome::RegisterOneBrowserEntry() {
+  const std::string key = SJ("Software\\Microsoft\\Internet Explorer\\MenuExt\\Zentuでこのページを取り込む(&1)");
+  ASSERT_TRUE(os::RegistryCreateKey(os::Hive::CurrentUser, key));
 }
 
 std::string TempHome::Path(const std::string& name) const { return os::JoinPath(home, name); }

@@ -63,6 +63,9 @@ class TempHome : public ::testing::Test {
   void CopyData(const std::string& sub, const std::string& to = "");
   void WriteNative(const std::string& relative, const std::string& bytes);
   std::string ReadNative(const std::string& relative);
+  // One context-menu entry of the browser integration in the home's registry
+  // file: a start without a tree file then has nothing to ask.
+  void RegisterOneBrowserEntry();
   FakeClock clock;
   RecordingDesktop desktop;
 };

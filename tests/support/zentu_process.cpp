@@ -17,10 +17,11 @@ namespace zentu::testing {
 
 const char* ZentuBinary() { return ZENTU_BINARY; }
 
-ZentuProcess::ZentuProcess(std::vector<std::string> args, Environment env, std::vector<std::string> launcher) {
+ZentuProcess::ZentuProcess(std::vector<std::string> args, Environment env, std::vector<std::string> launcher,
+                           std::string program) {
   const bool launched = !launcher.empty();
   std::vector<std::string> argv = std::move(launcher);
-  argv.emplace_back(ZentuBinary());
+  argv.push_back(program.empty() ? std::string(ZentuBinary()) : std::move(program));
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> argp;
   for (std::string& a : argv) argp.push_back(a.data());

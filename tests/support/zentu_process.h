@@ -20,7 +20,9 @@ class ZentuProcess {
 
   // `launcher`, when given, runs the program (for example under another
   // user): its words come first, found on PATH, then the binary and `args`.
-  ZentuProcess(std::vector<std::string> args, Environment env = {}, std::vector<std::string> launcher = {});
+  // `program` replaces zentu by another binary of the tests (a full path).
+  ZentuProcess(std::vector<std::string> args, Environment env = {}, std::vector<std::string> launcher = {},
+               std::string program = {});
   ~ZentuProcess();  // a child still running is killed
   ZentuProcess(const ZentuProcess&) = delete;
   ZentuProcess& operator=(const ZentuProcess&) = delete;

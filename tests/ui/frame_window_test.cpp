@@ -3,13 +3,16 @@
 // program hands it a URL, and the list shows the new item as "*" until the
 // page has arrived and then with the page's title.
 #include <QApplication>
+#include <QTimer>
 #include <QTreeView>
 #include <QWidget>
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "app/frame.h"
 #include "app/window_ui.h"
+#include "intake/browserreg.h"
 #include "os/channel.h"
 #include "os/cp932.h"
 #include "os/desktop.h"
@@ -48,6 +51,11 @@ class FrameWindowTest : public TempHome {
     // No confirmation on the way out; captures start at once.
     WriteNative("zentu.ini", "[Zentu]\nTimeOut=5\nFinishConfirm=0\nSaveConfirm=0\n"
                              "[DownloadManager]\nDelayOfDownload=0\nShowByDownload=0\n");
+    RegisterOneBrowserEntry();  // no first-time question unless a test wants one
+    // A frame closed earlier in this process asked the application to quit,
+    // which ends every dialog's loop at once; one turn of the main loop clears it.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    (void)QCoreApplication::exec();
   }
   void TearDown() override {
     os::SetDesktop(nullptr);
@@ -119,6 +127,51 @@ TEST_F(FrameWindowTest, SecondStartCaptureShowsTheItemAsStarThenWithItsPageTitle
   frame.Close();
   EXPECT_EQ(frame.Finish(0), 0);
   EXPECT_FALSE(frame.WorkersAbandoned());
+}
+
+// A start without a tree file offers the first-time setup once the main
+// window shows; "No" registers nothing. With one entry registered already it
+// asks nothing.
+TEST_F(FrameWindowTest, StartWithoutTreeFileAsksAboutTheBrowserIntegrationOverTheMainWindow) {
+  for (const bool registered : {false, true}) {
+    SCOPED_TRACE(registered ? "one entry registered" : "nothing registered");
+    ui::QtDesktop::SetClosing(false);
+    std::filesystem::remove(nativeHome + "/default.html");
+    std::filesystem::remove(nativeHome + "/registry.dat");
+    if (registered) RegisterOneBrowserEntry();
+    log::Clear();
+    BoxAnswerer no(os::IDNO);
+    {
+      os::InstanceLock lock = os::AcquireInstanceLock();
+      ASSERT_TRUE(lock);
+      Frame* running = nullptr;
+      std::unique_ptr<FrameUi> windowUi = CreateWindowUi([&running] {
+        if (running) running->Close();
+      });
+      Frame frame(*windowUi, FrameOptions{}, std::move(lock));
+      running = &frame;
+      ASSERT_EQ(frame.StartUp(), -1);
+      EXPECT_TRUE(frame.FirstSetupDue()) << "the start-up itself must not ask";
+      ui::MainWindow* main = FindMainWindow();
+      ASSERT_NE(main, nullptr);
+      EXPECT_TRUE(WaitUntil([&] { return !frame.FirstSetupDue(); }, 20000)) << LogText();
+      if (registered) {
+        EXPECT_EQ(no.answered, 0) << no.caption.toStdString();
+      } else {
+        EXPECT_EQ(no.answered, 1);
+        EXPECT_EQ(no.caption, QStringLiteral("First Setup"));
+        EXPECT_TRUE(no.text.startsWith(QString::fromUtf8("レジストリに登録しますか？"))) << no.text.toStdString();
+        EXPECT_EQ(no.parent, main);
+      }
+      EXPECT_EQ(LogContains(SJ("> レジストリへの登録を行いませんでした")), !registered) << LogText();
+      BrowserGroupFlags flags{};
+      EXPECT_EQ(QueryBrowserIntegration(flags), registered);
+      frame.Close();
+      EXPECT_EQ(frame.Finish(0), 0);
+    }
+    ResetTreeState();
+    ResetGroups();
+  }
 }
 
 }  // namespace

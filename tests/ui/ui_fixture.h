@@ -54,6 +54,7 @@ class BoxAnswerer {
         if (b->property("zentuResult").toInt() == result_) {
           text = box->text();
           caption = box->windowTitle();
+          parent = box->parentWidget();
           for (QAbstractButton* each : box->buttons()) buttons << each->text();
           ++answered;
           timer_.stop();
@@ -66,6 +67,7 @@ class BoxAnswerer {
   }
   QString text, caption;
   QStringList buttons;
+  QWidget* parent = nullptr;  // the window the box was shown over
   int answered = 0;
 
  private:

@@ -53,6 +53,7 @@ class ShutdownNotesTest : public TempHome {
     // No questions on the way out, and no auto-save: only the exit saves the note.
     WriteNative("zentu.ini", "[Zentu]\nFinishConfirm=0\nSaveConfirm=0\n[Editor]\nSetTitleWithFirstLine=1\n"
                              "TextAutoSave=0\n");
+    RegisterOneBrowserEntry();  // no first-time question over the windows
     engine = new QWebEngineProfile;
     ui::SetBrowserPaneFactory([this](QWidget* parent) { return std::make_unique<ui::TabBrowser>(parent, engine); });
   }
