@@ -784,6 +784,28 @@ TEST_F(HttpTest, FetchAnswersWithoutSavingAnything) {
   EXPECT_EQ(Fetch(stopped).result, kHttpStopped);
 }
 
+// The plain fetch keeps its answer in memory even when the temporary files
+// are kept for the jobs: nothing of it lands in the data folder, and a failed
+// answer brings no half body.
+TEST_F(HttpTest, FetchWritesNothingEvenWhenTemporaryFilesAreKept) {
+  TestServer server;
+  server.AddPage("/feed.xml", "<rss/>", "application/rss+xml");
+  server.Add(Route{.path = "/cut", .body = std::string(4000, 'c'), .fault = Fault::CloseMidBody});
+  CurrentProfile().StoreTempData = true;
+  FetchRequest request;
+  request.url = server.Url("/feed.xml");
+  FetchResponse answer = Fetch(request);
+  EXPECT_EQ(answer.result, kHttpOk) << answer.message;
+  EXPECT_EQ(answer.body, "<rss/>");
+  EXPECT_EQ(answer.contentType, "application/rss+xml");
+  request.url = server.Url("/cut");
+  answer = Fetch(request);
+  EXPECT_EQ(answer.result, kHttpRetry);
+  EXPECT_EQ(answer.message, "Connection closed. [2000/4000]");
+  EXPECT_TRUE(answer.body.empty());
+  EXPECT_FALSE(os::PathExists(CurrentProfile().dirs.data + "\\Temp"));
+}
+
 TEST_F(HttpTest, ConnectionFailuresAreFinal) {
   int closedPort;
   {
