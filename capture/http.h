@@ -1,9 +1,10 @@
-// Zentu's HTTP client. One DownloadJob at a time: connect (directly, through
-// the profile's proxy, or through the system proxy), send a HEAD or GET built
-// from the job and the profile, spool the response to a temporary file, parse
-// its header into the job and decide the job's next status. A GET then stores
-// the body at the job's local file. https URLs go over TLS (os/tls.h), through
-// a CONNECT tunnel when a proxy is used.
+// Zentu's HTTP client as the capture jobs see it. The exchange itself knows
+// no job (capture/fetch.h: Fetch on a request and its response); the
+// functions here map a DownloadJob onto a request, run it with the body
+// spooled to a temporary file, put the answer's head back into the job and
+// decide the job's next status. A GET then stores the body at the job's
+// local file. https URLs go over TLS (os/tls.h), through a CONNECT tunnel
+// when a proxy is used.
 //
 // Results of the request functions: 1 success, 0 transient failure (the job is
 // retried), -1 final failure, -3 refused by the size limit.

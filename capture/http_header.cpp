@@ -122,9 +122,9 @@ HeadInfo InspectHead(std::string_view head) {
   return info;
 }
 
-std::string_view RequestBaseUrl(const DownloadJob& job) {
-  if (job.RequestURL.find("://") != std::string::npos) return job.RequestURL;
-  return job.URL;
+std::string_view RequestBaseUrl(std::string_view url, const FetchEndpoint& endpoint) {
+  if (endpoint.requestUrl.find("://") != std::string::npos) return endpoint.requestUrl;
+  return url;
 }
 
 bool IsHttpsUrl(std::string_view url) { return StartsWithNoCase(url, "https://"); }
@@ -150,10 +150,10 @@ int ExplicitPort(std::string_view url) {
   return port;
 }
 
-int EffectivePort(const DownloadJob& job) {
-  std::string_view url = RequestBaseUrl(job);
-  if (IsHttpsUrl(url) && ExplicitPort(url) <= 0) return 443;
-  return job.Port;
+int EffectivePort(std::string_view url, const FetchEndpoint& endpoint) {
+  std::string_view base = RequestBaseUrl(url, endpoint);
+  if (IsHttpsUrl(base) && ExplicitPort(base) <= 0) return 443;
+  return endpoint.port;
 }
 
 int TimeOutMs() {
@@ -178,14 +178,14 @@ using namespace http_detail;
 
 // --- Status line -----------------------------------------------------------------
 
-bool ParseStatusLine(DownloadJob& job, std::string_view line) {
+bool ParseStatusLine(ResponseHead& head, std::string_view line) {
   bool wellFormed = false;
   int code = StatusCodeOf(line, &wellFormed);
   if (!wellFormed) {
     WriteLog("No status code");
     return false;
   }
-  job.Connection = code;
+  head.status = code;
   switch (code) {
     case 200:
     case 202:
@@ -221,6 +221,14 @@ bool ParseStatusLine(DownloadJob& job, std::string_view line) {
     }
   }
   return false;
+}
+
+bool ParseStatusLine(DownloadJob& job, std::string_view line) {
+  ResponseHead head;
+  head.status = job.Connection;
+  const bool accepted = ParseStatusLine(head, line);
+  job.Connection = head.status;
+  return accepted;
 }
 
 // --- Dates -------------------------------------------------------------------------
@@ -307,29 +315,11 @@ uint64_t SystemTimeToFileTime(const SystemTime& t) {
 
 // --- Header ---------------------------------------------------------------------------
 
-namespace {
-
-// Values of an earlier response (a HEAD before this GET, a run before a
-// re-arm) must not pass for this one's.
-void ResetResponseFields(DownloadJob& job) {
-  job.Flag = kContentBinary;
-  job.Size = 0;
-  job.Modified.clear();
-  job.LastModifiedTime = 0;
-  job.ServerDate = SystemTime{};
-  job.MovedURL.clear();
-  job.ContentEncoding.clear();
-  job.ContentType.clear();
-  job.HeaderLength = 0;
-  // A malformed status line stores no code: an earlier 5xx must not decide for it.
-  job.Connection = 0;
-}
-
-}  // namespace
-
 int ParseResponseHeader(DownloadJob& job) {
   WriteLogVerbose("# Receive Header Data .....");
-  ResetResponseFields(job);
+  // Values of an earlier response (a HEAD before this GET, a run before a
+  // re-arm) must not pass for this one's.
+  ApplyHead(job, ResponseHead{});
   os::File file;
   if (job.TempFile.empty() || !file.Open(job.TempFile, os::File::Mode::Read)) {
     SetJobMessage(job, "Can't open file: %s", job.TempFile.c_str());
@@ -339,11 +329,21 @@ int ParseResponseHeader(DownloadJob& job) {
   std::string data(kMaxResponseHead, '\0');
   data.resize(file.Read(data.data(), data.size()));
   file.Close();
-  return http_detail::ParseResponseHead(job, data);
+  FetchResponse response;
+  const int result = ParseResponseHead(response, data, job.SizeUpTo > 0 ? job.SizeUpTo : 0,
+                                       job.Type == kJobTypeRss || job.Type == kJobTypeOpml);
+  ApplyHead(job, response.fields);
+  if (!response.message.empty()) job.Message = response.message;
+  return result;
 }
 
-int http_detail::ParseResponseHead(DownloadJob& job, std::string_view data) {
-  ResetResponseFields(job);
+int ParseResponseHead(FetchResponse& response, std::string_view data, int sizeUpTo, bool xmlIsText) {
+  // Each head is judged alone: a malformed status line stores no code, so an
+  // earlier 5xx must not decide for it.
+  response.parsed = true;
+  response.fields = ResponseHead{};
+  ResponseHead& h = response.fields;
+  std::string& message = response.message;
   int result = kHttpOk;
   const size_t headEnd = FindHeadEnd(data);
   std::string_view head(data.data(), headEnd == std::string::npos ? data.size() : headEnd);
@@ -371,12 +371,12 @@ int http_detail::ParseResponseHead(DownloadJob& job, std::string_view data) {
         break;
       }
       started = true;
-      if (!ParseStatusLine(job, line)) {
-        const int code = job.Connection;
+      if (!ParseStatusLine(h, line)) {
+        const int code = h.status;
         if (code == 500 || code == 502 || code == 503 || code == 504) {
           // The server's trouble, not the page's: worth another try later.
           WriteLog("$ Server Error [%d]", code);
-          SetJobMessage(job, "Server Error [%d]", code);
+          FormatMessage(message, "Server Error [%d]", code);
           result = kHttpRetry;
         } else {
           result = kHttpFailed;
@@ -395,60 +395,60 @@ int http_detail::ParseResponseHead(DownloadJob& job, std::string_view data) {
       std::string lower(value);
       for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       if (ParseHttpDate(lower, t)) {
-        job.LastModifiedTime = SystemTimeToFileTime(t);
-        job.Modified = os::DateTimeText(os::GetClock().ToLocal(os::UnixFromFileTime(job.LastModifiedTime)));
+        h.lastModifiedTime = SystemTimeToFileTime(t);
+        h.modified = os::DateTimeText(os::GetClock().ToLocal(os::UnixFromFileTime(h.lastModifiedTime)));
       }
     } else if (StartsWithNoCase(name, "Location")) {
       while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-      job.MovedURL = os::CutSjis(HeaderSafe(value), kMaxUrlLength);
+      h.movedUrl = os::CutSjis(HeaderSafe(value), kMaxUrlLength);
     } else if (StartsWithNoCase(name, "date")) {
       std::string lower(value);
       for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      ParseHttpDate(lower, job.ServerDate);
+      ParseHttpDate(lower, h.serverDate);
     } else if (StartsWithNoCase(name, "content-length")) {
       if (chunked) continue;
       const uint64_t length = ParseLength(value);
-      job.Size = length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length);
-      if (job.SizeUpTo > 0 && static_cast<uint64_t>(job.SizeUpTo) < length / 1024) {
-        WriteLog("size over [%lluKB > %dKB]", static_cast<unsigned long long>(length / 1024), job.SizeUpTo);
-        SetJobMessage(job, "size over [%lluKB > %dKB]", static_cast<unsigned long long>(length / 1024),
-                      job.SizeUpTo);
+      h.size = length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length);
+      if (sizeUpTo > 0 && static_cast<uint64_t>(sizeUpTo) < length / 1024) {
+        WriteLog("size over [%lluKB > %dKB]", static_cast<unsigned long long>(length / 1024), sizeUpTo);
+        FormatMessage(message, "size over [%lluKB > %dKB]", static_cast<unsigned long long>(length / 1024),
+                      sizeUpTo);
         return kHttpSizeOver;
       }
     } else if (StartsWithNoCase(name, "content-encoding")) {
-      job.ContentEncoding = os::CutSjis(value, kMaxUrlLength);
+      h.contentEncoding = os::CutSjis(value, kMaxUrlLength);
     } else if (StartsWithNoCase(name, "content-type")) {
-      job.ContentType = os::CutSjis(value, kMaxUrlLength);
+      h.contentType = os::CutSjis(value, kMaxUrlLength);
       static const char* const kTextTypes[] = {"text/", "application/x-pointplus", "application/xml",
                                                "application/rdf", "application/octet-stream", "javascript"};
       for (const char* type : kTextTypes) {
         if (line.find(type) != std::string_view::npos) {
-          job.Flag = kContentText;
+          h.flag = kContentText;
           break;
         }
       }
       // A feed or an OPML list is fetched to be read: their own XML types
       // (application/rss+xml, application/atom+xml) are text to them.
-      if ((job.Type == kJobTypeRss || job.Type == kJobTypeOpml) && ContainsNoCase(value, "xml"))
-        job.Flag = kContentText;
+      if (xmlIsText && ContainsNoCase(value, "xml"))
+        h.flag = kContentText;
     } else if (StartsWithNoCase(name, "transfer-encoding") && ContainsNoCase(value, "chunked")) {
       // The body was decoded on arrival; its length is what gets stored.
       chunked = true;
-      job.Size = 0;
+      h.size = 0;
     }
   }
 
   if (!started) {
-    SetJobMessage(job, "No Header.");
+    FormatMessage(message, "No Header.");
     return kHttpRetry;
   }
   if (headEnd == std::string::npos) {
     // The answer stopped inside its head: no body can be told from it.
     WriteLog("Header Error: no end of header");
-    SetJobMessage(job, "Incomplete Header.");
+    FormatMessage(message, "Incomplete Header.");
     return result == kHttpOk ? kHttpRetry : result;
   }
-  job.HeaderLength = static_cast<int>(headEnd);
+  h.headerLength = static_cast<int>(headEnd);
   return result;
 }
 
@@ -480,17 +480,21 @@ std::string EncodeBase64(std::string_view data) {
 
 // --- Redirect targets -----------------------------------------------------------------
 
-std::string AbsoluteMovedURL(const DownloadJob& job, std::string_view location) {
+std::string AbsoluteLocation(std::string_view url, const FetchEndpoint& endpoint, std::string_view location) {
   if (location.empty()) return std::string();
   // Collapsed like every link: a "Location: /../../x" names the host's /x.
   if (location.find("://") != std::string_view::npos) return os::CutSjis(ResolveUrl(location, location), kMaxUrlLength);
-  std::string_view base = RequestBaseUrl(job);
+  std::string_view base = RequestBaseUrl(url, endpoint);
   if (base.find("://") == std::string_view::npos) {
     // No absolute request URL to lean on: the classic "http://" + Host.
-    if (location.front() == '/') return os::CutSjis("http://" + job.Host + std::string(location), kMaxUrlLength);
+    if (location.front() == '/') return os::CutSjis("http://" + endpoint.host + std::string(location), kMaxUrlLength);
     return os::CutSjis(location, kMaxUrlLength);
   }
   return os::CutSjis(ResolveUrl(base, location), kMaxUrlLength);
+}
+
+std::string AbsoluteMovedURL(const DownloadJob& job, std::string_view location) {
+  return AbsoluteLocation(job.URL, EndpointOf(job), location);
 }
 
 }  // namespace zentu

@@ -122,7 +122,7 @@ int HeadProcedure(DownloadJob& job, DownloadManager& manager) {
     return kHttpRetry;
   }
   WriteLog("HEAD %s [%d/%d]", job.URL.c_str(), job.Trials, kMaxTrials);
-  Exchange ex = RunExchange(job, kHttpHead, Store::NotRedirects, false, &manager.transferStop);
+  Exchange ex = RunExchange(job, kHttpHead, false, &manager.transferStop);
   int result = ex.result;
   if (result == kHttpOk && IsRedirect(job)) {
     switch (FollowRedirect(job, manager)) {
@@ -168,7 +168,7 @@ int GetProcedure(DownloadJob& job, DownloadManager& manager) {
   job.Status = kJobDownloading;
   manager.UpdateJob(job);
   // The body of a redirect is stored only when the redirect is not followed.
-  Exchange ex = RunExchange(job, kHttpGet, Store::NotRedirects, true, &manager.transferStop);
+  Exchange ex = RunExchange(job, kHttpGet, true, &manager.transferStop);
   int result = ex.result;
   if (result == kHttpOk && IsRedirect(job)) {
     switch (FollowRedirect(job, manager)) {

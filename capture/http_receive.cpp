@@ -1,69 +1,25 @@
-// Receiving a response: the head and the body go to temporary files as they
-// arrive, a chunked body decoded, stopping where the body ends.
+// Receiving a response: the head is kept and the body goes to the request's
+// sink as it arrives, a chunked or compressed body decoded, stopping where
+// the body ends. Nothing here knows of capture jobs.
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <set>
 
 #include <zlib.h>
 
 #include "capture/http.h"
 #include "capture/http_internal.h"
-#include "os/clock.h"
 #include "os/file.h"
 #include "os/log.h"
 #include "os/socket.h"
-#include "store/profile.h"
 
 namespace zentu {
 
 using namespace http_detail;
 
-std::string BodyFileOf(std::string_view tempFile) { return std::string(tempFile) + ".body"; }
-
 namespace {
-
-// Bodies spooled beside their local files ("<local file>.part"), so that
-// storing one is a rename inside its own folder. Two jobs whose URLs share a
-// local file must not write one spool: the second goes to Data\Temp.
-std::mutex g_besideMutex;
-std::set<std::string, std::less<>> g_beside;
-
-bool ClaimBeside(const std::string& path) {
-  std::lock_guard lock(g_besideMutex);
-  return g_beside.insert(path).second;
-}
-
-}  // namespace
-
-void http_detail::ReleaseBeside(std::string_view path) {
-  std::lock_guard lock(g_besideMutex);
-  if (auto it = g_beside.find(path); it != g_beside.end()) g_beside.erase(it);
-}
-
-namespace {
-
-// "%s\\%04d%02d%02d%02d%02d%02d%03d.dat" from the local time. Requests of
-// several threads within one millisecond get the following milliseconds, so
-// no two requests ever share a file.
-std::string NewTempFileName(const std::string& dir) {
-  static std::mutex mutex;
-  static uint64_t last = 0;
-  uint64_t stamp = static_cast<uint64_t>(os::Now()) * 1000 + os::TickMs() % 1000;
-  {
-    std::lock_guard lock(mutex);
-    if (stamp <= last) stamp = last + 1;
-    last = stamp;
-  }
-  const os::LocalTime t = os::GetClock().ToLocal(static_cast<std::time_t>(stamp / 1000));
-  char name[64];
-  std::snprintf(name, sizeof name, "\\%04d%02d%02d%02d%02d%02d%03d.dat", t.year, t.month, t.day, t.hour,
-                t.minute, t.second, static_cast<int>(stamp % 1000));
-  return dir + name;
-}
 
 // Statuses whose body is kept; for the others the head says all.
 bool WantsBody(int status) {
@@ -82,12 +38,9 @@ class Spooler {
     if (inflating_) inflateEnd(&zs_);
   }
 
-  Spooler(const std::string& headPath, const std::string& bodyPath, bool headOnly, int sizeUpTo, uint64_t maxBody)
-      : headPath_(headPath), bodyPath_(bodyPath), headOnly_(headOnly), sizeUpTo_(sizeUpTo), maxBody_(maxBody) {}
+  Spooler(BodySink& sink, bool headOnly, int sizeUpTo, uint64_t maxBody)
+      : sink_(sink), headOnly_(headOnly), sizeUpTo_(sizeUpTo), maxBody_(maxBody) {}
 
-  // The head stays in memory; it goes to a file of its own only when the
-  // temporary files are kept (one file less to create and delete per request).
-  bool Open(bool headFile) { return !headFile || head_.Open(headPath_, os::File::Mode::Write); }
   const std::string& head() const { return headText_; }
 
   Outcome outcome() const { return outcome_; }
@@ -112,7 +65,6 @@ class Spooler {
       }
       if (end > kMaxResponseHead) return Fail(Outcome::HeadTooLong);
       if (!WriteHeadBytes(std::string_view(headData_).substr(0, end))) return Fail(Outcome::WriteError);
-      if (head_.IsOpen() && !head_.Close()) return Fail(Outcome::WriteError);
       info_ = InspectHead(std::string_view(headData_).substr(0, end));
       if (!WantsBody(info_.status) || headOnly_) {
         if (NoBodyFollows()) {
@@ -131,7 +83,8 @@ class Spooler {
         return Finish(true);  // the header check refuses it
       if (info_.contentLength >= 0 && static_cast<uint64_t>(info_.contentLength) > maxBody_)
         return Fail(Outcome::TooLarge);
-      if (!body_.Open(bodyPath_, os::File::Mode::Write)) return Fail(Outcome::WriteError);
+      if (!sink_.OpenBody()) return Fail(Outcome::WriteError);
+      bodyOpen_ = true;
       if (info_.coding == HeadInfo::Coding::Gzip || info_.coding == HeadInfo::Coding::Deflate) {
         // 15 + 32: zlib or gzip, told by the header; a raw deflate stream is
         // tried when the first bytes are neither (servers send both as "deflate").
@@ -176,12 +129,11 @@ class Spooler {
     }
   }
 
-  // Closes the files; false when a write failed.
+  // Ends the sink's body; false when a write failed.
   bool Close() {
-    bool ok = true;
-    if (head_.IsOpen()) ok = head_.Close() && ok;
-    if (body_.IsOpen()) ok = body_.Close() && ok;
-    return ok;
+    if (!bodyOpen_) return true;
+    bodyOpen_ = false;
+    return sink_.Finish();
   }
 
  private:
@@ -210,7 +162,7 @@ class Spooler {
 
   bool WriteHeadBytes(std::string_view bytes) {
     headText_.assign(bytes);
-    return !head_.IsOpen() || head_.Write(bytes);
+    return sink_.WriteHead(bytes);
   }
 
   // The answer carries no body by its status (or because the request was HEAD).
@@ -275,7 +227,7 @@ class Spooler {
 
   bool Store(const char* data, size_t size) {
     if (size == 0) return true;
-    if (!body_.Write(std::string_view(data, size))) return Fail(Outcome::WriteError);
+    if (!sink_.WriteBody(std::string_view(data, size))) return Fail(Outcome::WriteError);
     storedBytes_ += size;
     if (storedBytes_ > maxBody_) return Fail(Outcome::TooLarge);
     if (sizeUpTo_ > 0 && storedBytes_ / 1024 > static_cast<uint64_t>(sizeUpTo_)) return Fail(Outcome::SizeOver);
@@ -371,12 +323,11 @@ class Spooler {
     return true;
   }
 
-  std::string headPath_;
-  std::string bodyPath_;
+  BodySink& sink_;
+  bool bodyOpen_ = false;
   bool headOnly_;
   int sizeUpTo_;
   uint64_t maxBody_;
-  os::File head_, body_;
   std::string headText_;
   Phase phase_ = Phase::Head;
   Outcome outcome_ = Outcome::Running;
@@ -395,68 +346,25 @@ class Spooler {
   std::string line_;
 };
 
-void DeleteSpooledFiles(const std::string& path, const std::string& body, bool beside) {
-  if (os::PathExists(body)) (void)os::DeleteFile(body);
-  if (beside) ReleaseBeside(body);
-  if (os::PathExists(path)) (void)os::DeleteFile(path);
-}
-
-// "<local file>.part" when the body can wait there: a GET of a job with a
-// local file, temporary files not kept, the folder made below the data folder
-// and no other job spooling to the same name. "" sends it to Data\Temp.
-std::string BesideBodyFile(const DownloadJob& job, int kind) {
-  if (kind != kHttpGet || job.LocalFile.empty() || CurrentProfile().StoreTempData) return {};
-  std::string part = job.LocalFile + ".part";
-  DownloadJob scratch;  // a refusal here is told again where the file is stored
-  if (PrepareLocalWrite(scratch, part) <= 0 || !ClaimBeside(part)) return {};
-  return part;
-}
-
 constexpr size_t kReceiveBuffer = 256 * 1024;
 
 }  // namespace
 
-int ReceiveResponse(DownloadJob& job, os::Connection& connection, int kind) {
-  ReceiveInfo info;
-  return ReceiveResponseInfo(job, connection, kind, info);
-}
-
-int http_detail::ReceiveResponseInfo(DownloadJob& job, os::Connection& connection, int kind, ReceiveInfo& info,
-                                     bool besideLocal) {
+int http_detail::ReceiveAnswer(const FetchRequest& request, os::Connection& connection, BodySink& sink,
+                               FetchResponse& response, ReceiveInfo& info) {
   info = ReceiveInfo{};
-  const std::string dir = TempDirectory();
-  std::string body = besideLocal ? BesideBodyFile(job, kind) : std::string();
-  const bool beside = !body.empty();
-  // Data\Temp is needed only when something is written there: a body that
-  // waits beside its local file leaves the head in memory.
-  if (!beside || CurrentProfile().StoreTempData) {
-    if (!os::DirectoryExists(dir)) WriteLog("Create folder: %s", dir.c_str());
-    // The spool lies below the data folder like every capture file: a link
-    // planted in its place must not carry the responses elsewhere.
-    if (const int ready = PrepareLocalWrite(job, dir, LocalWrite::Folder); ready <= 0) {
-      if (ready == 0) SetJobMessage(job, "Can't create folder: %s", dir.c_str());
-      if (beside) ReleaseBeside(body);
-      return ready < 0 ? kHttpFailed : kHttpRetry;
-    }
-  }
-  const std::string path = NewTempFileName(dir);
-  WriteLogVerbose("# Receiving [%s]", path.c_str());
-  if (!beside) body = BodyFileOf(path);
-  Spooler spooler(path, body, kind == kHttpHead, job.SizeUpTo, MaxBodyBytes());
-  if (!spooler.Open(CurrentProfile().StoreTempData)) {
-    if (beside) ReleaseBeside(body);
-    WriteLog("Can't create file: %s", path.c_str());
-    SetJobMessage(job, "Can't create file: %s", path.c_str());
-    return kHttpRetry;
-  }
+  if (const int ready = sink.Prepare(response.message); ready <= 0) return ready < 0 ? kHttpFailed : kHttpRetry;
+  const std::string path = sink.Name();
+  const int sizeUpTo = request.sizeUpTo > 0 ? request.sizeUpTo : 0;
+  Spooler spooler(sink, request.head, sizeUpTo, MaxBodyBytes());
   std::unique_ptr<char[]> buffer(new char[kReceiveBuffer]);
   uint64_t total = 0;
   for (;;) {
     long n = connection.Receive(buffer.get(), kReceiveBuffer);
     if (n < 0) {
       spooler.Close();
-      DeleteSpooledFiles(path, body, beside);
-      return TransferFailure(job, connection);
+      sink.Discard();
+      return TransferFailure(request.url, response.message, connection);
     }
     if (n == 0) {
       spooler.End();
@@ -464,7 +372,7 @@ int http_detail::ReceiveResponseInfo(DownloadJob& job, os::Connection& connectio
     }
     total += static_cast<uint64_t>(n);
     info.bytes = total;
-    ReportProgress(job, total);
+    if (request.progress) request.progress(total);
     if (!spooler.Feed(buffer.get(), static_cast<size_t>(n))) break;
   }
   const bool closed = spooler.Close();
@@ -477,67 +385,62 @@ int http_detail::ReceiveResponseInfo(DownloadJob& job, os::Connection& connectio
     case Spooler::Outcome::Running:
       if (!closed) {
         WriteLog("Can't write file: %s", path.c_str());
-        SetJobMessage(job, "Can't write file: %s", path.c_str());
+        FormatMessage(response.message, "Can't write file: %s", path.c_str());
         result = kHttpRetry;
       }
       break;
     case Spooler::Outcome::HeadTooLong:
       WriteLog("> Header too long [> %zu bytes]", kMaxResponseHead);
-      SetJobMessage(job, "Header too long. [> %zu bytes]", kMaxResponseHead);
+      FormatMessage(response.message, "Header too long. [> %zu bytes]", kMaxResponseHead);
       result = kHttpRetry;
       break;
     case Spooler::Outcome::BadCoding:
-      WriteLog("> Broken compressed data: %s", job.URL.c_str());
-      SetJobMessage(job, "Broken compressed data.");
+      WriteLog("> Broken compressed data: %s", request.url.c_str());
+      FormatMessage(response.message, "Broken compressed data.");
       result = kHttpRetry;
       break;
     case Spooler::Outcome::ChunkError:
       WriteLog("> Broken chunked data");
-      SetJobMessage(job, "Broken chunked data.");
+      FormatMessage(response.message, "Broken chunked data.");
       result = kHttpRetry;
       break;
     case Spooler::Outcome::Truncated:
       if (spooler.contentLength() >= 0) {
         WriteLog("> Connection closed at %llu of %lld bytes", static_cast<unsigned long long>(spooler.bodyBytes()),
                  static_cast<long long>(spooler.contentLength()));
-        SetJobMessage(job, "Connection closed. [%llu/%lld]", static_cast<unsigned long long>(spooler.bodyBytes()),
+        FormatMessage(response.message, "Connection closed. [%llu/%lld]", static_cast<unsigned long long>(spooler.bodyBytes()),
                       static_cast<long long>(spooler.contentLength()));
       } else {
         WriteLog("> Connection closed before the last chunk");
-        SetJobMessage(job, "Connection closed. [%llu]", static_cast<unsigned long long>(spooler.bodyBytes()));
+        FormatMessage(response.message, "Connection closed. [%llu]", static_cast<unsigned long long>(spooler.bodyBytes()));
       }
       result = kHttpRetry;
       break;
     case Spooler::Outcome::SizeOver: {
       const unsigned long long kb = spooler.bodyBytes() / 1024;
-      WriteLog("size over [%lluKB > %dKB]", kb, job.SizeUpTo);
-      SetJobMessage(job, "size over [%lluKB > %dKB]", kb, job.SizeUpTo);
+      WriteLog("size over [%lluKB > %dKB]", kb, sizeUpTo);
+      FormatMessage(response.message, "size over [%lluKB > %dKB]", kb, sizeUpTo);
       result = kHttpSizeOver;
       break;
     }
     case Spooler::Outcome::TooLarge: {
       const unsigned long long limit = MaxBodyBytes();
-      WriteLog("> Body too large [> %llu bytes]: %s", limit, job.URL.c_str());
-      SetJobMessage(job, "Body too large. [> %llu bytes]", limit);
+      WriteLog("> Body too large [> %llu bytes]: %s", limit, request.url.c_str());
+      FormatMessage(response.message, "Body too large. [> %llu bytes]", limit);
       result = kHttpFailed;
       break;
     }
     case Spooler::Outcome::WriteError:
       WriteLog("Can't write file: %s", path.c_str());
-      SetJobMessage(job, "Can't write file: %s", path.c_str());
+      FormatMessage(response.message, "Can't write file: %s", path.c_str());
       result = kHttpRetry;
       break;
   }
   if (result != kHttpOk) {
-    DeleteSpooledFiles(path, body, beside);
+    sink.Discard();
     return result;
   }
-  WriteLogVerbose("# Received ok. [%s]", path.c_str());
-  job.TempFile = path;
-  if (beside) {
-    if (os::FileExists(body)) job.BodyFile = body;
-    else ReleaseBeside(body);  // no body came: nothing waits there
-  }
+  sink.Received();
   return kHttpOk;
 }
 

@@ -582,6 +582,11 @@ uint64_t DownloadManager::WaitForChangeSince(uint64_t seen, std::chrono::millise
   return generation_;
 }
 
+bool DownloadManager::WaitUnlessStopped(std::chrono::milliseconds timeout, const std::atomic<bool>& stop) {
+  std::unique_lock lock(mutex_);
+  return stopSet_.wait_for(lock, timeout, [&] { return stop.load(); });
+}
+
 // --- Queries --------------------------------------------------------------------------
 
 bool DownloadManager::FindJob(std::string_view url, DownloadJob* out) const {
@@ -695,9 +700,11 @@ void DownloadManager::SetStopFlags(bool on) {
   checkStop = downloadStop = analysisStop = on;
   if (on) WakePoliteWaits();
   if (!on) transferStop.Reset();
-  // Wakes whoever waits out a delay (WaitStopped) to see the flags.
+  // Wakes whoever waits out a delay (WaitUnlessStopped) to see the flags:
+  // the flag is set before the lock is taken, so no waiter can miss it.
   std::lock_guard lock(mutex_);
   WakeAll();
+  stopSet_.notify_all();
 }
 
 void DownloadManager::Clear() {

@@ -217,6 +217,10 @@ class DownloadManager {
   // Waits until ChangeCount() is no longer `seen`, `timeout` has passed or
   // `stop` is requested; returns the count then.
   uint64_t WaitForChangeSince(uint64_t seen, std::chrono::milliseconds timeout, std::stop_token stop);
+  // Waits out a delay unless `stop` (one of the stop flags) is set: the stop
+  // (SetStopFlags) wakes it at once, the queue's other changes do not wake
+  // it at all. True when the stop ended it.
+  bool WaitUnlessStopped(std::chrono::milliseconds timeout, const std::atomic<bool>& stop);
 
   // --- Queries.
 
@@ -331,6 +335,7 @@ class DownloadManager {
   mutable std::mutex mutex_;
   std::condition_variable_any jobAdded_;    // a job became free to claim
   std::condition_variable_any jobChanged_;  // a claim ended, a job changed or left
+  std::condition_variable stopSet_;         // the stop flags were set
   Queue queue_;
   // The URLs of each status (IndexKey: pages first, then in queue order):
   // finding, claiming and counting jobs of a status cost a look-up, not a walk

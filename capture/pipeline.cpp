@@ -244,16 +244,10 @@ std::string EscapeLinkPath(std::string_view path) {
 
 std::string DataDirectory() { return CurrentProfile().dirs.data; }
 
-// Waits out a delay; a stop ends it at once (the stop flags wake the queue's
-// waiters, so this is a real wait, not a poll).
+// Waits out a delay; a stop ends it at once (a wait on the queue's stop
+// condition, which nothing but the stop wakes).
 void SleepUnlessStopped(int ms, const std::atomic<bool>& stop) {
-  DownloadManager& m = M();
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  // The count is taken before the flag is read: a stop in between still ends the wait.
-  uint64_t seen = m.ChangeCount();
-  for (auto now = std::chrono::steady_clock::now(); !stop.load() && now < until; now = std::chrono::steady_clock::now())
-    seen = m.WaitForChangeSince(
-        seen, std::chrono::duration_cast<std::chrono::milliseconds>(until - now) + std::chrono::milliseconds(1), {});
+  (void)M().WaitUnlessStopped(std::chrono::milliseconds(ms), stop);
 }
 
 // ---- RSS anchor rule ------------------------------------------------------------

@@ -403,14 +403,18 @@ long Connection::Receive(char* buffer, size_t size) {
   }
 }
 
-bool Connection::LooksIdle() const {
+bool Connection::LooksIdle() {
   if (fd_ < 0) return false;
   pollfd p{fd_, POLLIN, 0};
   int r;
   do {
     r = ::poll(&p, 1, 0);
   } while (r < 0 && errno == EINTR);
-  return r == 0;
+  if (r < 0) return false;
+  if (r == 0 && !(tls_ && tls_->HasPending())) return true;
+  // A TLS server may send session tickets after its answer: they make the
+  // socket readable but leave the connection as good as it was.
+  return tls_ != nullptr && tls_->TakeIdleRecords();
 }
 
 void Connection::Close() {

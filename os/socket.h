@@ -108,8 +108,9 @@ class Connection {
 
   // An idle connection that can take another request: open, nothing waiting
   // to be read (a kept connection that turns readable was closed by the peer,
-  // or holds bytes no request asked for), no error.
-  bool LooksIdle() const;
+  // or holds bytes no request asked for), no error. TLS records that carry
+  // no data (session tickets) are read and kept, not taken for a close.
+  bool LooksIdle();
 
   // Shuts both directions down and closes the socket.
   void Close();

@@ -25,7 +25,11 @@ struct BioState {
   int fd = -1;
   SocketWait wait;  // may be empty
   int error = 0;  // errno of the last failed send/recv, 0 after an orderly close
+  // Reads and writes that would wait say "retry" instead (the idle check).
+  bool nonBlocking = false;
 };
+
+bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 // Socket I/O through send/recv with MSG_NOSIGNAL. OpenSSL's own socket BIO
 // writes with write(), which raises SIGPIPE on a closed peer; and a time-out
@@ -33,15 +37,19 @@ struct BioState {
 int BioWrite(BIO* bio, const char* data, size_t size, size_t* written) {
   auto* state = static_cast<BioState*>(BIO_get_data(bio));
   BIO_clear_retry_flags(bio);
-  if (state->wait) {
+  if (state->wait && !state->nonBlocking) {
     if (int e = state->wait(state->fd, true); e != 0) {
       state->error = e;
       return 0;
     }
   }
   for (;;) {
-    ssize_t n = ::send(state->fd, data, size, MSG_NOSIGNAL);
+    ssize_t n = ::send(state->fd, data, size, MSG_NOSIGNAL | (state->nonBlocking ? MSG_DONTWAIT : 0));
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && state->nonBlocking && WouldBlock(errno)) {
+      BIO_set_retry_write(bio);
+      return 0;
+    }
     if (n < 0) {
       state->error = errno;
       return 0;
@@ -54,15 +62,19 @@ int BioWrite(BIO* bio, const char* data, size_t size, size_t* written) {
 int BioRead(BIO* bio, char* data, size_t size, size_t* readBytes) {
   auto* state = static_cast<BioState*>(BIO_get_data(bio));
   BIO_clear_retry_flags(bio);
-  if (state->wait) {
+  if (state->wait && !state->nonBlocking) {
     if (int e = state->wait(state->fd, false); e != 0) {
       state->error = e;
       return 0;
     }
   }
   for (;;) {
-    ssize_t n = ::recv(state->fd, data, size, 0);
+    ssize_t n = ::recv(state->fd, data, size, state->nonBlocking ? MSG_DONTWAIT : 0);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && state->nonBlocking && WouldBlock(errno)) {
+      BIO_set_retry_read(bio);
+      return 0;
+    }
     if (n < 0) {
       state->error = errno;
       return 0;
@@ -290,6 +302,23 @@ long TlsSession::Read(char* buffer, size_t size, int& error, bool& timedOut) {
   error = s.state.error != 0 ? s.state.error : EPROTO;
   return -1;
 }
+
+bool TlsSession::TakeIdleRecords() {
+  Impl& s = *impl_;
+  s.state.nonBlocking = true;
+  s.state.error = 0;
+  char byte;
+  size_t got = 0;
+  // A peek processes every whole record that has come: tickets and key
+  // updates are taken in, application data stays buffered, a close is seen.
+  const int r = SSL_peek_ex(s.ssl, &byte, 1, &got);
+  const int code = r == 1 ? SSL_ERROR_NONE : SSL_get_error(s.ssl, r);
+  s.state.nonBlocking = false;
+  ERR_clear_error();
+  return code == SSL_ERROR_WANT_READ;
+}
+
+bool TlsSession::HasPending() const { return SSL_has_pending(impl_->ssl) == 1; }
 
 void TlsSession::Shutdown() {
   if (impl_->ssl != nullptr) {

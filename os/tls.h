@@ -43,6 +43,13 @@ class TlsSession {
   // when the socket's time-out ran out.
   bool WriteAll(std::string_view data, int& error, bool& timedOut);
   long Read(char* buffer, size_t size, int& error, bool& timedOut);
+  // For a connection between requests: takes in, without waiting, the
+  // records the server sent unasked that carry no data (TLS 1.3 session
+  // tickets, key updates). True when nothing else is there: no application
+  // data, no close, no error.
+  bool TakeIdleRecords();
+  // Bytes of a record already read from the socket wait inside the session.
+  bool HasPending() const;
   // Sends close_notify (best effort, never waits for the peer's).
   void Shutdown();
 

@@ -719,6 +719,26 @@ TEST_F(HttpTest, KeptConnectionsServeTheNextRequests) {
   }
 }
 
+// A TLS server that sends a session ticket after each answer leaves its
+// kept connection as good as before: the ticket is read on the way, and the
+// next request goes over the same connection.
+TEST_F(HttpTest, SessionTicketsAfterAnAnswerKeepTheConnection) {
+  TestServer server({.https = true, .keepAlive = true, .ticketAfterAnswer = true});
+  server.AddPage("/t*", "<p>ticket");
+  for (int i = 0; i < 4; ++i) {
+    DownloadJob job = MakeJob(server.Url("/t" + std::to_string(i)));
+    job.Status = i % 2 ? kJobUntreated : kJobWaiting;
+    ASSERT_EQ(i % 2 ? HeadProcedure(job, manager) : GetProcedure(job, manager), kHttpOk) << job.Message;
+    if (i % 2 == 0) {
+      EXPECT_EQ(Read(job.LocalFile), "<p>ticket");
+    }
+    // The ticket is on its way to the client before the next request leaves.
+    ASSERT_TRUE(server.WaitForTickets(static_cast<size_t>(i) + 1));
+  }
+  EXPECT_EQ(server.RequestCount(), 4u);
+  EXPECT_EQ(server.Connections(), 1u) << "a ticket is no close";
+}
+
 // A fetch without a job: the answer in memory, nothing saved, redirects told.
 TEST_F(HttpTest, FetchAnswersWithoutSavingAnything) {
   TestServer server({.keepAlive = true});
@@ -762,6 +782,28 @@ TEST_F(HttpTest, FetchAnswersWithoutSavingAnything) {
   stopped.url = server.Url("/page.html");
   stopped.stop = &stop;
   EXPECT_EQ(Fetch(stopped).result, kHttpStopped);
+}
+
+// The plain fetch keeps its answer in memory even when the temporary files
+// are kept for the jobs: nothing of it lands in the data folder, and a failed
+// answer brings no half body.
+TEST_F(HttpTest, FetchWritesNothingEvenWhenTemporaryFilesAreKept) {
+  TestServer server;
+  server.AddPage("/feed.xml", "<rss/>", "application/rss+xml");
+  server.Add(Route{.path = "/cut", .body = std::string(4000, 'c'), .fault = Fault::CloseMidBody});
+  CurrentProfile().StoreTempData = true;
+  FetchRequest request;
+  request.url = server.Url("/feed.xml");
+  FetchResponse answer = Fetch(request);
+  EXPECT_EQ(answer.result, kHttpOk) << answer.message;
+  EXPECT_EQ(answer.body, "<rss/>");
+  EXPECT_EQ(answer.contentType, "application/rss+xml");
+  request.url = server.Url("/cut");
+  answer = Fetch(request);
+  EXPECT_EQ(answer.result, kHttpRetry);
+  EXPECT_EQ(answer.message, "Connection closed. [2000/4000]");
+  EXPECT_TRUE(answer.body.empty());
+  EXPECT_FALSE(os::PathExists(CurrentProfile().dirs.data + "\\Temp"));
 }
 
 TEST_F(HttpTest, ConnectionFailuresAreFinal) {

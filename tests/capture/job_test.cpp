@@ -1,4 +1,5 @@
 // The download queue: adding, re-arming, claims, buffer jobs and queries.
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -242,6 +243,31 @@ TEST_F(DownloadJobTest, WaitUntilDrainedWakesOnTheLastJobsEnd) {
   stop.request_stop();
   stopped.join();
   EXPECT_FALSE(drained);
+}
+
+// A download delay is waited out on the stop's own condition: the queue's
+// traffic does not end it, the stop ends it at once.
+TEST_F(DownloadJobTest, DelayWaitEndsAtTheStopAndOnlyThere) {
+  manager.SetStopFlags(true);
+  EXPECT_TRUE(manager.WaitUnlessStopped(1h, manager.downloadStop)) << "a stop already set: no wait at all";
+  manager.SetStopFlags(false);
+  EXPECT_FALSE(manager.WaitUnlessStopped(1ms, manager.downloadStop)) << "the delay ran out";
+
+  std::atomic<int> result{-1};
+  std::thread waiter([&] { result = manager.WaitUnlessStopped(1h, manager.downloadStop) ? 1 : 0; });
+  for (int i = 0; i < 50; ++i) {
+    const std::string url = "http://w/" + std::to_string(i);
+    manager.AddJob(url, "", false, nullptr);
+    DownloadJob job;
+    ASSERT_EQ(manager.ClaimJob(url, &job), 1);
+    job.Status = kJobComplete;
+    ASSERT_EQ(manager.ReleaseJob(job), 1);
+  }
+  EXPECT_EQ(result.load(), -1) << "the queue's changes do not end a delay";
+  manager.SetStopFlags(true);
+  waiter.join();  // a missed wake-up would hang here for an hour
+  EXPECT_EQ(result.load(), 1);
+  manager.SetStopFlags(false);
 }
 
 TEST_F(DownloadJobTest, ChangesAskedForWhileHeldApplyOnRelease) {

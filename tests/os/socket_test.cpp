@@ -5,12 +5,15 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "os/socket.h"
+#include "os/tls.h"
+#include "tests/support/testca.h"
 #include "tests/support/testserver.h"
 
 namespace zentu::os {
@@ -79,6 +82,44 @@ TEST(SocketTest, HostileNameServerCannotHoldAConnectBeyondItsTimeOut) {
   }
   SetNameLookupForTesting(nullptr);
   g_server = nullptr;
+}
+
+// Sends a GET on the connection and reads its answer of "ok" to the end.
+std::string GetOk(Connection& c, const std::string& path) {
+  EXPECT_TRUE(c.SendAll("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n\r\n"));
+  std::string data;
+  char buffer[4096];
+  for (;;) {
+    size_t end = data.find("\r\n\r\n");
+    if (end != std::string::npos && data.size() >= end + 4 + 2) break;
+    long n = c.Receive(buffer, sizeof buffer);
+    if (n <= 0) break;
+    data.append(buffer, static_cast<size_t>(n));
+  }
+  return data.substr(data.find("\r\n\r\n") + 4);
+}
+
+// Between answers a kept TLS connection takes in the session tickets the
+// server sends late and stays idle; a server that closes it makes it so.
+TEST(SocketTest, LateSessionTicketsLeaveATlsConnectionIdle) {
+  ASSERT_TRUE(AddTrustedCaFile(testing::GetTestCa().caFile));
+  StartSockets();
+  auto server = std::make_unique<testing::TestServer>(
+      testing::TestServerOptions{.https = true, .keepAlive = true, .ticketAfterAnswer = true});
+  server->AddPage("/*", "ok");
+  Connection c;
+  ASSERT_EQ(c.Connect("127.0.0.1", server->Port(), 5000), ConnectStatus::Ok);
+  std::string reason;
+  ASSERT_EQ(c.StartTls("127.0.0.1", reason), TlsStatus::Ok) << reason;
+  for (int i = 1; i <= 3; ++i) {
+    EXPECT_EQ(GetOk(c, "/" + std::to_string(i)), "ok");
+    ASSERT_TRUE(server->WaitForTickets(static_cast<size_t>(i)));
+    EXPECT_TRUE(c.LooksIdle()) << "after answer " << i;
+  }
+  EXPECT_EQ(server->Connections(), 1u);
+  server.reset();  // closes the connection from its side
+  EXPECT_FALSE(c.LooksIdle());
+  ResetTrustedCaFiles();
 }
 
 }  // namespace

@@ -468,6 +468,7 @@ struct TestServer::Impl {
   mutable std::condition_variable requestCv;
   std::vector<Route> routes;
   std::vector<TestRequest> requests;
+  size_t ticketsSent = 0;
 
   ~Impl() {
     listener.Stop();
@@ -507,6 +508,14 @@ struct TestServer::Impl {
     Conn conn(listener, fd, ssl);
     size_t answered = 0;
     while (Answer(conn)) {
+      if (ssl != nullptr && options.ticketAfterAnswer && SSL_version(ssl) == TLS1_3_VERSION &&
+          SSL_new_session_ticket(ssl) == 1 && SSL_do_handshake(ssl) == 1) {
+        {
+          std::lock_guard lock(mutex);
+          ++ticketsSent;
+        }
+        requestCv.notify_all();
+      }
       if (options.dropAfter != 0 && ++answered >= options.dropAfter) {
         // The next request arrives as the server gives the connection up: it
         // is read, never answered nor recorded, and the connection closes.
@@ -784,6 +793,12 @@ bool TestServer::WaitForRequests(size_t count, int timeoutMs) const {
                                    [&] { return impl_->requests.size() >= count; });
 }
 
+bool TestServer::WaitForTickets(size_t count, int timeoutMs) const {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->requestCv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [&] { return impl_->ticketsSent >= count; });
+}
+
 size_t TestServer::Connections() const { return impl_->connections; }
 size_t TestServer::HandshakeFailures() const { return impl_->handshakeFailures; }
 
@@ -794,6 +809,7 @@ struct TestProxy::Impl {
   Listener listener;
   mutable std::mutex mutex;
   std::vector<TestRequest> requests;
+  size_t ticketsSent = 0;
 
   ~Impl() { listener.Stop(); }
 

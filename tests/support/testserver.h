@@ -111,6 +111,9 @@ struct TestServerOptions {
   // the next request and drops the connection without an answer, as a server
   // does that gives up an idle connection just as a request comes (0 = never).
   size_t dropAfter = 0;
+  // With https and keepAlive: a TLS 1.3 session ticket follows every kept
+  // answer, as servers do that issue tickets once the answer is out.
+  bool ticketAfterAnswer = false;
 };
 
 // "{{port}}" in bodies, header values and status lines becomes the server's port.
@@ -145,6 +148,8 @@ class TestServer {
   // Accepted connections and failed TLS handshakes so far.
   size_t Connections() const;
   size_t HandshakeFailures() const;
+  // Waits until at least count tickets of ticketAfterAnswer were sent (or timeoutMs passed).
+  bool WaitForTickets(size_t count, int timeoutMs = 10000) const;
 
  private:
   struct Impl;
