@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -409,6 +410,13 @@ int ChannelServer::EvictQuietest() {
   int64_t soonest = grace;
   for (Connection& c : connections_) {
     if (c.done || c.evicted || c.fd < 0 || c.busy.load()) continue;
+    // Bytes not read yet mean its own thread has not got round to it (a busy
+    // machine), not a quiet sender: it waits like a fresh connection.
+    int unread = 0;
+    if (::ioctl(c.fd, FIONREAD, &unread) == 0 && unread > 0) {
+      soonest = std::min(soonest, grace);
+      continue;
+    }
     const int64_t quiet = now - c.lastActivity.load();
     if (quiet < grace) {
       soonest = std::min(soonest, grace - quiet);
