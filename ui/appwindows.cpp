@@ -277,9 +277,13 @@ bool AppWindows::Dispatch(int command) { return commands_.Dispatch(command); }
 // --- Keys ---------------------------------------------------------------------------
 
 bool AppWindows::RegisterHotKeys() {
-  return RegisterGlobalHotKeys(GeneralKeys(), [this](int command) {
+  const bool ok = RegisterGlobalHotKeys(GeneralKeys(), [this](int command) {
     if (!Dispatch(command)) WriteLog("> hot key: no operation for command %d", command);
   });
+  // A combination another program holds was cleared: the window's own
+  // shortcut for it goes too.
+  if (!ok) main_->ApplyKeyBindings();
+  return ok;
 }
 
 void AppWindows::UnregisterHotKeys() { UnregisterGlobalHotKeys(); }
@@ -293,7 +297,7 @@ void AppWindows::OpenKeySettings() {
   RebuildCommandMap(GeneralKeys());
   RebuildCommandMap(EditorKeys());
   main_->ApplyKeyBindings();
-  (void)RegisterHotKeys();
+  (void)RegisterHotKeys();  // re-applies the shortcuts when it cleared a hot key
   // Written now as well as at exit: a crash must not lose what the user set.
   const Profile& p = CurrentProfile();
   (void)SaveKeyConfig(ConfigFilePath(p, ConfigFile::KeyConfig), GeneralKeys(), p.FlagSave);
