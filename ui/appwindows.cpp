@@ -215,6 +215,7 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdSettings, [this] { OpenSettings(0); });
   c.Register(kCmdCaptureSettings, [this] { OpenSettings(1); });
   c.Register(kCmdKeySettings, [this] { OpenKeySettings(); });
+  c.Register(kCmdGroupSettings, [this] { OpenGroupSettings(); });
   c.Register(kCmdDiagnostics, [this] { OpenDiagnostics(); });
   c.Register(kCmdToggleTopMost, [this] { SetTopMost(!CurrentProfile().ViewTopMost); });
   c.Register(kCmdSetTopMost, [this] { SetTopMost(true); });
