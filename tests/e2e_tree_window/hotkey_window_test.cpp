@@ -7,17 +7,23 @@
 // withdrew it, with Caps Lock or Num Lock on too. A key changed in the key
 // dialog is in keyconfig.dat at once; after the program has been closed and
 // started again the new key runs the command and the old one does nothing,
-// and the hot key moved to a new combination has let go of the old one.
+// and the hot key moved to a new combination has let go of the old one. A hot
+// key another client holds is reported once, cleared with its shortcut, and
+// not reported again at the next start.
 //
 // The picture after the hot key goes to $ZENTU_SCREENSHOT_DIR, else to
 // "screenshots" in the working folder.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QKeySequence>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
@@ -162,6 +168,16 @@ TEST_F(HotKeyWindowTest, HotKeyShowsTheMainWindowWhileAnotherClientHasTheFocus) 
   EXPECT_EQ(zentu.Quit(), 0);
 }
 
+// Forgets what a run left in memory, so the next start reads its files.
+void ForgetRun() {
+  ResetTreeState();
+  ResetGroups();
+  DeclareActions(GeneralKeys(), KeyList::General);
+  ApplyDefaultKeys(GeneralKeys());
+  RebuildCommandMap(GeneralKeys());
+  ui::QtDesktop::SetClosing(false);
+}
+
 // One change in the key dialog: the action's row, its modifiers and its key.
 struct KeyChange {
   const char* action;  // as the dialog lists it
@@ -255,13 +271,7 @@ TEST_F(HotKeyWindowTest, KeysSetInTheDialogWorkAfterARestartAndTheOldKeysNoLonge
   }
   EXPECT_NE(KeyFile().find(os::SJ("ツリーウインドウの表示切替\tC+K\r\n")), std::string::npos);
 
-  // Nothing of the first run stays in memory: the second must read the file.
-  ResetTreeState();
-  ResetGroups();
-  DeclareActions(GeneralKeys(), KeyList::General);
-  ApplyDefaultKeys(GeneralKeys());
-  RebuildCommandMap(GeneralKeys());
-  ui::QtDesktop::SetClosing(false);
+  ForgetRun();
 
   RunningFrame zentu;
   ASSERT_TRUE(zentu.Started());
@@ -289,6 +299,47 @@ TEST_F(HotKeyWindowTest, KeysSetInTheDialogWorkAfterARestartAndTheOldKeysNoLonge
   EXPECT_TRUE(BackByHotKey(other, id, "F11", {"Alt_L", "Shift_L"})) << "the new hot key did not show the window";
   g_x->DestroyWindow(other);
   EXPECT_EQ(zentu.Quit(), 0);
+}
+
+TEST_F(HotKeyWindowTest, AHotKeyAnotherClientHoldsIsReportedOnceAndCleared) {
+  ASSERT_NE(g_x, nullptr);
+  // Another program has Ctrl+F10 before Zentu starts.
+  ASSERT_TRUE(g_x->GrabKey("F10", kControlMask));
+  QStringList told;
+  QTimer answer;
+  answer.setInterval(10);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || box->buttons().isEmpty()) return;
+    told << box->text();
+    box->buttons().front()->click();
+  });
+  answer.start();
+  {
+    RunningFrame zentu;
+    ASSERT_TRUE(zentu.Started());
+    EXPECT_FALSE(HotKeyRegistered(ui::kCmdShowWindow));
+    ASSERT_EQ(told.size(), 2) << told.join(" / ").toStdString();
+    EXPECT_TRUE(told[0].startsWith(U("[ウインドウを表示(全体へのホットキー)] のホットキー [Ctrl+F10] が衝突しています．")))
+        << told[0].toStdString();
+    EXPECT_EQ(told[1], U("グローバルホットキーの設定に失敗しました。"));
+    // Cleared means cleared: no shortcut of the window answers to it either.
+    for (const QAction* a : zentu.main()->findChildren<QAction*>())
+      EXPECT_FALSE(a->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_F10))) << a->objectName().toStdString();
+    EXPECT_EQ(zentu.Quit(), 0);
+  }
+  EXPECT_NE(KeyFile().find(os::SJ("ウインドウを表示(全体へのホットキー)\t\r\n")), std::string::npos);
+
+  // The next start, with the key still held elsewhere, has nothing to report.
+  ForgetRun();
+  {
+    RunningFrame again;
+    ASSERT_TRUE(again.Started());
+    EXPECT_EQ(told.size(), 2) << told.join(" / ").toStdString();
+    EXPECT_EQ(again.Quit(), 0);
+  }
+  answer.stop();
+  g_x->UngrabKey("F10", kControlMask);
 }
 
 }  // namespace

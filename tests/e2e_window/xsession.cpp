@@ -273,7 +273,7 @@ int NoteGrabError(Display*, XErrorEvent* e) {
 
 }  // namespace
 
-bool XSession::KeyIsFree(const char* keysym, unsigned int modifiers) {
+bool XSession::GrabKey(const char* keysym, unsigned int modifiers) {
   if (!display_) return false;
   const KeyCode code = XKeysymToKeycode(display_, XStringToKeysym(keysym));
   if (code == 0) return false;
@@ -282,11 +282,14 @@ bool XSession::KeyIsFree(const char* keysym, unsigned int modifiers) {
   auto* previous = XSetErrorHandler(NoteGrabError);
   XGrabKey(display_, code, modifiers, DefaultRootWindow(display_), True, GrabModeAsync, GrabModeAsync);
   XSync(display_, False);
-  const bool free = !g_grabRefused;
-  if (free) XUngrabKey(display_, code, modifiers, DefaultRootWindow(display_));
-  XSync(display_, False);
   XSetErrorHandler(previous);
-  return free;
+  return !g_grabRefused;
+}
+
+void XSession::UngrabKey(const char* keysym, unsigned int modifiers) {
+  if (!display_) return;
+  XUngrabKey(display_, XKeysymToKeycode(display_, XStringToKeysym(keysym)), modifiers, DefaultRootWindow(display_));
+  XSync(display_, False);
 }
 
 namespace {

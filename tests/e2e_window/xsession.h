@@ -68,9 +68,17 @@ class XSession {
   void Iconify(unsigned long id);
   // What a window manager does when a window is mapped again: WM_STATE says normal.
   void SetNormalState(unsigned long id);
-  // True when this connection could grab the key with these modifiers on the
-  // root window, i.e. no other client holds it (the grab is let go at once).
-  bool KeyIsFree(const char* keysym, unsigned int modifiers);
+  // Grabs the key with these modifiers on the root window for this
+  // connection, as another program holding a hot key does; false when another
+  // client holds it already.
+  bool GrabKey(const char* keysym, unsigned int modifiers);
+  void UngrabKey(const char* keysym, unsigned int modifiers);
+  // True when no other client holds the key (grabbed and let go at once).
+  bool KeyIsFree(const char* keysym, unsigned int modifiers) {
+    if (!GrabKey(keysym, modifiers)) return false;
+    UngrabKey(keysym, modifiers);
+    return true;
+  }
 
   // What the screen shows of the window (raised first), or a null image.
   QImage Grab(unsigned long id);
