@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
+#include <QWindow>
 #include <algorithm>
 #include <climits>
 #include <mutex>
@@ -375,6 +376,12 @@ void AppWindows::RaiseMain() {
   } else if (main_->isHidden() || main_->isMinimized()) {
     if (wasMaximized_) main_->showMaximized();
     else main_->showNormal();
+  } else if (QWindow* window = main_->windowHandle(); window && !window->isExposed()) {
+    // Unmapped without a word to the program (another client, a window
+    // manager that keeps quiet): Qt still counts it shown, and only showing
+    // it afresh maps it again.
+    main_->hide();
+    main_->show();
   }
   main_->raise();
   main_->activateWindow();

@@ -84,16 +84,18 @@ void SettleProgram() {
   for (int i = 0; i < 5; ++i) QApplication::processEvents();
 }
 
-enum class Away { Iconified, Withdrawn };
+enum class Away { Iconified, Withdrawn, Unmapped };
 
-// Puts the main window out of sight as a window manager's iconify does, or as
-// the program itself hides it to the tray.
+// Puts the main window out of sight as a window manager's iconify does, as
+// the program itself hides it to the tray, or as another client unmaps it.
 void PutAway(ui::MainWindow* main, unsigned long id, Away how) {
   if (how == Away::Iconified) {
     g_x->Iconify(id);
     EXPECT_TRUE(WaitUntil([&] { return main->isMinimized(); })) << "the program did not see the iconify";
-  } else {
+  } else if (how == Away::Withdrawn) {
     main->hide();
+  } else {
+    g_x->Unmap(id);
   }
   EXPECT_TRUE(WaitUntil([&] { return !g_x->Viewable(id); }));
 }
@@ -139,7 +141,8 @@ TEST_F(HotKeyWindowTest, HotKeyShowsTheMainWindowWhileAnotherClientHasTheFocus) 
   const Row rows[] = {{"iconified", nullptr, Away::Iconified},
                       {"withdrawn, Caps Lock on", "Caps_Lock", Away::Withdrawn},
                       {"iconified, Num Lock on", "Num_Lock", Away::Iconified},
-                      {"withdrawn", nullptr, Away::Withdrawn}};
+                      {"withdrawn", nullptr, Away::Withdrawn},
+                      {"unmapped by another client", nullptr, Away::Unmapped}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     if (row.lock) {

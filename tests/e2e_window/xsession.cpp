@@ -257,6 +257,12 @@ void XSession::Iconify(unsigned long id) {
   XSync(display_, False);
 }
 
+void XSession::Unmap(unsigned long id) {
+  if (!display_) return;
+  XUnmapWindow(display_, id);
+  XSync(display_, False);
+}
+
 void XSession::SetNormalState(unsigned long id) {
   if (!display_) return;
   SetWmState(display_, id, NormalState);

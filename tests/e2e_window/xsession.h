@@ -66,6 +66,8 @@ class XSession {
   // What a window manager does when the program asks to be iconified: the
   // window is unmapped and its WM_STATE says iconic.
   void Iconify(unsigned long id);
+  // Unmaps the window without a word to its program, as another client may.
+  void Unmap(unsigned long id);
   // What a window manager does when a window is mapped again: WM_STATE says normal.
   void SetNormalState(unsigned long id);
   // Grabs the key with these modifiers on the root window for this
