@@ -8,6 +8,7 @@
 #include "os/channel.h"
 #include "store/groups.h"
 #include "store/tree.h"
+#include "store/treefile.h"
 #include "ui/appwindows.h"
 #include "ui/mainwindow.h"
 #include "ui/qtdesktop.h"
@@ -71,6 +72,9 @@ void WindowFrameHome::TearDown() {
   os::SetDesktop(nullptr);
   ResetTreeState();
   ResetGroups();
+  // The frame points the tree file, its backups and the index into this
+  // home; a later test of the process must not write there.
+  CurrentTreeFileSettings() = TreeFileSettings{};
   TempHome::TearDown();
 }
 

@@ -43,7 +43,8 @@ class RunningFrame {
 ui::MainWindow* FindMainWindow();
 
 // A fresh home for the whole program with windows: message boxes are shown
-// again, and the collection and the groups a run leaves are forgotten.
+// again, and the collection, the groups and the tree file's place a run
+// leaves are forgotten.
 class WindowFrameHome : public TempHome {
  protected:
   void SetUp() override;
