@@ -77,6 +77,23 @@ bool IsGroupMember(const TreeNode* group, std::string_view title) {
   return false;
 }
 
+std::vector<GroupCopy> CopyGroups() {
+  std::vector<GroupCopy> out;
+  for (const TreeNode* g = GroupRoot()->firstChild; g; g = g->next) {
+    GroupCopy& copy = out.emplace_back();
+    copy.name = g->title;
+    for (const TreeNode* m = g->firstChild; m; m = m->next) copy.members.push_back(m->title);
+  }
+  return out;
+}
+
+void ReplaceGroups(const std::vector<GroupCopy>& groups) {
+  ResetGroups();
+  for (const GroupCopy& copy : groups)
+    if (TreeNode* g = AddGroup(copy.name))
+      for (const std::string& m : copy.members) (void)AddGroupMember(g, m);
+}
+
 int LoadGroups(const std::string& path) {
   ResetGroups();
   GroupRoot();

@@ -10,6 +10,7 @@
 #pragma once
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/profile.h"
 #include "store/tree.h"
@@ -32,6 +33,16 @@ TreeNode* AddGroup(std::string_view name);
 // the group tree or the title holds a line break.
 TreeNode* AddGroupMember(TreeNode* group, std::string_view title);
 bool IsGroupMember(const TreeNode* group, std::string_view title);
+
+// A group detached from the group tree, for the editing dialog.
+struct GroupCopy {
+  std::string name;
+  std::vector<std::string> members;
+};
+std::vector<GroupCopy> CopyGroups();
+// Puts `groups` in place of the group tree; a name or member the tree refuses
+// (empty, holding a line break) is left out.
+void ReplaceGroups(const std::vector<GroupCopy>& groups);
 
 // Replaces the groups with the content of the file: "[name]" starts a group,
 // "+title" adds a member to the group started last, anything else is ignored.

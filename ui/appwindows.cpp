@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
+#include <QWindow>
 #include <algorithm>
 #include <climits>
 #include <mutex>
@@ -215,6 +216,7 @@ void AppWindows::RegisterCommands() {
   c.Register(kCmdSettings, [this] { OpenSettings(0); });
   c.Register(kCmdCaptureSettings, [this] { OpenSettings(1); });
   c.Register(kCmdKeySettings, [this] { OpenKeySettings(); });
+  c.Register(kCmdGroupSettings, [this] { OpenGroupSettings(); });
   c.Register(kCmdDiagnostics, [this] { OpenDiagnostics(); });
   c.Register(kCmdToggleTopMost, [this] { SetTopMost(!CurrentProfile().ViewTopMost); });
   c.Register(kCmdSetTopMost, [this] { SetTopMost(true); });
@@ -277,9 +279,13 @@ bool AppWindows::Dispatch(int command) { return commands_.Dispatch(command); }
 // --- Keys ---------------------------------------------------------------------------
 
 bool AppWindows::RegisterHotKeys() {
-  return RegisterGlobalHotKeys(GeneralKeys(), [this](int command) {
+  const bool ok = RegisterGlobalHotKeys(GeneralKeys(), [this](int command) {
     if (!Dispatch(command)) WriteLog("> hot key: no operation for command %d", command);
   });
+  // A combination another program holds was cleared: the window's own
+  // shortcut for it goes too.
+  if (!ok) main_->ApplyKeyBindings();
+  return ok;
 }
 
 void AppWindows::UnregisterHotKeys() { UnregisterGlobalHotKeys(); }
@@ -293,7 +299,7 @@ void AppWindows::OpenKeySettings() {
   RebuildCommandMap(GeneralKeys());
   RebuildCommandMap(EditorKeys());
   main_->ApplyKeyBindings();
-  (void)RegisterHotKeys();
+  (void)RegisterHotKeys();  // re-applies the shortcuts when it cleared a hot key
   // Written now as well as at exit: a crash must not lose what the user set.
   const Profile& p = CurrentProfile();
   (void)SaveKeyConfig(ConfigFilePath(p, ConfigFile::KeyConfig), GeneralKeys(), p.FlagSave);
@@ -370,6 +376,12 @@ void AppWindows::RaiseMain() {
   } else if (main_->isHidden() || main_->isMinimized()) {
     if (wasMaximized_) main_->showMaximized();
     else main_->showNormal();
+  } else if (QWindow* window = main_->windowHandle(); window && !window->isExposed()) {
+    // Unmapped without a word to the program (another client, a window
+    // manager that keeps quiet): Qt still counts it shown, and only showing
+    // it afresh maps it again.
+    main_->hide();
+    main_->show();
   }
   main_->raise();
   main_->activateWindow();

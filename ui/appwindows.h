@@ -150,6 +150,9 @@ class AppWindows {
   void LockSelected(bool lock);
   // Shows the folders of the group `name` and makes it the current group.
   void ChooseGroup(const std::string& name);
+  // The group editing dialog; OK replaces the groups, writes group.dat and
+  // shows the current group (under its new name when it was renamed).
+  void OpenGroupSettings();
 
   // Timers the windows start themselves (auto navigation 1010, focus return
   // 2200): the frame's table once it gave one (so its shutdown kills them with

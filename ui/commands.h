@@ -21,6 +21,7 @@ inline constexpr int kCmdShowDownloadManager = 40521;
 inline constexpr int kCmdHideWindow = 40120;
 inline constexpr int kCmdMinimizeWindow = 40312;
 inline constexpr int kCmdShowWindow = 40133;
+inline constexpr int kCmdGroupSettings = 40166;
 inline constexpr int kCmdToggleTree = 40034;
 inline constexpr int kCmdToggleList = 40036;
 inline constexpr int kCmdToggleStatusBar = 40135;

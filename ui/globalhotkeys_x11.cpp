@@ -42,14 +42,12 @@ unsigned long KeysymOfIndex(int index) {
   }
 }
 
-// Caps Lock and Num Lock must not hide a hot key: each grab is made with
-// every combination of the two.
-constexpr uint16_t kLockMasks[] = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2, XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
-constexpr uint16_t kIgnored = XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2;
-
 class HotKeyFilter : public QAbstractNativeEventFilter {
  public:
   std::vector<Grab> grabs;
+  // The lock states each grab is made in (Caps Lock and Num Lock must not
+  // hide a hot key), as found when the grabs were made.
+  std::vector<uint16_t> lockMasks{0};
   std::function<void(int)> dispatch;
 
   bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
@@ -57,8 +55,7 @@ class HotKeyFilter : public QAbstractNativeEventFilter {
     auto* event = static_cast<xcb_generic_event_t*>(message);
     if ((event->response_type & 0x7f) != XCB_KEY_PRESS) return false;
     auto* key = reinterpret_cast<xcb_key_press_event_t*>(event);
-    const uint16_t state = key->state & static_cast<uint16_t>(~kIgnored) &
-                           (XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_SHIFT);
+    const uint16_t state = key->state & (XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_SHIFT);
     for (const Grab& g : grabs) {
       if (g.keycode != key->detail || g.modifiers != state) continue;
       const int command = g.command;
@@ -93,15 +90,40 @@ X11 Connection() {
   return x;
 }
 
+// The modifier bit Num Lock sets. Mostly Mod2, but the keyboard map decides:
+// with a fixed Mod2 the hot keys stop working while Num Lock is on wherever
+// the map puts it elsewhere. 0 when no key is Num Lock.
+uint16_t NumLockMask(Display* display) {
+  const KeyCode numLock = XKeysymToKeycode(display, XK_Num_Lock);
+  XModifierKeymap* map = numLock ? XGetModifierMapping(display) : nullptr;
+  if (!map) return 0;
+  uint16_t mask = 0;
+  for (int modifier = 0; modifier < 8 && !mask; ++modifier)
+    for (int k = 0; k < map->max_keypermod; ++k)
+      if (map->modifiermap[modifier * map->max_keypermod + k] == numLock) {
+        mask = static_cast<uint16_t>(1u << modifier);
+        break;
+      }
+  XFreeModifiermap(map);
+  // Shift, Lock and Control are never Num Lock's.
+  return mask > XCB_MOD_MASK_CONTROL ? mask : 0;
+}
+
+std::vector<uint16_t> LockMasks(Display* display) {
+  const uint16_t num = NumLockMask(display);
+  if (!num) return {0, XCB_MOD_MASK_LOCK};
+  return {0, XCB_MOD_MASK_LOCK, num, static_cast<uint16_t>(XCB_MOD_MASK_LOCK | num)};
+}
+
 void Ungrab(const X11& x, const Grab& g) {
-  for (uint16_t lock : kLockMasks)
+  for (uint16_t lock : g_filter->lockMasks)
     xcb_ungrab_key(x.connection, g.keycode, x.root, static_cast<uint16_t>(g.modifiers | lock));
 }
 
 // True when every variant of the grab was accepted; a partial grab is undone.
 bool GrabKey(const X11& x, const Grab& g) {
   bool ok = true;
-  for (uint16_t lock : kLockMasks) {
+  for (uint16_t lock : g_filter->lockMasks) {
     xcb_void_cookie_t cookie = xcb_grab_key_checked(x.connection, 1, x.root, static_cast<uint16_t>(g.modifiers | lock),
                                                     g.keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
     if (xcb_generic_error_t* error = xcb_request_check(x.connection, cookie)) {
@@ -137,6 +159,7 @@ bool RegisterGlobalHotKeys(KeyConfig& config, std::function<void(int)> dispatch)
     qApp->installNativeEventFilter(g_filter);
   }
   g_filter->dispatch = std::move(dispatch);
+  g_filter->lockMasks = LockMasks(x.display);
   bool allOk = true;
   for (KeyBinding& b : config.bindings) {
     if (!IsGlobalHotKeyCommand(b.command) || b.key < 0) continue;

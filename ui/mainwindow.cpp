@@ -313,6 +313,7 @@ void MainWindow::BuildMenus() {
   QMenu* groups = view->addMenu(U("グループ(&G)"));
   groups->setObjectName(QStringLiteral("group menu"));
   connect(groups, &QMenu::aboutToShow, this, [this, groups] { FillGroupMenu(groups); });
+  view->addAction(Command(kCmdGroupSettings, U("グループの表示設定...")));
 
   QMenu* item = menuBar()->addMenu(U("アイテム(&I)"));
   item->addAction(Command(kCmdSetRead, U("既読に設定")));

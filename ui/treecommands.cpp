@@ -4,11 +4,13 @@
 #include <QTreeView>
 #include <mutex>
 
+#include "store/configfiles.h"
 #include "store/groups.h"
 #include "store/locklist.h"
 #include "store/profile.h"
 #include "ui/appwindows.h"
 #include "ui/foldermodel.h"
+#include "ui/groupdialog.h"
 #include "ui/itemmodel.h"
 #include "ui/mainwindow.h"
 #include "ui/nodemoves.h"
@@ -77,6 +79,25 @@ void AppWindows::ChooseGroup(const std::string& name) {
       if (!n->listed) current = state.root;
   }
   ShowCurrentGroup(current);
+}
+
+void AppWindows::OpenGroupSettings() {
+  // The folders a group can show: the receive and search-result folders show always.
+  std::vector<std::string> folders;
+  {
+    std::lock_guard lock(TreeMutex());
+    const TreeState& state = GetTreeState();
+    for (const TreeNode* f = state.root ? state.root->firstChild : nullptr; f; f = f->next)
+      if (IsFolder(f) && !IsReceiveFolder(f) && !IsSearchFolder(f)) folders.push_back(f->title);
+  }
+  GroupDialog dialog(CopyGroups(), std::move(folders), main_);
+  if (dialog.exec() != QDialog::Accepted) return;
+  Profile& p = CurrentProfile();
+  const std::string renamed = dialog.RenamedTo(p.Group);
+  ReplaceGroups(dialog.groups());
+  (void)SaveGroups(ConfigFilePath(p, ConfigFile::Group), p.FlagSave);
+  // A deleted current group leaves every folder shown, as an unknown name does.
+  ChooseGroup(renamed.empty() ? p.Group : renamed);
 }
 
 }  // namespace zentu::ui

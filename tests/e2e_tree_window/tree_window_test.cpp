@@ -27,47 +27,25 @@
 #include <thread>
 #include <vector>
 
-#include "app/frame.h"
-#include "app/window_ui.h"
-#include "os/channel.h"
 #include "os/cp932.h"
 #include "os/desktop.h"
 #include "os/log.h"
-#include "store/groups.h"
 #include "store/profile.h"
 #include "store/tree.h"
 #include "store/treefile.h"
+#include "tests/e2e_tree_window/display.h"
 #include "tests/e2e_window/xsession.h"
 #include "tests/support/testhome.h"
+#include "tests/support/window/running_frame.h"
 #include "ui/appwindows.h"
 #include "ui/commands.h"
 #include "ui/foldermodel.h"
 #include "ui/itemmodel.h"
 #include "ui/mainwindow.h"
-#include "ui/qtdesktop.h"
 
 namespace zentu::testing {
 
-XSession* g_x = nullptr;
-
 namespace {
-
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 15000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(5);
-  }
-  return true;
-}
-
-ui::MainWindow* FindMainWindow() {
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* main = dynamic_cast<ui::MainWindow*>(w)) return main;
-  return nullptr;
-}
 
 bool LogHas(const char* utf8) {
   const std::string text = os::SJ(utf8);
@@ -83,22 +61,12 @@ std::vector<std::string> Children(const TreeNode* folder) {
   return out;
 }
 
-class TreeWindowTest : public TempHome {
+class TreeWindowTest : public WindowFrameHome {
  protected:
   void SetUp() override {
-    TempHome::SetUp();
-    ui::QtDesktop::SetClosing(false);
+    WindowFrameHome::SetUp();
     WriteNative("zentu.ini", "[Zentu]\nFinishConfirm=0\nSaveConfirm=0\nSaveAtAddition=0\n");
-    RegisterOneBrowserEntry();  // no first-time question over the windows
-    const char* dir = std::getenv("ZENTU_SCREENSHOT_DIR");
-    out_ = dir && *dir ? std::filesystem::path(dir) : std::filesystem::current_path() / "screenshots";
-    std::filesystem::create_directories(out_);
-  }
-  void TearDown() override {
-    os::SetDesktop(nullptr);
-    ResetTreeState();
-    ResetGroups();
-    TempHome::TearDown();
+    out_ = ScreenshotDir();
   }
   void Keep(const QImage& image, const char* name) {
     ASSERT_FALSE(image.isNull()) << name;
@@ -148,20 +116,10 @@ bool DragUntil(QPoint from, QPoint to, const std::function<bool()>& done, QRect 
 
 TEST_F(TreeWindowTest, ListRowsDraggedOntoAFolderMoveAndAFolderDeletedAfterTheQuestionIsGoneFromTheFile) {
   ASSERT_NE(g_x, nullptr);
-  os::InstanceLock lock = os::AcquireInstanceLock();
-  ASSERT_TRUE(lock);
-  Frame* running = nullptr;
-  std::unique_ptr<FrameUi> windowUi = CreateWindowUi([&running] {
-    if (running) running->Close();
-  });
-  ASSERT_TRUE(windowUi && windowUi->HasWindow());
-  Frame frame(*windowUi, FrameOptions{}, std::move(lock));
-  running = &frame;
-  ASSERT_EQ(frame.StartUp(), -1);
-  ui::MainWindow* main = FindMainWindow();
-  ASSERT_NE(main, nullptr);
-  ui::AppWindows* app = ui::AppWindows::Live();
-  ASSERT_NE(app, nullptr);
+  RunningFrame zentu;
+  ASSERT_TRUE(zentu.Started());
+  ui::MainWindow* main = zentu.main();
+  ui::AppWindows* app = zentu.windows();
   const std::string treeFile = CurrentTreeFileSettings().treeFile;
 
   // The collection of the test: a source folder of six articles, the fifth
@@ -256,8 +214,7 @@ TEST_F(TreeWindowTest, ListRowsDraggedOntoAFolderMoveAndAFolderDeletedAfterTheQu
   }
   std::vector<std::string> top = Children(GetTreeState().root);
 
-  frame.Close();
-  EXPECT_EQ(frame.Finish(0), 0);
+  EXPECT_EQ(zentu.Quit(), 0);
 
   // The file written at shutdown: the same folders at the top, the moved rows
   // in their new folder, the refused ones where they were, the deleted folder gone.
@@ -277,23 +234,3 @@ TEST_F(TreeWindowTest, ListRowsDraggedOntoAFolderMoveAndAFolderDeletedAfterTheQu
 
 }  // namespace
 }  // namespace zentu::testing
-
-// Xvfb comes first: the application connects to its display as it starts.
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  bool listing = false;
-  for (int i = 1; i < argc; ++i)
-    if (std::strstr(argv[i], "list_tests")) listing = true;
-  if (listing) return RUN_ALL_TESTS();
-  zentu::testing::XSession x(1280, 960);
-  if (!x.Started()) {
-    std::fprintf(stderr, "no X display: %s\n", x.Error().c_str());
-    return std::getenv("CI") ? 1 : 0;
-  }
-  ::setenv("DISPLAY", x.Name().c_str(), 1);
-  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-  ::unsetenv("WAYLAND_DISPLAY");
-  QApplication app(argc, argv);
-  zentu::testing::g_x = &x;
-  return RUN_ALL_TESTS();
-}

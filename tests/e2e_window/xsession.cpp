@@ -197,6 +197,107 @@ void XSession::Key(const char* keysym, const std::vector<const char*>& modifiers
   XSync(display_, False);
 }
 
+bool XSession::Viewable(unsigned long id) const {
+  if (!display_) return false;
+  XSync(display_, False);
+  XWindowAttributes a;
+  return XGetWindowAttributes(display_, id, &a) && a.map_state == IsViewable;
+}
+
+unsigned long XSession::FocusedWindow() const {
+  if (!display_) return 0;
+  ::Window focused = 0;
+  int revert = 0;
+  XGetInputFocus(display_, &focused, &revert);
+  return focused;
+}
+
+unsigned int XSession::ModifierState() const {
+  if (!display_) return 0;
+  ::Window root = 0, child = 0;
+  int rx, ry, wx, wy;
+  unsigned int mask = 0;
+  XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &rx, &ry, &wx, &wy, &mask);
+  return mask;
+}
+
+unsigned long XSession::CreateClientWindow(QRect area, unsigned long pixel) {
+  if (!display_) return 0;
+  const ::Window w = XCreateSimpleWindow(display_, DefaultRootWindow(display_), area.x(), area.y(),
+                                         static_cast<unsigned>(area.width()), static_cast<unsigned>(area.height()),
+                                         0, 0, pixel);
+  XStoreName(display_, w, "other client");
+  XMapRaised(display_, w);
+  XSync(display_, False);
+  for (int i = 0; i < 100 && !Viewable(w); ++i) Sleep(20);
+  return w;
+}
+
+void XSession::DestroyWindow(unsigned long id) {
+  if (!display_) return;
+  XDestroyWindow(display_, id);
+  XSync(display_, False);
+}
+
+namespace {
+
+void SetWmState(Display* display, unsigned long id, long value) {
+  const Atom wmState = XInternAtom(display, "WM_STATE", False);
+  const long state[2] = {value, 0};
+  XChangeProperty(display, id, wmState, wmState, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(state),
+                  2);
+}
+
+}  // namespace
+
+void XSession::Iconify(unsigned long id) {
+  if (!display_) return;
+  SetWmState(display_, id, IconicState);
+  XUnmapWindow(display_, id);
+  XSync(display_, False);
+}
+
+void XSession::Unmap(unsigned long id) {
+  if (!display_) return;
+  XUnmapWindow(display_, id);
+  XSync(display_, False);
+}
+
+void XSession::SetNormalState(unsigned long id) {
+  if (!display_) return;
+  SetWmState(display_, id, NormalState);
+  XSync(display_, False);
+}
+
+namespace {
+
+bool g_grabRefused = false;
+int NoteGrabError(Display*, XErrorEvent* e) {
+  if (e->error_code == BadAccess) g_grabRefused = true;
+  return 0;
+}
+
+}  // namespace
+
+bool XSession::GrabKey(const char* keysym, unsigned int modifiers) {
+  if (!display_) return false;
+  const KeyCode code = XKeysymToKeycode(display_, XStringToKeysym(keysym));
+  if (code == 0) return false;
+  XSync(display_, False);
+  g_grabRefused = false;
+  auto* previous = XSetErrorHandler(NoteGrabError);
+  XGrabKey(display_, code, modifiers, DefaultRootWindow(display_), True, GrabModeAsync, GrabModeAsync);
+  XSync(display_, False);
+  XSetErrorHandler(previous);
+  return !g_grabRefused;
+}
+
+void XSession::UngrabKey(const char* keysym, unsigned int modifiers) {
+  if (!display_) return;
+  XUngrabKey(display_, XKeysymToKeycode(display_, XStringToKeysym(keysym)), modifiers, DefaultRootWindow(display_));
+  XSync(display_, False);
+}
+
 namespace {
 
 QImage ScreenArea(Display* display, QRect area) {

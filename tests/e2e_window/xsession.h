@@ -53,6 +53,35 @@ class XSession {
   // Presses and releases a key (an X keysym name such as "Down", "F6" or
   // "t") with the modifiers held ("Control_L", "Shift_L", ...).
   void Key(const char* keysym, const std::vector<const char*>& modifiers = {});
+  // Whether the window is mapped and all its ancestors are (it can be seen).
+  bool Viewable(unsigned long id) const;
+  // The window that has the keyboard focus.
+  unsigned long FocusedWindow() const;
+  // The modifier and lock bits the keyboard has now (ShiftMask, LockMask ...).
+  unsigned int ModifierState() const;
+  // A plain window of this connection, mapped and waited for: a client other
+  // than the program, for tests that need one to have the focus.
+  unsigned long CreateClientWindow(QRect area, unsigned long pixel = 0x3060a0);
+  void DestroyWindow(unsigned long id);
+  // What a window manager does when the program asks to be iconified: the
+  // window is unmapped and its WM_STATE says iconic.
+  void Iconify(unsigned long id);
+  // Unmaps the window without a word to its program, as another client may.
+  void Unmap(unsigned long id);
+  // What a window manager does when a window is mapped again: WM_STATE says normal.
+  void SetNormalState(unsigned long id);
+  // Grabs the key with these modifiers on the root window for this
+  // connection, as another program holding a hot key does; false when another
+  // client holds it already.
+  bool GrabKey(const char* keysym, unsigned int modifiers);
+  void UngrabKey(const char* keysym, unsigned int modifiers);
+  // True when no other client holds the key (grabbed and let go at once).
+  bool KeyIsFree(const char* keysym, unsigned int modifiers) {
+    if (!GrabKey(keysym, modifiers)) return false;
+    UngrabKey(keysym, modifiers);
+    return true;
+  }
+
   // What the screen shows of the window (raised first), or a null image.
   QImage Grab(unsigned long id);
   // What the screen shows in `area`, with nothing raised (a dialog over its window).

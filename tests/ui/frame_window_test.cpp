@@ -15,27 +15,19 @@
 #include "intake/browserreg.h"
 #include "os/channel.h"
 #include "os/cp932.h"
-#include "os/desktop.h"
 #include "os/log.h"
-#include "store/groups.h"
 #include "store/profile.h"
 #include "store/tree.h"
 #include "tests/support/testserver.h"
+#include "tests/support/window/running_frame.h"
 #include "tests/support/zentu_process.h"
 #include "tests/ui/ui_fixture.h"
 #include "ui/foldermodel.h"
 #include "ui/itemmodel.h"
 #include "ui/mainwindow.h"
-#include "ui/qtdesktop.h"
 
 namespace zentu::testing {
 namespace {
-
-ui::MainWindow* FindMainWindow() {
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* main = dynamic_cast<ui::MainWindow*>(w)) return main;
-  return nullptr;
-}
 
 std::string LogText() {
   std::string out;
@@ -43,25 +35,17 @@ std::string LogText() {
   return out;
 }
 
-class FrameWindowTest : public TempHome {
+class FrameWindowTest : public WindowFrameHome {
  protected:
   void SetUp() override {
-    TempHome::SetUp();
-    ui::QtDesktop::SetClosing(false);
+    WindowFrameHome::SetUp();
     // No confirmation on the way out; captures start at once.
     WriteNative("zentu.ini", "[Zentu]\nTimeOut=5\nFinishConfirm=0\nSaveConfirm=0\n"
                              "[DownloadManager]\nDelayOfDownload=0\nShowByDownload=0\n");
-    RegisterOneBrowserEntry();  // no first-time question unless a test wants one
     // A frame closed earlier in this process asked the application to quit,
     // which ends every dialog's loop at once; one turn of the main loop clears it.
     QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
     (void)QCoreApplication::exec();
-  }
-  void TearDown() override {
-    os::SetDesktop(nullptr);
-    ResetTreeState();
-    ResetGroups();
-    TempHome::TearDown();
   }
 };
 
@@ -76,21 +60,11 @@ TEST_F(FrameWindowTest, SecondStartCaptureShowsTheItemAsStarThenWithItsPageTitle
   server.Add({.path = "/pic.png", .headers = {{"Content-Type", "image/png"}}, .body = "\x89PNG\r\n\x1a\n"});
   const std::string url = server.Url("/page.html");
 
-  os::InstanceLock lock = os::AcquireInstanceLock();
-  ASSERT_TRUE(lock);
-  Frame* running = nullptr;
-  std::unique_ptr<FrameUi> windowUi = CreateWindowUi([&running] {
-    if (running) running->Close();
-  });
-  ASSERT_TRUE(windowUi && windowUi->HasWindow());
   FrameOptions options;
   options.workerIdle = std::chrono::milliseconds(300);
-  Frame frame(*windowUi, std::move(options), std::move(lock));
-  running = &frame;
-  ASSERT_EQ(frame.StartUp(), -1);
-
-  ui::MainWindow* main = FindMainWindow();
-  ASSERT_NE(main, nullptr);
+  RunningFrame zentu(std::move(options));
+  ASSERT_TRUE(zentu.Started());
+  ui::MainWindow* main = zentu.main();
   TreeNode* receive = GetTreeState().receiveFolder;
   ASSERT_NE(receive, nullptr);
   main->SelectFolder(receive);
@@ -124,9 +98,8 @@ TEST_F(FrameWindowTest, SecondStartCaptureShowsTheItemAsStarThenWithItsPageTitle
     return tree->data(tree->IndexOf(receive)).toString() == QString::fromUtf8("未整理フォルダ (1)");
   })) << tree->data(tree->IndexOf(receive)).toString().toStdString();
 
-  frame.Close();
-  EXPECT_EQ(frame.Finish(0), 0);
-  EXPECT_FALSE(frame.WorkersAbandoned());
+  EXPECT_EQ(zentu.Quit(), 0);
+  EXPECT_FALSE(zentu.frame().WorkersAbandoned());
 }
 
 // A start without a tree file offers the first-time setup once the main

@@ -9,32 +9,22 @@
 #include <string>
 #include <vector>
 
-#include "app/frame.h"
-#include "app/window_ui.h"
 #include "editor/kedit.h"
 #include "editor/textitem.h"
-#include "os/channel.h"
 #include "os/file.h"
 #include "os/log.h"
 #include "os/path.h"
-#include "store/groups.h"
 #include "store/profile.h"
 #include "store/tree.h"
 #include "store/treefile.h"
 #include "tests/support/testhome.h"
+#include "tests/support/window/running_frame.h"
 #include "ui/mainwindow.h"
-#include "ui/qtdesktop.h"
 #include "ui/texteditor.h"
 #include "ui/web/tabbrowser.h"
 
 namespace zentu::testing {
 namespace {
-
-ui::MainWindow* FindMainWindow() {
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* main = dynamic_cast<ui::MainWindow*>(w)) return main;
-  return nullptr;
-}
 
 std::vector<std::string> TextFiles(const std::string& dir) {
   std::vector<os::DirEntry> entries;
@@ -45,15 +35,13 @@ std::vector<std::string> TextFiles(const std::string& dir) {
   return names;
 }
 
-class ShutdownNotesTest : public TempHome {
+class ShutdownNotesTest : public WindowFrameHome {
  protected:
   void SetUp() override {
-    TempHome::SetUp();
-    ui::QtDesktop::SetClosing(false);
+    WindowFrameHome::SetUp();
     // No questions on the way out, and no auto-save: only the exit saves the note.
     WriteNative("zentu.ini", "[Zentu]\nFinishConfirm=0\nSaveConfirm=0\n[Editor]\nSetTitleWithFirstLine=1\n"
                              "TextAutoSave=0\n");
-    RegisterOneBrowserEntry();  // no first-time question over the windows
     engine = new QWebEngineProfile;
     ui::SetBrowserPaneFactory([this](QWidget* parent) { return std::make_unique<ui::TabBrowser>(parent, engine); });
   }
@@ -61,10 +49,7 @@ class ShutdownNotesTest : public TempHome {
     QApplication::processEvents();
     ui::SetBrowserPaneFactory({});
     delete engine;
-    os::SetDesktop(nullptr);
-    ResetTreeState();
-    ResetGroups();
-    TempHome::TearDown();
+    WindowFrameHome::TearDown();
   }
 
   // Starts the program, lets `prepare` make a note (the collection is then
@@ -72,16 +57,8 @@ class ShutdownNotesTest : public TempHome {
   // `edit` change it, quits, and returns the tree file as it is on disk.
   std::string QuitWithNoteOpen(const std::function<TreeNode*(TreeNode* receive)>& prepare,
                                const std::function<void(CKEdit&)>& edit) {
-    os::InstanceLock lock = os::AcquireInstanceLock();
-    EXPECT_TRUE(lock);
-    Frame* running = nullptr;
-    std::unique_ptr<FrameUi> windowUi = CreateWindowUi([&running] {
-      if (running) running->Close();
-    });
-    Frame frame(*windowUi, FrameOptions{}, std::move(lock));
-    running = &frame;
-    EXPECT_EQ(frame.StartUp(), -1);
-    ui::MainWindow* main = FindMainWindow();
+    RunningFrame zentu;
+    ui::MainWindow* main = zentu.main();
     if (!main || !main->browser()) {
       ADD_FAILURE() << "no main window with tabs";
       return {};
@@ -104,8 +81,7 @@ class ShutdownNotesTest : public TempHome {
       EXPECT_EQ(editor->Text().Path(), path);
       edit(editor->Model());
     }
-    frame.Close();
-    EXPECT_EQ(frame.Finish(0), 0);
+    EXPECT_EQ(zentu.Quit(), 0);
     std::string tree;
     EXPECT_TRUE(os::ReadWholeFile(treeFile, tree)) << treeFile;
     return tree;
