@@ -53,6 +53,8 @@ class XSession {
   // Presses and releases a key (an X keysym name such as "Down", "F6" or
   // "t") with the modifiers held ("Control_L", "Shift_L", ...).
   void Key(const char* keysym, const std::vector<const char*>& modifiers = {});
+  // A click of the first button at a point of the screen.
+  void Click(QPoint at);
   // What the screen shows of the window (raised first), or a null image.
   QImage Grab(unsigned long id);
   // What the screen shows in `area`, with nothing raised (a dialog over its window).
