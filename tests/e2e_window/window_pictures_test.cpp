@@ -401,8 +401,9 @@ TEST_F(WindowPicturesTest, NoteSurvivesAKillAndIsFoundAndReplaced) {
 // engine on the test's display, turned on with ibus's own command line, romaji
 // typed as keys and the hiragana of the preedit committed with Return. The
 // note is named by its Japanese first line and saved in Shift_JIS by the
-// auto-save; a conversion in progress is drawn but never reaches the text; and
-// the note is still there, under its name, after the program was killed.
+// auto-save; a conversion in progress is drawn but never reaches the text; a
+// longer first line renames it; and the note is still there, under its name,
+// after the program was killed.
 TEST_F(WindowPicturesTest, JapaneseTypedThroughTheInputMethodIsSavedInShiftJis) {
   XSession x(kScreenWidth, kScreenHeight);
   if (!x.Started()) {
@@ -536,6 +537,20 @@ TEST_F(WindowPicturesTest, JapaneseTypedThroughTheInputMethodIsSavedInShiftJis) 
   const std::string saved = body + "\x82\xc5\x82\xb7";
   ASSERT_TRUE(waitForFile(name, saved));
 
+  // The first line lengthened through the input method renames the note and its
+  // file: にほんごです, にほんごです.txt.
+  x.Key("Home", {"Control_L"});
+  x.Key("End");
+  type("desu");
+  x.Key("Return");
+  ASSERT_TRUE(zentu->WaitForLine("rename: title にほんごです", 20000)) << zentu->Output();
+  const std::string title = "\x82\xc9\x82\xd9\x82\xf1\x82\xb2\x82\xc5\x82\xb7";
+  ASSERT_TRUE(waitForFile(title + ".txt", saved));
+  // The old file goes last, once the collection naming the new one is saved.
+  bool oldGone = false;
+  for (int i = 0; i < 150 && !(oldGone = !os::PathExists(os::JoinPath(textDir, name))); ++i) ::usleep(100'000);
+  ASSERT_TRUE(oldGone) << zentu->Output();
+
   zentu->Signal(SIGKILL);
   zentu->Wait();
   zentu = std::make_unique<ZentuProcess>(std::vector<std::string>{}, env);
@@ -545,10 +560,10 @@ TEST_F(WindowPicturesTest, JapaneseTypedThroughTheInputMethodIsSavedInShiftJis) 
   const TreeFileSettings settings = TreeFileSettingsFrom(CurrentProfile());
   (void)LoadTree(settings.treeFile, nullptr, settings);
   std::lock_guard tree(TreeMutex());
-  TreeNode* note = FindByTitle(GetTreeState().root, "\x82\xc9\x82\xd9\x82\xf1\x82\xb2");
+  TreeNode* note = FindByTitle(GetTreeState().root, title);
   ASSERT_NE(note, nullptr);
   EXPECT_EQ(note->property, kPropertyTextItem);
-  EXPECT_EQ(note->localFile, name);
+  EXPECT_EQ(note->localFile, title + ".txt");
   std::string text;
   ASSERT_TRUE(os::ReadWholeFile(os::JoinPath(textDir, note->localFile), text));
   EXPECT_EQ(text, saved);
