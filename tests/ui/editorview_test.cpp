@@ -46,6 +46,57 @@ TEST_F(EditorViewTest, InputMethodCommitInsertsShiftJisOneStepPerCharacter) {
   EXPECT_EQ(view.Model().Text(), SJ("日本語"));
 }
 
+TEST_F(EditorViewTest, FontFallsBackToAnInstalledJapaneseFace) {
+  QFont font;
+  const CKEditFont record = EditorView::FontFromProfile(CurrentProfile(), font);
+  EXPECT_EQ(record.height, 16);
+  EXPECT_GT(record.charWidth, 0);
+  EXPECT_GE(record.lineHeight, 16);
+  EXPECT_EQ(record.Pitch(), record.lineHeight + 2);
+}
+
+TEST_F(EditorViewTest, ThumbReachesTheLastOfManyLines) {
+  EditorView view;
+  view.resize(400, 200);
+  std::string text;
+  for (int i = 0; i < 70000; ++i) text += "x\n";
+  view.Model().SetText(text);
+  view.verticalScrollBar()->setValue(70000);
+  EXPECT_EQ(view.Model().TopRow(), 70000);
+}
+
+// The picture of the README: Japanese text, tabs, a full-width space, links,
+// a selection over three lines, the title box and the end mark.
+TEST_F(EditorViewTest, Picture) {
+  EditorView view;
+  view.resize(640, 220);
+  view.show();
+  QApplication::processEvents();
+  CKEdit& m = view.Model();
+  m.SetText(SJ("日本語のメモ\r\n"
+               "\tタブの後\t二つ目\r\n"
+               "全角空白→　←ここ\r\n"
+               "リンク http://example.com/zentu/ と ttp://www.example.jp/\r\n"
+               "メール: someone@example.co.jp まで\r\n"
+               "[[タグ]] の色と普通の文字\r\n"
+               "最後の行"));
+  m.SetTitleLine(true);
+  m.MoveCaretTo(3, 1, false, false);
+  m.MoveCaretTo(4, 3, false, true);
+  QImage image(view.viewport()->size(), QImage::Format_RGB32);
+  QPainter painter(&image);
+  view.Render(painter, image.rect());
+  painter.end();
+  const char* out = std::getenv("ZENTU_EDITOR_PICTURE");
+  if (out) image.save(QString::fromUtf8(out));
+  // The selection is drawn inverted: some pixel of the second row is dark on light.
+  const QRgb bg = image.pixel(image.width() - 5, image.height() - 5);
+  EXPECT_EQ(qRed(bg), 255);
+  const int y = m.Font().topMargin + m.Font().Pitch() + m.Font().lineHeight / 2;
+  EXPECT_LT(qRed(image.pixel(m.Font().charWidth * 10, y)), 128);
+}
+
+
 // The composition is drawn at the caret in the input method's formats (the
 // segment being converted stands out), the candidate list is placed at its
 // own caret in the widget's coordinates, and none of it reaches the text
@@ -95,56 +146,6 @@ TEST_F(EditorViewTest, PreeditIsDrawnInTheInputMethodsFormatsAtItsOwnCaret) {
   EXPECT_TRUE(view.Preedit().isEmpty());
   EXPECT_EQ(widget.inputMethodQuery(Qt::ImCursorRectangle).toRect().topLeft(),
             view.viewport()->pos() + QPoint(m.CaretX(), m.CaretY()));
-}
-
-TEST_F(EditorViewTest, FontFallsBackToAnInstalledJapaneseFace) {
-  QFont font;
-  const CKEditFont record = EditorView::FontFromProfile(CurrentProfile(), font);
-  EXPECT_EQ(record.height, 16);
-  EXPECT_GT(record.charWidth, 0);
-  EXPECT_GE(record.lineHeight, 16);
-  EXPECT_EQ(record.Pitch(), record.lineHeight + 2);
-}
-
-TEST_F(EditorViewTest, ThumbReachesTheLastOfManyLines) {
-  EditorView view;
-  view.resize(400, 200);
-  std::string text;
-  for (int i = 0; i < 70000; ++i) text += "x\n";
-  view.Model().SetText(text);
-  view.verticalScrollBar()->setValue(70000);
-  EXPECT_EQ(view.Model().TopRow(), 70000);
-}
-
-// The picture of the README: Japanese text, tabs, a full-width space, links,
-// a selection over three lines, the title box and the end mark.
-TEST_F(EditorViewTest, Picture) {
-  EditorView view;
-  view.resize(640, 220);
-  view.show();
-  QApplication::processEvents();
-  CKEdit& m = view.Model();
-  m.SetText(SJ("日本語のメモ\r\n"
-               "\tタブの後\t二つ目\r\n"
-               "全角空白→　←ここ\r\n"
-               "リンク http://example.com/zentu/ と ttp://www.example.jp/\r\n"
-               "メール: someone@example.co.jp まで\r\n"
-               "[[タグ]] の色と普通の文字\r\n"
-               "最後の行"));
-  m.SetTitleLine(true);
-  m.MoveCaretTo(3, 1, false, false);
-  m.MoveCaretTo(4, 3, false, true);
-  QImage image(view.viewport()->size(), QImage::Format_RGB32);
-  QPainter painter(&image);
-  view.Render(painter, image.rect());
-  painter.end();
-  const char* out = std::getenv("ZENTU_EDITOR_PICTURE");
-  if (out) image.save(QString::fromUtf8(out));
-  // The selection is drawn inverted: some pixel of the second row is dark on light.
-  const QRgb bg = image.pixel(image.width() - 5, image.height() - 5);
-  EXPECT_EQ(qRed(bg), 255);
-  const int y = m.Font().topMargin + m.Font().Pitch() + m.Font().lineHeight / 2;
-  EXPECT_LT(qRed(image.pixel(m.Font().charWidth * 10, y)), 128);
 }
 
 }  // namespace
