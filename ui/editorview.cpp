@@ -167,8 +167,12 @@ void EditorView::CaretMoved(const KPoint& caret, const KPoint&) {
 QRect EditorView::CaretRect() const {
   const CKEditFont& f = edit_->Font();
   int width = 2;
-  if (!preedit_.isEmpty()) width = std::max(width, QFontMetrics(font_).horizontalAdvance(preedit_));
+  if (!preedit_.isEmpty()) width = std::max(width, PreeditAdvance(static_cast<int>(preedit_.size())) + 2);
   return QRect(edit_->CaretX(), edit_->CaretY(), width, f.lineHeight);
+}
+
+int EditorView::PreeditAdvance(int index) const {
+  return QFontMetrics(font_).horizontalAdvance(preedit_.left(std::clamp<qsizetype>(index, 0, preedit_.size())));
 }
 
 QRect EditorView::RowsRect(int firstRow, int lastRow) const {
@@ -275,17 +279,49 @@ void EditorView::Render(QPainter& p, const QRect& clip) {
   if (edit_->Caret().Exists()) {
     const CCaret& c = edit_->Caret();
     if (!preedit_.isEmpty()) {
-      const int w = QFontMetrics(font_).horizontalAdvance(preedit_);
-      p.fillRect(c.X(), c.Y(), w, f.lineHeight, C(f.background));
-      p.setPen(C(f.text));
-      p.drawText(c.X(), c.Y() + QFontMetrics(font_).ascent(), preedit_);
-      p.drawLine(c.X(), c.Y() + f.lineHeight - 1, c.X() + w, c.Y() + f.lineHeight - 1);
+      PaintPreedit(p, c.X(), c.Y());
     } else {
       p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
       p.fillRect(c.X(), c.Y(), c.Width(), c.Height(), Qt::white);
       p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     }
   }
+}
+
+// The composition over the text at the caret, in the formats the input method
+// gives its parts (the segment being converted stands out), with its own caret.
+// Without formats it is underlined whole.
+void EditorView::PaintPreedit(QPainter& p, int x, int y) {
+  const CKEditFont& f = edit_->Font();
+  const int n = static_cast<int>(preedit_.size());
+  const int ascent = QFontMetrics(font_).ascent();
+  p.fillRect(x, y, PreeditAdvance(n), f.lineHeight, C(f.background));
+  std::vector<int> cuts{0, n};
+  for (const PreeditFormat& pf : preeditFormats_) {
+    cuts.push_back(std::clamp(pf.start, 0, n));
+    cuts.push_back(std::clamp(pf.start + pf.length, 0, n));
+  }
+  std::sort(cuts.begin(), cuts.end());
+  cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+  for (size_t i = 0; i + 1 < cuts.size(); ++i) {
+    const int from = cuts[i], to = cuts[i + 1];
+    QTextCharFormat format;
+    for (const PreeditFormat& pf : preeditFormats_)
+      if (pf.start <= from && to <= pf.start + pf.length) format.merge(pf.format);
+    const int x0 = x + PreeditAdvance(from), x1 = x + PreeditAdvance(to);
+    if (format.hasProperty(QTextFormat::BackgroundBrush))
+      p.fillRect(x0, y, x1 - x0, f.lineHeight, format.background());
+    const QColor text = format.hasProperty(QTextFormat::ForegroundBrush) ? format.foreground().color() : C(f.text);
+    p.setPen(text);
+    p.drawText(x0, y + ascent, preedit_.mid(from, to - from));
+    const bool underline = preeditFormats_.empty() || format.fontUnderline() ||
+                           format.underlineStyle() != QTextCharFormat::NoUnderline;
+    if (underline) {
+      p.setPen(format.underlineColor().isValid() ? format.underlineColor() : text);
+      p.drawLine(x0, y + f.lineHeight - 1, x1 - 1, y + f.lineHeight - 1);
+    }
+  }
+  if (preeditCursor_ >= 0) p.fillRect(x + PreeditAdvance(preeditCursor_), y, 2, f.lineHeight, C(f.text));
 }
 
 void EditorView::PaintLine(QPainter& p, int row, int y, const QRect& clip) {
@@ -461,16 +497,36 @@ void EditorView::inputMethodEvent(QInputMethodEvent* event) {
   // Each committed character is one input-method character: one undo step.
   if (!event->commitString().isEmpty()) TypeBytes(S(event->commitString()));
   viewport()->update(caretShown_);
+  const bool composing = preedit_.isEmpty() && !event->preeditString().isEmpty();
   preedit_ = event->preeditString();
+  preeditFormats_.clear();
+  preeditCursor_ = static_cast<int>(preedit_.size());
+  for (const QInputMethodEvent::Attribute& a : event->attributes()) {
+    if (a.type == QInputMethodEvent::TextFormat) {
+      const QTextCharFormat format = qvariant_cast<QTextFormat>(a.value).toCharFormat();
+      if (format.isValid()) preeditFormats_.push_back({a.start, a.length, format});
+    } else if (a.type == QInputMethodEvent::Cursor) {
+      preeditCursor_ = a.length > 0 ? std::clamp(a.start, 0, static_cast<int>(preedit_.size())) : -1;
+    }
+  }
+  if (preedit_.isEmpty()) preeditCursor_ = -1;
+  // A composition starts where it can be seen.
+  if (composing) edit_->EnsureCaretVisible();
   caretShown_ = CaretRect();
   viewport()->update(caretShown_);
+  if (QGuiApplication::inputMethod()) QGuiApplication::inputMethod()->update(Qt::ImCursorRectangle);
   event->accept();
 }
 
 QVariant EditorView::inputMethodQuery(Qt::InputMethodQuery query) const {
   const CKEditFont& f = edit_->Font();
   switch (query) {
-    case Qt::ImCursorRectangle: return QRect(edit_->CaretX(), edit_->CaretY(), 2, f.lineHeight);
+    case Qt::ImCursorRectangle: {
+      // In this widget's coordinates (the viewport sits inside the frame), at
+      // the composition's own caret, so that the candidate list opens beside it.
+      const int x = edit_->CaretX() + (preedit_.isEmpty() ? 0 : PreeditAdvance(std::max(preeditCursor_, 0)));
+      return QRect(x, edit_->CaretY(), 2, f.lineHeight).translated(viewport()->pos());
+    }
     case Qt::ImFont: return font_;
     case Qt::ImEnabled: return true;
     default: return QAbstractScrollArea::inputMethodQuery(query);

@@ -7,7 +7,9 @@
 #include <QAbstractScrollArea>
 #include <QFont>
 #include <QString>
+#include <QTextCharFormat>
 #include <memory>
+#include <vector>
 
 #include "editor/kedit.h"
 
@@ -83,12 +85,22 @@ class EditorView : public QAbstractScrollArea, private CKEditObserver {
   // The keys the editor takes before the window's shortcuts.
   bool IsEditorKey(QKeyEvent* event) const;
   QRect CaretRect() const;
+  // The x offset of the pre-edit's character `index` from the caret.
+  int PreeditAdvance(int index) const;
+  void PaintPreedit(QPainter& p, int x, int y);
   QRect RowsRect(int firstRow, int lastRow) const;
 
   std::unique_ptr<CKEdit> edit_;
   std::unique_ptr<CKClipboard> clipboard_;
   QFont font_;
+  // The input method's composition: drawn at the caret, never in the model.
+  struct PreeditFormat {
+    int start, length;
+    QTextCharFormat format;
+  };
   QString preedit_;
+  std::vector<PreeditFormat> preeditFormats_;  // the converted segment, underlines
+  int preeditCursor_ = -1;                      // in characters; -1 hidden
   QRect caretShown_;  // where the caret (or pre-edit) was last drawn
   bool dragging_ = false;
   bool syncing_ = false;

@@ -25,6 +25,7 @@
 #include "store/profile_bridge.h"
 #include "store/tree.h"
 #include "store/treefile.h"
+#include "tests/e2e_window/imesession.h"
 #include "tests/e2e_window/sample_collection.h"
 #include "tests/e2e_window/xsession.h"
 #include "tests/support/testhome.h"
@@ -324,6 +325,9 @@ TEST_F(WindowPicturesTest, NoteSurvivesAKillAndIsFoundAndReplaced) {
   // which takes a while on a busy machine.
   ::usleep(2'000'000);
   x.Focus(Main().id);
+  // The page shown before the note may still take the focus on a busy machine:
+  // a click into the editor (below the text) gives it back.
+  x.Click(Main().frame.topLeft() + QPoint(680, 640));
   type("Shopping list");
   x.Key("Return");
   type("milk 2");
@@ -394,6 +398,184 @@ TEST_F(WindowPicturesTest, NoteSurvivesAKillAndIsFoundAndReplaced) {
   std::string body;
   ASSERT_TRUE(os::ReadWholeFile(os::JoinPath(textDir, note->localFile), body));
   EXPECT_EQ(body, "milk 2");
+}
+
+// A note typed in Japanese through a real input method: ibus with the anthy
+// engine on the test's display, turned on with ibus's own command line, romaji
+// typed as keys and the hiragana of the preedit committed with Return. The
+// note is named by its Japanese first line and saved in Shift_JIS by the
+// auto-save; a conversion in progress is drawn but never reaches the text; a
+// longer first line renames it; and the note is still there, under its name,
+// after the program was killed.
+TEST_F(WindowPicturesTest, JapaneseTypedThroughTheInputMethodIsSavedInShiftJis) {
+  XSession x(kScreenWidth, kScreenHeight);
+  if (!x.Started()) {
+    if (std::getenv("CI")) FAIL() << x.Error();
+    GTEST_SKIP() << x.Error();
+  }
+  if (const std::string missing = ImeSession::MissingParts(); !missing.empty()) {
+    if (std::getenv("CI")) FAIL() << "no input method to type through; missing: " << missing;
+    GTEST_SKIP() << "no input method to type through; missing: " << missing;
+  }
+  tweak = [](Profile& p) {
+    p.SetTitleWithFirstLine = true;
+    p.TextAutoSave = true;
+    p.WaitTimeForAutoSave = 1;
+    p.SaveAtAddition = true;
+    p.DebugFlag = 1;
+  };
+  WriteHome();
+  if (HasFatalFailure()) return;
+  const std::string textDir = CurrentProfile().dirs.text;
+
+  // Beside the Zentu home, not in it; removed after the input method has stopped.
+  struct Scratch {
+    std::filesystem::path path;
+    ~Scratch() {
+      std::error_code ec;
+      std::filesystem::remove_all(path, ec);
+    }
+  } scratch{nativeHome + ".ime"};
+  ImeSession ime(x.Name(), scratch.path.string());
+  ASSERT_TRUE(ime.Started()) << ime.Error();
+
+  ZentuProcess::Environment env{
+      {"DISPLAY", x.Name()}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", "xcb"}};
+  env.merge(ime.ClientEnvironment());
+  auto zentu = std::make_unique<ZentuProcess>(std::vector<std::string>{}, env);
+  ASSERT_TRUE(zentu->WaitForLine("# Ready")) << zentu->Output();
+  XSession::Window main = x.WaitForWindow("Zentu");
+  ASSERT_NE(main.id, 0u);
+  auto Main = [&]() -> XSession::Window& {
+    if (x.Title(main.id).isEmpty())
+      if (XSession::Window again = x.WaitForWindow("Zentu", 3000); again.id) main = again;
+    return main;
+  };
+  auto type = [&](const char* keys) {
+    for (const char* c = keys; *c; ++c) {
+      x.Key(*c == ' ' ? "space" : std::string(1, *c).c_str());
+      ::usleep(20'000);  // a busy program and the daemon still see every key in order
+    }
+  };
+  auto waitForFile = [&](const std::string& name, const std::string& body) {
+    std::string text;
+    for (int i = 0; i < 150; ++i) {
+      if (os::ReadWholeFile(os::JoinPath(textDir, name), text) && text == body) return true;
+      ::usleep(100'000);
+    }
+    ADD_FAILURE() << "the note holds \"" << os::SjisToUtf8(text) << "\"\n" << ime.DaemonLog();
+    return false;
+  };
+
+  ASSERT_TRUE(zentu->WaitForLine("# open : about:blank")) << zentu->Output();
+  bool opened = false;
+  for (int i = 0; i < 4 && !opened; ++i) {
+    ::usleep(500'000);
+    x.Focus(Main().id);
+    x.Key("e", {"Alt_L"});  // "テキストを作成"
+    x.Key("Return");
+    opened = zentu->WaitForLine("[memo] file open", 5000);
+  }
+  ASSERT_TRUE(opened) << zentu->Output();
+  ::usleep(2'000'000);
+  x.Focus(Main().id);
+  // On with the engine while the editor has the focus; anthy starts in hiragana.
+  ASSERT_TRUE(ime.SetEngine("anthy")) << ime.Error();
+  // Before the real text, the editor must have the keys and the engine must
+  // answer: "a" shows a preedit (あ) and Escape takes it back, leaving the
+  // window as it was. On a busy machine the page shown before the note may
+  // still take the focus, or the engine still be starting: the editor is
+  // clicked (below the text, so the caret stays at its end) and tried again.
+  auto waitForPicture = [&](const std::function<bool(const QImage&)>& accept) {
+    for (int i = 0; i < 30; ++i) {
+      if (accept(x.GrabArea(Main().frame))) return true;
+      ::usleep(100'000);
+    }
+    return false;
+  };
+  bool answers = false;
+  for (int attempt = 0; attempt < 4 && !answers; ++attempt) {
+    x.Focus(Main().id);
+    x.Click(Main().frame.topLeft() + QPoint(680, 640));
+    const QImage before = x.Grab(Main().id);
+    x.Key("a");
+    if (!waitForPicture([&](const QImage& now) { return now != before; })) continue;
+    x.Key("Escape");
+    answers = waitForPicture([&](const QImage& now) { return now == before; });
+  }
+  if (!answers) {
+    x.Grab(Main().id).save(QString::fromStdString((out_ / "note-ime-failed.png").string()), "PNG");
+    FAIL() << "the input method did not answer in the editor\n" << zentu->Output() << ime.DaemonLog();
+  }
+
+  type("nihongo");
+  x.Key("Return");  // commits the preedit as it stands: にほんご
+  ::usleep(300'000);
+  x.Key("Return");  // nothing to commit: the key reaches the editor, a line break
+  ::usleep(300'000);
+  type("nihongonomemo");
+  x.Key("Return");
+  if (!zentu->WaitForLine("rename: title にほんご", 20000)) {
+    // What the screen held, to tell a lost focus from a silent input method.
+    x.Grab(Main().id).save(QString::fromStdString((out_ / "note-ime-failed.png").string()), "PNG");
+    FAIL() << "the note was not named by its first line\n" << zentu->Output() << ime.DaemonLog();
+  }
+  // にほんご.txt holding にほんごのめも, in Shift_JIS.
+  const std::string name = "\x82\xc9\x82\xd9\x82\xf1\x82\xb2.txt";
+  const std::string body = "\x82\xc9\x82\xd9\x82\xf1\x82\xb2\x82\xcc\x82\xdf\x82\xe0";
+  ASSERT_TRUE(waitForFile(name, body));
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(*os::ToNativePath(textDir)) / "にほんご.txt"));
+
+  // A conversion in progress: the candidate is drawn at the caret, picture taken,
+  // then taken back with Escape (to the reading, then to nothing).
+  type("nihongo");
+  x.Key("space");
+  ::usleep(1'500'000);
+  Keep(x.Grab(Main().id), "note-ime.png", QSize(1120, 720));
+  x.Key("Escape");
+  ::usleep(300'000);
+  x.Key("Escape");
+  // Only what is committed reaches the text: です after the memo, nothing of the
+  // conversion that was taken back.
+  type("desu");
+  x.Key("Return");
+  const std::string saved = body + "\x82\xc5\x82\xb7";
+  ASSERT_TRUE(waitForFile(name, saved));
+
+  // The first line lengthened through the input method renames the note and its
+  // file: にほんごです, にほんごです.txt.
+  // Keys the engine does not take come back to the program asynchronously; a
+  // pause after each keeps a busy machine from reordering them.
+  x.Key("Home", {"Control_L"});
+  ::usleep(300'000);
+  x.Key("End");
+  ::usleep(300'000);
+  type("desu");
+  x.Key("Return");
+  ASSERT_TRUE(zentu->WaitForLine("rename: title にほんごです", 20000)) << zentu->Output();
+  const std::string title = "\x82\xc9\x82\xd9\x82\xf1\x82\xb2\x82\xc5\x82\xb7";
+  ASSERT_TRUE(waitForFile(title + ".txt", saved));
+  // The old file goes last, once the collection naming the new one is saved.
+  bool oldGone = false;
+  for (int i = 0; i < 150 && !(oldGone = !os::PathExists(os::JoinPath(textDir, name))); ++i) ::usleep(100'000);
+  ASSERT_TRUE(oldGone) << zentu->Output();
+
+  zentu->Signal(SIGKILL);
+  zentu->Wait();
+  zentu = std::make_unique<ZentuProcess>(std::vector<std::string>{}, env);
+  ASSERT_TRUE(zentu->WaitForLine("# Ready")) << zentu->Output();
+  zentu->Signal(SIGTERM);
+  EXPECT_EQ(zentu->Wait(), 0) << zentu->Output();
+  const TreeFileSettings settings = TreeFileSettingsFrom(CurrentProfile());
+  (void)LoadTree(settings.treeFile, nullptr, settings);
+  std::lock_guard tree(TreeMutex());
+  TreeNode* note = FindByTitle(GetTreeState().root, title);
+  ASSERT_NE(note, nullptr);
+  EXPECT_EQ(note->property, kPropertyTextItem);
+  EXPECT_EQ(note->localFile, title + ".txt");
+  std::string text;
+  ASSERT_TRUE(os::ReadWholeFile(os::JoinPath(textDir, note->localFile), text));
+  EXPECT_EQ(text, saved);
 }
 
 }  // namespace

@@ -298,6 +298,15 @@ void XSession::UngrabKey(const char* keysym, unsigned int modifiers) {
   XSync(display_, False);
 }
 
+void XSession::Click(QPoint at) {
+  if (!display_) return;
+  XTestFakeMotionEvent(display_, -1, at.x(), at.y(), CurrentTime);
+  XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+  XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+  XSync(display_, False);
+  Sleep(100);
+}
+
 namespace {
 
 QImage ScreenArea(Display* display, QRect area) {

@@ -82,6 +82,8 @@ class XSession {
     return true;
   }
 
+  // A click of the first button at a point of the screen.
+  void Click(QPoint at);
   // What the screen shows of the window (raised first), or a null image.
   QImage Grab(unsigned long id);
   // What the screen shows in `area`, with nothing raised (a dialog over its window).

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QImage>
 #include <QInputMethodEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTextCharFormat>
 #include <cstdlib>
 
 #include "store/profile.h"
@@ -108,6 +110,58 @@ TEST_F(EditorViewTest, Picture) {
   EXPECT_EQ(qRed(bg), 255);
   const int y = m.Font().topMargin + m.Font().Pitch() + m.Font().lineHeight / 2;
   EXPECT_LT(qRed(image.pixel(m.Font().charWidth * 10, y)), 128);
+}
+
+
+// The composition is drawn at the caret in the input method's formats (the
+// segment being converted stands out), the candidate list is placed at its
+// own caret in the widget's coordinates, and none of it reaches the text
+// before it is committed.
+TEST_F(EditorViewTest, PreeditIsDrawnInTheInputMethodsFormatsAtItsOwnCaret) {
+  EditorView view;
+  view.resize(400, 200);
+  view.show();
+  QFocusEvent focus(QEvent::FocusIn, Qt::OtherFocusReason);
+  QApplication::sendEvent(&view, &focus);
+  QInputMethodEvent first;
+  first.setCommitString(U("あ"));
+  QApplication::sendEvent(&view, &first);
+  CKEdit& m = view.Model();
+  QWidget& widget = view;
+  const QFontMetrics metrics(widget.inputMethodQuery(Qt::ImFont).value<QFont>());
+
+  QTextCharFormat underline, selected;
+  underline.setUnderlineStyle(QTextCharFormat::SingleUnderline);
+  selected.setBackground(QColor(255, 0, 0));
+  selected.setForeground(QColor(255, 255, 255));
+  QInputMethodEvent preedit(U("にほんご"), {{QInputMethodEvent::TextFormat, 0, 4, underline},
+                                           {QInputMethodEvent::TextFormat, 2, 2, selected},
+                                           {QInputMethodEvent::Cursor, 2, 1, {}}});
+  QApplication::sendEvent(&view, &preedit);
+  EXPECT_EQ(m.Text(), SJ("あ"));
+  EXPECT_EQ(m.UndoDepth(), 1u);
+  const QRect cursor = widget.inputMethodQuery(Qt::ImCursorRectangle).toRect();
+  EXPECT_EQ(cursor.topLeft(), view.viewport()->pos() + QPoint(m.CaretX() + metrics.horizontalAdvance(U("にほ")), m.CaretY()));
+
+  QImage image(view.viewport()->size(), QImage::Format_RGB32);
+  QPainter painter(&image);
+  view.Render(painter, image.rect());
+  painter.end();
+  const int y = m.CaretY() + 1;  // above the glyphs
+  const int converted = m.CaretX() + metrics.horizontalAdvance(U("にほ")) + metrics.horizontalAdvance(U("ん")) / 2;
+  EXPECT_EQ(image.pixel(converted, y), qRgb(255, 0, 0));          // the segment being converted
+  EXPECT_NE(image.pixel(m.CaretX() + 3, y), qRgb(255, 0, 0));  // the reading
+  EXPECT_LT(qRed(image.pixel(m.CaretX() + metrics.horizontalAdvance(U("に")) / 2, m.CaretY() + m.Font().lineHeight - 1)),
+            128);  // underlined
+
+  // Committed: the text takes it, the composition and its caret are gone.
+  QInputMethodEvent commit;
+  commit.setCommitString(U("日本語"));
+  QApplication::sendEvent(&view, &commit);
+  EXPECT_EQ(m.Text(), SJ("あ日本語"));
+  EXPECT_TRUE(view.Preedit().isEmpty());
+  EXPECT_EQ(widget.inputMethodQuery(Qt::ImCursorRectangle).toRect().topLeft(),
+            view.viewport()->pos() + QPoint(m.CaretX(), m.CaretY()));
 }
 
 }  // namespace
