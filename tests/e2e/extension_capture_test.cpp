@@ -134,17 +134,32 @@ TEST_F(ExtensionCaptureTest, ChromiumHandsAPageAndASelectionToTheRunningZentu) {
   const std::string worker = result["sessionId"].Str();
 
   // What the context menu's entries do: the page (of its URL) and the selection.
-  const std::string run = "(async () => { const tabs = await chrome.tabs.query({});"
+  // Started without waiting on the promise, then asked for its result in short
+  // calls: one long call whose answer is lost would hang the test, while a
+  // later question still finds the answer the worker keeps.
+  const std::string run = "globalThis.zentuTestResult = undefined; (async () => { const tabs = await chrome.tabs.query({});"
                           " const sel = tabs.find(t => t.url === " + JsonQuote(selUrl) + ");"
                           " if (!sel) return 'no tab: ' + JSON.stringify(tabs.map(t => t.url));"
                           " const page = await zentuCapture('page', sel, { pageUrl: " + JsonQuote(pageUrl) + " });"
                           " const selection = await zentuCapture('selection', sel);"
-                          " return JSON.stringify([page, selection]); })()";
-  ASSERT_TRUE(browser.Call("Runtime.evaluate",
-                           "{\"expression\":" + JsonQuote(run) + ",\"awaitPromise\":true,\"returnByValue\":true}",
-                           worker, &result, 60s))
-      << browser.Error() << browser.LogTail();
-  if (result["result"]["value"].Str() != "[true,true]") {
+                          " return JSON.stringify([page, selection]); })()"
+                          ".then(r => { globalThis.zentuTestResult = r; }, e => { globalThis.zentuTestResult = 'error: ' + e; });"
+                          " 'started'";
+  ASSERT_TRUE(browser.Call("Runtime.evaluate", "{\"expression\":" + JsonQuote(run) + ",\"returnByValue\":true}",
+                           worker, &result))
+      << browser.Error() << browser.LogTail() << zentu.Output();
+  const std::string ask = "String(globalThis.zentuTestResult ?? '')";
+  std::string answer;
+  for (auto until = std::chrono::steady_clock::now() + 60s;
+       answer.empty() && std::chrono::steady_clock::now() < until;) {
+    if (browser.Call("Runtime.evaluate", "{\"expression\":" + JsonQuote(ask) + ",\"returnByValue\":true}", worker,
+                     &result, 5s))
+      answer = result["result"]["value"].Str();
+    if (answer.empty()) std::this_thread::sleep_for(200ms);
+  }
+  ASSERT_FALSE(answer.empty()) << "the captures never ended: " << browser.Error() << browser.LogTail()
+                               << zentu.Output();
+  if (answer != "[true,true]") {
     // What the browser says about the host, for the failure message.
     const std::string probe = "new Promise(r => chrome.runtime.sendNativeMessage('zentu.host', {code: 6004, text: 'x'},"
                               " reply => r(String(chrome.runtime.lastError && chrome.runtime.lastError.message) +"
@@ -153,7 +168,7 @@ TEST_F(ExtensionCaptureTest, ChromiumHandsAPageAndASelectionToTheRunningZentu) {
     (void)browser.Call("Runtime.evaluate",
                        "{\"expression\":" + JsonQuote(probe) + ",\"awaitPromise\":true,\"returnByValue\":true}", worker,
                        &why);
-    ADD_FAILURE() << result.Dump() << "\nhost: " << why.Dump() << "\n" << browser.LogTail() << zentu.Output();
+    ADD_FAILURE() << answer << "\nhost: " << why.Dump() << "\n" << browser.LogTail() << zentu.Output();
     return;
   }
 
