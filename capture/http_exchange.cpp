@@ -31,22 +31,10 @@ int TransferTimeLimitSeconds() { return g_transferSeconds.load(); }
 uint64_t MaxBodyBytes() { return g_maxBody.load(); }
 
 void FormatMessage(std::string& message, const char* format, ...) {
-  if (!format || !*format) return;
   va_list args;
   va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  int n = std::vsnprintf(nullptr, 0, format, args);
+  FormatMessageV(message, format, args);
   va_end(args);
-  if (n < 0) {
-    va_end(again);
-    return;
-  }
-  std::string text(static_cast<size_t>(n) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), format, again);
-  va_end(again);
-  text.resize(static_cast<size_t>(n));
-  message = std::move(text);
 }
 
 int TransferFailure(std::string_view url, std::string& message, const os::Connection& connection) {

@@ -41,14 +41,11 @@ std::string JobTypeLabel(const DownloadJob& job) {
   }
 }
 
-void SetJobMessage(DownloadJob& job, const char* format, ...) {
+void FormatMessageV(std::string& message, const char* format, va_list args) {
   if (!format || !*format) return;
-  va_list args;
-  va_start(args, format);
   va_list again;
   va_copy(again, args);
   int n = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
   if (n < 0) {
     va_end(again);
     return;
@@ -57,7 +54,14 @@ void SetJobMessage(DownloadJob& job, const char* format, ...) {
   std::vsnprintf(text.data(), text.size(), format, again);
   va_end(again);
   text.resize(static_cast<size_t>(n));
-  job.Message = std::move(text);
+  message = std::move(text);
+}
+
+void SetJobMessage(DownloadJob& job, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FormatMessageV(job.Message, format, args);
+  va_end(args);
 }
 
 int WriteBufferJob(DownloadJob& job, std::string_view content) {

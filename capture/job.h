@@ -14,6 +14,7 @@
 // held; a worker that touches the item reads it again with JobNode under the
 // tree lock instead of trusting its copy.
 #pragma once
+#include <cstdarg>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -130,6 +131,8 @@ std::string JobTypeLabel(const DownloadJob& job);
 
 // printf-style into the job's Message; a null or empty format does nothing.
 void SetJobMessage(DownloadJob& job, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// The message printf would make; an empty format leaves it as it was.
+void FormatMessageV(std::string& message, const char* format, va_list args) __attribute__((format(printf, 2, 0)));
 
 // Receives the queue's changes for the download manager window. Every call is
 // made with the queue lock held and in the order of the changes: implementations
