@@ -59,17 +59,7 @@ constexpr int kResources = kImages + 2 * kStyleSheets + kScripts;
 static_assert(kResources == 240);
 
 // Bytes that do not compress to nothing, the same every run.
-std::string Filler(size_t size, unsigned seed) {
-  std::string out(size, '\0');
-  unsigned x = seed * 2654435761u + 1;
-  for (char& c : out) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return out;
-}
+std::string Filler(size_t size, unsigned seed) { return testing::GeneratedFiller(size, seed); }
 
 // The page and its resources; links relative, root-relative and absolute.
 void ServeBenchSite(TestServer& server) {
