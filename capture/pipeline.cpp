@@ -789,7 +789,8 @@ int AnalyzePageText(DownloadJob& job, std::string& text, bool textIsSavedFile) {
     SetJobMessage(job, "Folder is null.");
     return 0;
   }
-  if (!os::DirectoryExists(job.DirName)) WriteLogVerbose("# CreateDirectory : %s", job.DirName.c_str());
+  if (log::DebugFlag() && !os::DirectoryExists(job.DirName))
+    WriteLogVerbose("# CreateDirectory : %s", job.DirName.c_str());
   if (const int ready = PrepareLocalWrite(job, job.LocalFile); ready <= 0) {
     if (ready == 0) {
       WriteLog("Error: Can't create directory: %s", job.DirName.c_str());
