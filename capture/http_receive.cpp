@@ -92,6 +92,8 @@ class Spooler {
 
   Outcome outcome() const { return outcome_; }
   uint64_t bodyBytes() const { return bodyBytes_; }
+  // The body file was made (a body came, or at least its head said one would).
+  bool BodyMade() const { return bodyMade_; }
   int64_t contentLength() const { return info_.contentLength; }
   // The answer ended where its framing says, with no byte after it, and the
   // server keeps the connection: the next request may use it.
@@ -132,6 +134,7 @@ class Spooler {
       if (info_.contentLength >= 0 && static_cast<uint64_t>(info_.contentLength) > maxBody_)
         return Fail(Outcome::TooLarge);
       if (!body_.Open(bodyPath_, os::File::Mode::Write)) return Fail(Outcome::WriteError);
+      bodyMade_ = true;
       if (info_.coding == HeadInfo::Coding::Gzip || info_.coding == HeadInfo::Coding::Deflate) {
         // 15 + 32: zlib or gzip, told by the header; a raw deflate stream is
         // tried when the first bytes are neither (servers send both as "deflate").
@@ -388,6 +391,7 @@ class Spooler {
   bool exactEnd_ = false;     // the answer ended by its framing, not by a close
   bool leftover_ = false;     // bytes came after the end of the answer
   bool discard_ = false;  // the body is read past, not kept
+  bool bodyMade_ = false;
   z_stream zs_{};
   bool inflating_ = false, inflateDone_ = false, rawTried_ = false;
   uint64_t chunkLeft_ = 0;
@@ -533,9 +537,11 @@ int http_detail::ReceiveResponseInfo(DownloadJob& job, os::Connection& connectio
     return result;
   }
   WriteLogVerbose("# Received ok. [%s]", path.c_str());
-  job.TempFile = path;
+  // A body beside its file with the head in memory put nothing into
+  // Data\Temp: no temporary file to look for and remove afterwards.
+  if (!beside || CurrentProfile().StoreTempData) job.TempFile = path;
   if (beside) {
-    if (os::FileExists(body)) job.BodyFile = body;
+    if (spooler.BodyMade()) job.BodyFile = body;
     else ReleaseBeside(body);  // no body came: nothing waits there
   }
   return kHttpOk;
