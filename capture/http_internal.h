@@ -148,6 +148,7 @@ class SpoolSink final : public BodySink {
   int kind_;
   bool besideLocal_;
   bool beside_ = false;  // `body_` is a claimed name beside the local file
+  bool bodyMade_ = false;  // the body file was made (a body came, or its head said one would)
   std::string path_, body_;
   os::File headFile_, bodyFile_;
 };

@@ -45,6 +45,8 @@ class Spooler {
 
   Outcome outcome() const { return outcome_; }
   uint64_t bodyBytes() const { return bodyBytes_; }
+  // The body file was made (a body came, or at least its head said one would).
+  bool BodyMade() const { return bodyMade_; }
   int64_t contentLength() const { return info_.contentLength; }
   // The answer ended where its framing says, with no byte after it, and the
   // server keeps the connection: the next request may use it.
@@ -339,6 +341,7 @@ class Spooler {
   bool exactEnd_ = false;     // the answer ended by its framing, not by a close
   bool leftover_ = false;     // bytes came after the end of the answer
   bool discard_ = false;  // the body is read past, not kept
+  bool bodyMade_ = false;
   z_stream zs_{};
   bool inflating_ = false, inflateDone_ = false, rawTried_ = false;
   uint64_t chunkLeft_ = 0;

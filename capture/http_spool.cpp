@@ -114,7 +114,10 @@ bool SpoolSink::WriteHead(std::string_view head) {
   return headFile_.Close() && written;
 }
 
-bool SpoolSink::OpenBody() { return bodyFile_.Open(body_, os::File::Mode::Write); }
+bool SpoolSink::OpenBody() {
+  bodyMade_ = bodyFile_.Open(body_, os::File::Mode::Write);
+  return bodyMade_;
+}
 
 bool SpoolSink::WriteBody(std::string_view bytes) { return bodyFile_.Write(bytes); }
 
@@ -135,9 +138,11 @@ void SpoolSink::Discard() {
 
 void SpoolSink::Received() {
   WriteLogVerbose("# Received ok. [%s]", path_.c_str());
-  job_.TempFile = path_;
+  // A body beside its file with the head in memory put nothing into
+  // Data\Temp: no temporary file to look for and remove afterwards.
+  if (!beside_ || CurrentProfile().StoreTempData) job_.TempFile = path_;
   if (beside_) {
-    if (os::FileExists(body_)) job_.BodyFile = body_;
+    if (bodyMade_) job_.BodyFile = body_;
     else ReleaseBeside(body_);  // no body came: nothing waits there
     beside_ = false;
   }

@@ -133,8 +133,29 @@ void DownloadManager::StartWorkersIfMissing() {
 
 void DownloadManager::WakeAll() {
   ++generation_;
+  for (auto& free : freeJob_) free.notify_all();
   jobAdded_.notify_all();
   jobChanged_.notify_all();
+  drained_.notify_all();
+}
+
+std::condition_variable_any& DownloadManager::FreeJobCondition(int status) {
+  if (status < kJobError || status > kJobComplete) return jobAdded_;
+  return freeJob_[status - kJobError];
+}
+
+void DownloadManager::Signal(const Entry& entry) {
+  ++generation_;
+  // Idle workers wait for a free job they can take: a job still held, or one
+  // that has ended, is none, and waking them for it costs more than the
+  // change itself (a job changes several times while it is held). One free
+  // job wants one worker: a waiter that wakes takes the job or finds it gone,
+  // and a busy worker looks for jobs before it waits again.
+  const int status = entry.job.Status;
+  const bool ended = status == kJobComplete || status == kJobError;
+  if (entry.job.claim == 0 && !ended) FreeJobCondition(status).notify_one();
+  jobChanged_.notify_all();
+  if (ended && AllEnded()) drained_.notify_all();
 }
 
 // --- The status index ---------------------------------------------------------------
@@ -199,19 +220,13 @@ void DownloadManager::Unindex(Entry& entry) {
 void DownloadManager::NotifyAdded(Entry& entry) {
   Reindex(entry);
   if (listener_) entry.job.Row = listener_->JobAdded(entry.job);
-  WakeAll();
+  Signal(entry);
 }
 
 void DownloadManager::NotifyChanged(Entry& entry) {
   Reindex(entry);
   if (listener_) listener_->JobChanged(entry.job);
-  ++generation_;
-  // Idle workers wait for a free job they can take: a job still held, or one
-  // that has ended, is none, and waking every one of them for it costs more
-  // than the change itself (a job changes several times while it is held).
-  const int status = entry.job.Status;
-  if (entry.job.claim == 0 && status != kJobComplete && status != kJobError) jobAdded_.notify_all();
-  jobChanged_.notify_all();
+  Signal(entry);
 }
 
 // --- Creation ---------------------------------------------------------------------
@@ -454,7 +469,8 @@ int DownloadManager::ClaimJob(std::string_view url, DownloadJob* out, int steps)
     if (--w->second == 0) waiting_.erase(w);
     if (it == queue_.end()) return -1;
     if (it->second.job.claim != 0) {
-      jobAdded_.notify_all();  // no longer waited for: a pass may take it
+      // No longer waited for: a pass may take it once it is free.
+      FreeJobCondition(it->second.job.Status).notify_all();
       return 0;
     }
   }
@@ -544,7 +560,7 @@ void DownloadManager::WritePendingBuffer(const std::string& url) {
 
 bool DownloadManager::WaitForJob(int status, std::chrono::milliseconds timeout, std::stop_token stop) {
   std::unique_lock lock(mutex_);
-  return jobAdded_.wait_for(lock, stop, timeout, [&] { return HasFree(status); });
+  return FreeJobCondition(status).wait_for(lock, stop, timeout, [&] { return HasFree(status); });
 }
 
 void DownloadManager::WaitForChange(std::chrono::milliseconds timeout, std::stop_token stop) {
@@ -566,12 +582,12 @@ bool DownloadManager::Drained() const {
 
 bool DownloadManager::WaitUntilDrained(std::stop_token stop) {
   std::unique_lock lock(mutex_);
-  return jobChanged_.wait(lock, stop, [&] { return AllEnded(); });
+  return drained_.wait(lock, stop, [&] { return AllEnded(); });
 }
 
 bool DownloadManager::WaitUntilDrainedFor(std::chrono::milliseconds timeout, std::stop_token stop) {
   std::unique_lock lock(mutex_);
-  return jobChanged_.wait_for(lock, stop, timeout, [&] { return AllEnded(); });
+  return drained_.wait_for(lock, stop, timeout, [&] { return AllEnded(); });
 }
 
 uint64_t DownloadManager::ChangeCount() const {
@@ -599,6 +615,15 @@ bool DownloadManager::FindJob(std::string_view url, DownloadJob* out) const {
   if (it == queue_.end()) return false;
   if (out) *out = it->second.job;
   return true;
+}
+
+int DownloadManager::FindJobIf(std::string_view url, bool (*wanted)(const DownloadJob&), DownloadJob* out) const {
+  std::lock_guard lock(mutex_);
+  auto it = queue_.find(url);
+  if (it == queue_.end()) return -1;
+  if (!wanted(it->second.job)) return 0;
+  if (out) *out = it->second.job;
+  return 1;
 }
 
 bool DownloadManager::NextJob(std::string_view url, DownloadJob* out) const {

@@ -228,6 +228,9 @@ class DownloadManager {
   // --- Queries.
 
   bool FindJob(std::string_view url, DownloadJob* out) const;
+  // Copies the job of a URL only when `wanted` says so of it; `wanted` runs
+  // under the queue's lock and only looks. 1 copied, 0 not wanted, -1 none.
+  int FindJobIf(std::string_view url, bool (*wanted)(const DownloadJob&), DownloadJob* out) const;
   // The job after `url` in queue order (the neighbour of the RSS anchor rule).
   bool NextJob(std::string_view url, DownloadJob* out) const;
   // Copies of every job in queue order (the download manager window, tests).
@@ -317,6 +320,9 @@ class DownloadManager {
   void WakeAll();  // lock held
   void NotifyAdded(Entry& entry);  // lock held
   void NotifyChanged(Entry& entry);  // lock held
+  void Signal(const Entry& entry);  // the waiters a change of this entry concerns (lock held)
+  // Where the workers of a status wait for a free job of it.
+  std::condition_variable_any& FreeJobCondition(int status);
   // The status index files each URL under a rank byte and the URL itself.
   static constexpr char kPageRank = '0';
   static constexpr char kResourceRank = '1';
@@ -336,9 +342,14 @@ class DownloadManager {
   void CallStartWorkers();
 
   mutable std::mutex mutex_;
-  std::condition_variable_any jobAdded_;    // a job became free to claim
+  // A job of a status became free to claim: one condition per status, so a
+  // job waiting for its download wakes a download thread and not every
+  // worker (jobAdded_ serves statuses outside the range).
+  std::condition_variable_any freeJob_[kJobComplete - kJobError + 1];
+  std::condition_variable_any jobAdded_;
   std::condition_variable_any jobChanged_;  // a claim ended, a job changed or left
   std::condition_variable stopSet_;         // the stop flags were set
+  std::condition_variable_any drained_;     // every job has ended (or a stop, a removal, a clear)
   Queue queue_;
   // The URLs of each status (IndexKey: pages first, then in queue order):
   // finding, claiming and counting jobs of a status cost a look-up, not a walk

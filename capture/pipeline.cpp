@@ -320,7 +320,16 @@ bool RssAnchorRule(DownloadJob& job, Stage stage) {
 void ServeRedirectSource(const DownloadJob& job) {
   if (job.Status != kJobComplete || job.SourceURL.empty() || job.LocalFile.empty()) return;
   DownloadJob src;
-  if (!M().FindJob(job.SourceURL, &src)) return;
+  // Nearly every source is the page a file was found on: looked at in the
+  // queue before anything is copied. A source a worker holds may be a
+  // redirect being followed, unless it is being analysed (only a stored
+  // answer is analysed, never a followed redirect): the page that is being
+  // analysed while its images come in is not waited for.
+  if (M().FindJobIf(job.SourceURL, [](const DownloadJob& s) {
+        return s.claim != 0 ? s.Status < kJobDownloaded
+                            : s.Status == kJobComplete && s.Node == nullptr && !s.MovedURL.empty();
+      }, &src) != 1)
+    return;
   // With several download threads the target can be done before the
   // redirect's own worker has let its job go: wait for that, as for any claim.
   bool held = false;
@@ -460,15 +469,8 @@ void StopCapture() {
 }
 
 bool WaitUntilIdle(std::chrono::milliseconds limit) {
-  DownloadManager& m = M();
-  auto until = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    if (m.Drained()) return true;  // the status index, not a copy of every job
-    auto now = std::chrono::steady_clock::now();
-    if (now >= until) return false;
-    m.WaitForChange(std::min<std::chrono::milliseconds>(std::chrono::milliseconds(200),
-                                                        std::chrono::duration_cast<std::chrono::milliseconds>(until - now)));
-  }
+  // Woken only when the queue drains, not at each of the many changes before.
+  return M().WaitUntilDrainedFor(limit, {});
 }
 
 namespace {
@@ -781,7 +783,8 @@ int AnalyzePageText(DownloadJob& job, std::string& text, bool textIsSavedFile) {
     SetJobMessage(job, "Folder is null.");
     return 0;
   }
-  if (!os::DirectoryExists(job.DirName)) WriteLogVerbose("# CreateDirectory : %s", job.DirName.c_str());
+  if (log::DebugFlag() && !os::DirectoryExists(job.DirName))
+    WriteLogVerbose("# CreateDirectory : %s", job.DirName.c_str());
   if (const int ready = PrepareLocalWrite(job, job.LocalFile); ready <= 0) {
     if (ready == 0) {
       WriteLog("Error: Can't create directory: %s", job.DirName.c_str());
@@ -843,13 +846,18 @@ int AnalyzePageText(DownloadJob& job, std::string& text, bool textIsSavedFile) {
     SetJobMessage(job, "Stopped.");
     return kAnalysisStopped;
   }
-  // Written whole and renamed into place: a stop or a crash never leaves half a page.
-  // A rewritten copy can be made again from the server: not worth two disk flushes a page.
-  // A page whose links already lead to the copies (relative links into the
-  // same site) comes out as it went in: the saved file is already the copy.
+  // The rewrite is made whole in memory, so a stop never leaves half a page.
+  // It goes into the saved file itself: a new file and a rename over the old
+  // one per page cost more than the page (and the freed files slow down every
+  // file made after them). A crash during that write leaves a page the
+  // restored queue fetches again; a file that cannot be written in place is
+  // replaced whole. A page whose links already lead to the copies (relative
+  // links into the same site) comes out as it went in: the saved file is
+  // already the copy.
   if (textIsSavedFile && scanner.out == text) {
     WriteLogVerbose("# Unchanged by the rewrite: %s", job.LocalFile.c_str());
-  } else if (!os::WriteFileAtomic(job.LocalFile, scanner.out, os::Access::Keep, os::Durability::Replaceable)) {
+  } else if (!os::RewriteFileInPlace(job.LocalFile, scanner.out) &&
+             !os::WriteFileAtomic(job.LocalFile, scanner.out, os::Access::Keep, os::Durability::Replaceable)) {
     WriteLog("Can't create file: %s", job.LocalFile.c_str());
     SetJobMessage(job, "Can't create file: %s", job.LocalFile.c_str());
     return 0;

@@ -316,6 +316,34 @@ bool WriteFileAtomic(std::string_view path, std::string_view data, Access access
   return f.Open(path, access, durability) && f.Write(data) && f.Commit();
 }
 
+bool RewriteFileInPlace(std::string_view path, std::string_view data) {
+  auto native = ToNativePath(path);
+  if (!native) return false;
+  const int fd = ::open(native->c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  // Another name for the same file would change with it: that one is replaced whole.
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && Mutate();
+  if (ok) {
+    const char* p = data.data();
+    size_t left = data.size();
+    off_t at = 0;
+    while (ok && left > 0) {
+      const ssize_t w = ::pwrite(fd, p, left, at);
+      if (w < 0 && errno == EINTR) continue;
+      ok = w > 0;
+      if (ok) {
+        p += w;
+        left -= static_cast<size_t>(w);
+        at += w;
+      }
+    }
+    ok = ok && (static_cast<uint64_t>(st.st_size) <= data.size() ||
+                ::ftruncate(fd, static_cast<off_t>(data.size())) == 0);
+  }
+  return ::close(fd) == 0 && ok;
+}
+
 bool RestrictToOwner(std::string_view path) {
   auto native = ToNativePath(path);
   struct stat st;

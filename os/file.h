@@ -100,6 +100,15 @@ class AtomicFile {
   bool sync_ = true;
 };
 
+// Puts `data` into the existing file `path` itself: written from its start in
+// one piece and cut to its length. No file is made and none is freed, and the
+// file keeps its mode and attributes: for saved copies that are rewritten
+// right after they came (a new file and a rename per page cost more than the
+// page, and a file system may flush the new data at a rename over an old
+// file). Only for what can be fetched again: a crash during the write may
+// leave the new text over the old one's tail. False when the path is not a
+// regular file with one name (nothing is written then) or a write failed.
+[[nodiscard]] bool RewriteFileInPlace(std::string_view path, std::string_view data);
 // Writes `text` (LF line ends) as CR LF text with WriteFileAtomic: a failed
 // save leaves the old file as it was.
 [[nodiscard]] bool WriteCrLfTextFile(std::string_view path, std::string_view text,

@@ -274,7 +274,9 @@ int RewriteStylesheetFile(PageScanner& s, std::string_view body, int mode) {
   s.out.clear();
   s.out.reserve(body.size() + body.size() / 8);
   RewriteCss(s, body, mode == ModeScript ? ModeScript : ModeStyle);
-  if (!os::WriteFileAtomic(job.localPath, s.out, os::Access::Keep, os::Durability::Replaceable)) {
+  // Into the saved file itself where it can (see os::RewriteFileInPlace).
+  if (!os::RewriteFileInPlace(job.localPath, s.out) &&
+      !os::WriteFileAtomic(job.localPath, s.out, os::Access::Keep, os::Durability::Replaceable)) {
     WriteLog("[Error] Can't create file: %s", job.localPath.c_str());
     job.message = "Can't create file: " + job.localPath;
     return 0;

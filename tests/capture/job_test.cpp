@@ -270,6 +270,37 @@ TEST_F(DownloadJobTest, DelayWaitEndsAtTheStopAndOnlyThere) {
   manager.SetStopFlags(false);
 }
 
+// Workers of each step wait for jobs of their own status, and a free job is
+// told to one of them: every job still goes through every step. The waits
+// have no time-out, so a job whose wake-up went missing would hang the test.
+TEST_F(DownloadJobTest, EveryFreeJobReachesAWorkerOfItsStatus) {
+  struct Step {
+    int from, to;
+  };
+  const Step steps[] = {{kJobUntreated, kJobWaiting}, {kJobWaiting, kJobDownloaded}, {kJobDownloaded, kJobComplete}};
+  std::stop_source stop;
+  std::vector<std::thread> workers;
+  for (const Step& step : steps) {
+    for (int n = 0; n < 2; ++n) {
+      workers.emplace_back([&, step] {
+        while (!stop.stop_requested()) {
+          if (!manager.WaitForJob(step.from, 24h, stop.get_token())) continue;
+          DownloadJob job;
+          while (manager.ClaimNext(step.from, "", &job)) {
+            job.Status = step.to;
+            manager.ReleaseJob(job);
+          }
+        }
+      });
+    }
+  }
+  for (int i = 0; i < 300; ++i) manager.AddJob("http://w/" + std::to_string(i), "", false, nullptr);
+  EXPECT_TRUE(manager.WaitUntilDrained({}));
+  stop.request_stop();
+  for (std::thread& t : workers) t.join();
+  EXPECT_EQ(manager.CountStatus(kJobComplete), 300u);
+}
+
 TEST_F(DownloadJobTest, ChangesAskedForWhileHeldApplyOnRelease) {
   DownloadJob j;
   j.URL = "http://example.com/a.html";

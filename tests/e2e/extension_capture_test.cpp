@@ -118,20 +118,31 @@ TEST_F(ExtensionCaptureTest, ChromiumHandsAPageAndASelectionToTheRunningZentu) {
   }
   ASSERT_EQ(selected, "選んだ文章です") << result.Dump() << browser.LogTail();
 
-  // The extension's service worker.
+  // The extension's service worker, attached and answering. A worker that was
+  // starting when the session attached can wait for the debugger, and one the
+  // browser stopped and started again is a new target: both are attached anew
+  // until the handler is there.
   const std::string origin = "chrome-extension://" + std::string(kChromiumExtensionId) + "/";
-  std::string workerId;
-  for (auto until = std::chrono::steady_clock::now() + 30s; workerId.empty() && std::chrono::steady_clock::now() < until;) {
+  std::string worker;
+  for (auto until = std::chrono::steady_clock::now() + 60s; worker.empty() && std::chrono::steady_clock::now() < until;) {
+    std::string workerId;
     ASSERT_TRUE(browser.Call("Target.getTargets", "{}", "", &result)) << browser.Error();
     for (const Json& t : result["targetInfos"].items)
       if (t["type"].Str() == "service_worker" && t["url"].Str().rfind(origin, 0) == 0) workerId = t["targetId"].Str();
-    if (workerId.empty()) std::this_thread::sleep_for(200ms);
+    if (!workerId.empty() &&
+        browser.Call("Target.attachToTarget", "{\"targetId\":" + JsonQuote(workerId) + ",\"flatten\":true}", "",
+                     &result)) {
+      const std::string session = result["sessionId"].Str();
+      (void)browser.Send("Runtime.runIfWaitingForDebugger", "{}", session);
+      if (browser.Call("Runtime.evaluate", "{\"expression\":\"typeof zentuCapture\",\"returnByValue\":true}", session,
+                       &result, 5s) &&
+          result["result"]["value"].Str() == "function")
+        worker = session;
+    }
+    if (worker.empty()) std::this_thread::sleep_for(200ms);
   }
-  ASSERT_FALSE(workerId.empty()) << "the extension did not load: " << result.Dump() << browser.LogTail();
-  ASSERT_TRUE(browser.Call("Target.attachToTarget", "{\"targetId\":" + JsonQuote(workerId) + ",\"flatten\":true}", "",
-                           &result))
-      << browser.Error();
-  const std::string worker = result["sessionId"].Str();
+  ASSERT_FALSE(worker.empty()) << "the extension's worker did not answer: " << browser.Error() << result.Dump()
+                               << browser.LogTail();
 
   // What the context menu's entries do: the page (of its URL) and the selection.
   // Started without waiting on the promise, then asked for its result in short

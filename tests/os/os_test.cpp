@@ -1,6 +1,7 @@
 #include <unicode/ucnv.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -241,6 +242,36 @@ TEST_F(FileTest, AtomicWriteLeavesOldOrNewUnderEveryFault) {
   }
 }
 
+// A rewrite in place keeps the file (its inode and its attribute) and leaves
+// exactly the new text, longer or shorter; a second name for the file, a
+// symbolic link or a missing file are refused with nothing written.
+TEST_F(FileTest, RewriteInPlaceKeepsTheFileAndRefusesOtherNames) {
+  const std::string file = Path("page.html");
+  const std::string native = nativeHome + "/page.html";
+  ASSERT_TRUE(os::WriteFileAtomic(file, "0123456789"));
+  ASSERT_TRUE(os::SetFileTimes(file, os::FileTimeFromUnix(1000000000)));
+  struct stat before{}, after{};
+  ASSERT_EQ(::stat(native.c_str(), &before), 0);
+  ASSERT_TRUE(os::RewriteFileInPlace(file, "a longer text than before"));
+  EXPECT_EQ(ReadNative("page.html"), "a longer text than before");
+  ASSERT_TRUE(os::RewriteFileInPlace(file, "short"));
+  EXPECT_EQ(ReadNative("page.html"), "short");
+  ASSERT_EQ(::stat(native.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  uint64_t stamp = 0;
+  EXPECT_TRUE(os::GetFileCreationTime(file, stamp));
+  EXPECT_EQ(stamp, os::FileTimeFromUnix(1000000000));
+
+  ASSERT_EQ(::link(native.c_str(), (nativeHome + "/other.html").c_str()), 0);
+  EXPECT_FALSE(os::RewriteFileInPlace(file, "changed"));
+  EXPECT_EQ(ReadNative("other.html"), "short");
+  ASSERT_EQ(::symlink(native.c_str(), (nativeHome + "/link.html").c_str()), 0);
+  EXPECT_FALSE(os::RewriteFileInPlace(Path("link.html"), "changed"));
+  EXPECT_FALSE(os::RewriteFileInPlace(Path("missing.html"), "changed"));
+  EXPECT_FALSE(os::PathExists(Path("missing.html")));
+  EXPECT_EQ(ReadNative("page.html"), "short");
+}
+
 // What Zentu makes is the user's alone; a rewrite keeps a mode the user set,
 // and a private file never keeps more than 0600.
 TEST_F(FileTest, FilesAndFoldersAreMadeForTheUserAlone) {
@@ -355,6 +386,18 @@ TEST_F(LogTest, LinesGoToListAndToFileOnlyWhenDebugging) {
   WriteLogProgress(1, "20%%");
   EXPECT_EQ(log::Lines().back(), "20%");
   EXPECT_EQ(log::Lines().size(), 5u);
+}
+
+// Short lines are formatted on the stack, longer ones at their size: both
+// must come out whole, and only what passes the line limit is cut.
+TEST_F(LogTest, LinesOfAnyLengthUpToTheLimit) {
+  for (size_t size : {size_t{511}, size_t{512}, size_t{513}, size_t{4000}, size_t{65535}, size_t{70000}}) {
+    const std::string text(size, 'x');
+    WriteLog("[%s]", text.c_str());
+    const std::string line = log::Lines().back();
+    const std::string whole = "[" + text + "]";
+    EXPECT_EQ(line, whole.substr(0, 65535)) << size;
+  }
 }
 
 TEST_F(LogTest, ManyThreadsNeverInterleave) {
